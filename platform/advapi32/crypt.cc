@@ -1,0 +1,86 @@
+// The CryptoAPI random provider over the kernel's CSPRNG.
+#include <sys/random.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cwchar>
+
+#include "platform/core/object.h"
+#include "platform/core/trace.h"
+#include "platform/sim/random.h"
+
+namespace {
+
+std::atomic<unsigned> failing_acquisitions{0};
+std::atomic<bool> failing_generation{false};
+std::atomic<unsigned> acquisition_calls{0};
+
+class CryptProvider : public platform::Object {};
+
+bool fill_random(BYTE* buffer, DWORD len) {
+    while (len > 0) {
+        ssize_t got = getrandom(buffer, len, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        buffer += got;
+        len -= static_cast<DWORD>(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace sim {
+void random_fail_acquisitions(unsigned count) { failing_acquisitions = count; }
+void random_fail_generation(bool fail) { failing_generation = fail; }
+unsigned random_acquisition_calls() { return acquisition_calls; }
+}  // namespace sim
+
+extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR container,
+                                            LPCWSTR provider_name, DWORD provider_type,
+                                            DWORD flags) {
+    TRACE("advapi32", "CryptAcquireContextW(%p, %ls, %ls, %u, %#x)",
+          static_cast<void*>(provider), container ? container : L"(null)",
+          provider_name ? provider_name : L"(null)", provider_type, flags);
+    ++acquisition_calls;
+    if (!provider) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (provider_type != PROV_RSA_FULL ||
+        (provider_name && std::wcscmp(provider_name, MS_DEF_PROV_W) != 0)) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_PROV_TYPE));
+        return FALSE;
+    }
+    for (unsigned left = failing_acquisitions; left > 0;) {
+        if (failing_acquisitions.compare_exchange_weak(left, left - 1)) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
+            return FALSE;
+        }
+    }
+    *provider = reinterpret_cast<HCRYPTPROV>(platform::handle_insert(std::make_shared<CryptProvider>()));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CryptGenRandom(HCRYPTPROV provider, DWORD len, BYTE* buffer) {
+    TRACE("advapi32", "CryptGenRandom(%#lx, %u, %p)", static_cast<unsigned long>(provider), len,
+          static_cast<void*>(buffer));
+    if (!platform::handle_get<CryptProvider>(reinterpret_cast<HANDLE>(provider))) return FALSE;
+    if (len > 0 && !buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (failing_generation || !fill_random(buffer, len)) {
+        SetLastError(static_cast<DWORD>(NTE_FAIL));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CryptReleaseContext(HCRYPTPROV provider, DWORD flags) {
+    TRACE("advapi32", "CryptReleaseContext(%#lx, %#x)", static_cast<unsigned long>(provider),
+          flags);
+    return CloseHandle(reinterpret_cast<HANDLE>(provider));
+}

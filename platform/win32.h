@@ -1,0 +1,14 @@
+// The user-mode Windows surface that the system's code is written against. On Windows this is
+// the SDK; on Linux it is the subset we use, declared by us and supplied by the platform library.
+#pragma once
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <wincrypt.h>
+#else
+#include "platform/api/windef.h"
+#include "platform/api/winerror.h"
+#include "platform/api/winbase.h"
+#include "platform/api/wincrypt.h"
+#include "platform/api/crt.h"
+#endif
