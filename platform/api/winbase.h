@@ -36,3 +36,14 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size,
                             DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped);
 
 }  // extern "C"
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
+
+extern "C" {
+
+// File names: Windows drive paths are mapped under the machine's root.
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags);
+BOOL WINAPI DeleteFileA(LPCSTR name);
+
+}  // extern "C"
