@@ -6,6 +6,7 @@
 #include "crypto/random.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm4_xts.h"
+#include "platform/win32.h"
 #include "softcard/block_padding.h"
 #include "softcard/envelope_format.h"
 #include "softcard/envelope_messages.h"
@@ -19,14 +20,14 @@ namespace {
 constexpr uint8_t kZeroTweak[16] = {};
 
 // Closes the file when the scope ends, on every path.
-class OpenFile {
+class ScopedFile {
   public:
-    OpenFile(const char* path, const char* mode) : file_(fopen(path, mode)) {}
-    ~OpenFile() {
+    ScopedFile(const char* path, const char* mode) : file_(fopen(path, mode)) {}
+    ~ScopedFile() {
         if (file_) std::fclose(file_);
     }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
     FILE* get() const { return file_; }
 
   private:
@@ -133,12 +134,12 @@ KELVANE_EXPORT uint32_t QeltEvEncFile(const uint8_t* pke, const char* ptFileName
     uint8_t csk[ENVELOPE_CSK_SIZE];
     if (sm2_encrypt(pke, key, sizeof key, csk, nullptr) != 0) return SC_FAIL;
 
-    OpenFile in(ptFileName, "rb");
+    ScopedFile in(ptFileName, "rb");
     if (!in.get()) {
         std::printf(MSG_PT_OPEN_FAILED);
         return SC_FAIL;
     }
-    OpenFile out(ctFileName, "wb");
+    ScopedFile out(ctFileName, "wb");
     if (!out.get()) {
         std::printf(MSG_CT_OPEN_FAILED);
         return SC_FAIL;
@@ -159,12 +160,12 @@ KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFile
     const uint32_t checked = check_card_login_and_binding();
     if (checked != SC_OK) return checked;
 
-    OpenFile out(ptFileName, "wb");
+    ScopedFile out(ptFileName, "wb");
     if (!out.get()) {
         std::printf(MSG_PT_OPEN_FAILED);
         return SC_FAIL;
     }
-    OpenFile in(ctFileName, "rb");
+    ScopedFile in(ctFileName, "rb");
     if (!in.get()) {
         std::printf(MSG_CT_OPEN_FAILED);
         return SC_FAIL;

@@ -183,7 +183,7 @@ bool sign_challenge(SignedChallenge* signed_challenge, const uint8_t* middle,
     uint32_t length = 0;
     std::memcpy(message, signed_challenge->challenge, CHALLENGE_SIZE);
     length += CHALLENGE_SIZE;
-    std::memcpy(message + length, middle, middle_size);
+    if (middle_size > 0) std::memcpy(message + length, middle, middle_size);
     length += middle_size;
     std::memcpy(message + length, signed_challenge->extra, sizeof signed_challenge->extra);
     length += sizeof signed_challenge->extra;

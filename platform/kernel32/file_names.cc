@@ -1,4 +1,5 @@
 // kernel32's calls on file names, over the Linux file system with drive paths mapped.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,18 @@ DWORD error_from_errno(int error) {
     }
 }
 
+void sync_path(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+std::string parent_folder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool exists(const std::string& path) {
     FILE* file = ::fopen(path.c_str(), "rb");
     if (!file) return errno != ENOENT;
@@ -51,11 +64,15 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
+    // Write-through: the data is on disk before the name points at it, and the name after.
+    const bool write_through = (flags & MOVEFILE_WRITE_THROUGH) != 0;
+    if (write_through) sync_path(from);
     // rename replaces the target in one step, so a reader sees the old file or the new one.
     if (::rename(from.c_str(), to.c_str()) != 0) {
         SetLastError(error_from_errno(errno));
         return FALSE;
     }
+    if (write_through) sync_path(parent_folder(to));
     return TRUE;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,6 +18,11 @@
 #include "softcard/session.h"
 #include "softcard/store.h"
 #include "tests/card/temp_machine_root.h"
+
+template <size_t N>
+std::vector<uint8_t> bytes(const uint8_t (&array)[N]) {
+    return std::vector<uint8_t>(array, array + N);
+}
 
 using MacAddress = std::array<uint8_t, 6>;
 
