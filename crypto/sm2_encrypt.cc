@@ -51,12 +51,9 @@ void hash_c3(uint8_t* c3, const uint8_t* x2y2, const uint8_t* m, uint32_t len) {
 
 enum class Attempt { kDone, kFailed, kRedraw };
 
-Attempt encrypt_once(const ec_point* pub, const uint8_t* msg, uint32_t len, uint8_t* out) {
-    bn256 k;
-    if (get_random(k, sizeof k) != 0) {
-        secure_wipe(k, sizeof k);
-        return Attempt::kFailed;
-    }
+// One encryption with the nonce k; out is written unless the nonce is zero modulo n.
+Attempt encrypt_with_nonce(const ec_point* pub, const bn256 k, const uint8_t* msg, uint32_t len,
+                           uint8_t* out) {
     bn256 k_mod_n;
     bn_copy(k_mod_n, k);
     if (bn_cmp(k_mod_n, sm2_curve.n) >= 0) bn_sub(k_mod_n, k_mod_n, sm2_curve.n);
@@ -69,7 +66,6 @@ Attempt encrypt_once(const ec_point* pub, const uint8_t* msg, uint32_t len, uint
     point_to_bytes(out + kC1, &c1);
     uint8_t x2y2[64];
     shared_point_bytes(x2y2, pub, k);
-    secure_wipe(k, sizeof k);
 
     hash_c3(out + kC3, x2y2, msg, len);
     sm2_kdf(x2y2, sizeof x2y2, out + kC2, len);
@@ -97,15 +93,26 @@ int32_t sm2_encrypt(const uint8_t* pub, const uint8_t* msg, uint32_t len, uint8_
     // anything is written, so a bad key leaves out alone.
     if (sm2_point_check(&p) != 0) return -1;
 
+    bn256 k;
+    Attempt attempt = Attempt::kFailed;
+    bool written = false;
     for (int draw = 0; draw < kMaxNonceDraws; ++draw) {
-        const Attempt attempt = encrypt_once(&p, msg, len, out);
-        if (attempt == Attempt::kRedraw) continue;
-        if (attempt == Attempt::kFailed) break;
-        if (out_len != nullptr) *out_len = len + SM2_CIPHERTEXT_OVERHEAD;
-        return 0;
+        // Without random bytes there is no nonce: fail rather than use what the buffer holds.
+        if (get_random(k, sizeof k) != 0) {
+            attempt = Attempt::kFailed;
+            break;
+        }
+        attempt = encrypt_with_nonce(&p, k, msg, len, out);
+        written = true;
+        if (attempt != Attempt::kRedraw) break;
     }
-    secure_wipe(out, len + SM2_CIPHERTEXT_OVERHEAD);
-    return -1;
+    secure_wipe(k, sizeof k);
+    if (attempt != Attempt::kDone) {
+        if (written) secure_wipe(out, len + SM2_CIPHERTEXT_OVERHEAD);
+        return -1;
+    }
+    if (out_len != nullptr) *out_len = len + SM2_CIPHERTEXT_OVERHEAD;
+    return 0;
 }
 
 int32_t sm2_decrypt(const uint8_t* priv, const uint8_t* in, uint32_t inlen, uint8_t* out,
