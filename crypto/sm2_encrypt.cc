@@ -43,7 +43,7 @@ void hash_c3(uint8_t* c3, const uint8_t* x2y2, const uint8_t* m, uint32_t len) {
     sm3_ctx ctx;
     sm3_init(&ctx);
     sm3_update(&ctx, x2y2, 32);
-    sm3_update(&ctx, m, len);
+    if (len != 0) sm3_update(&ctx, m, len);  // m may be null when empty
     sm3_update(&ctx, x2y2 + 32, 32);
     sm3_final(&ctx, c3);
     secure_wipe(&ctx, sizeof ctx);

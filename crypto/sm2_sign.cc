@@ -39,7 +39,7 @@ void sm2_compute_z(const uint8_t* id, uint32_t id_len, const uint8_t* pub, uint8
     sm3_ctx ctx;
     sm3_init(&ctx);
     sm3_update(&ctx, entl_bytes, 2);
-    sm3_update(&ctx, id, id_len);
+    if (id_len != 0) sm3_update(&ctx, id, id_len);  // id may be null when empty
     for (const uint8_t* value : {sm2_curve.a, sm2_curve.b, sm2_curve.g.x, sm2_curve.g.y}) {
         uint8_t be[32];
         bn_from_bytes(be, value);
@@ -60,7 +60,7 @@ void sm2_msg_digest_id(const uint8_t* id, uint32_t id_len, const uint8_t* pub, c
                        uint32_t len, uint8_t* e) {
     sm3_ctx ctx;
     sm2_digest_init_z(&ctx, id, id_len, pub);
-    sm3_update(&ctx, msg, len);
+    if (len != 0) sm3_update(&ctx, msg, len);  // msg may be null when empty
     sm3_final(&ctx, e);
     secure_wipe(&ctx, sizeof ctx);
 }
