@@ -40,12 +40,14 @@ struct FoldSum {
         bn256 term;
         word_term(term, c, positions);
         carry += bn_add(r, r, term);
+        crypto_internal::secure_wipe(term, sizeof term);
     }
     template <int N>
     void sub(uint32_t c, const int (&positions)[N]) {
         bn256 term;
         word_term(term, c, positions);
         carry -= bn_sub(r, r, term);
+        crypto_internal::secure_wipe(term, sizeof term);
     }
 };
 
@@ -86,18 +88,23 @@ void bn_mod_p_fast(bn256 out, const bn512 product, const bn256 p) {
         while (f.carry != 0 || bn_cmp(f.r, p) >= 0) f.carry -= bn_sub(f.r, f.r, p);
     }
     bn_copy(out, f.r);
+    crypto_internal::secure_wipe(&f, sizeof f);
+    crypto_internal::secure_wipe(c, sizeof c);
+    crypto_internal::secure_wipe(twice_c15_at_7, sizeof twice_c15_at_7);
 }
 
 void bn_mod_mul_p(bn256 out, const bn256 x, const bn256 y, const bn256 p) {
     bn512 product;
     bn_mul(product, x, y);
     bn_mod_p_fast(out, product, p);
+    crypto_internal::secure_wipe(product, sizeof product);
 }
 
 void bn_mod_square_p(bn256 out, const bn256 x, const bn256 p) {
     bn512 product;
     bn_square(product, x);
     bn_mod_p_fast(out, product, p);
+    crypto_internal::secure_wipe(product, sizeof product);
 }
 
 namespace {

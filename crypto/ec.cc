@@ -71,6 +71,8 @@ void ec_jacobian_double(bn256 x, bn256 y, bn256 z) {
     bn_copy(x, z);
     bn_copy(z, y);
     bn_copy(y, t4);
+    crypto_internal::secure_wipe(t4, sizeof t4);
+    crypto_internal::secure_wipe(t5, sizeof t5);
 }
 
 void ec_scale_by_z(bn256 x, bn256 y, const bn256 z) {
@@ -79,6 +81,7 @@ void ec_scale_by_z(bn256 x, bn256 y, const bn256 z) {
     fmul(x, x, t);
     fmul(t, t, z);
     fmul(y, y, t);
+    crypto_internal::secure_wipe(t, sizeof t);
 }
 
 void ec_co_z_start(bn256 x1, bn256 y1, bn256 x2, bn256 y2, const bn256 z0) {
@@ -109,6 +112,7 @@ void ec_add_co_z(bn256 x1, bn256 y1, bn256 x2, bn256 y2) {
     fsub(y2, y2, y1);  // y3
 
     bn_copy(x2, t5);
+    crypto_internal::secure_wipe(t5, sizeof t5);
 }
 
 void ec_add_conj_co_z(bn256 x1, bn256 y1, bn256 x2, bn256 y2) {
@@ -136,6 +140,9 @@ void ec_add_conj_co_z(bn256 x1, bn256 y1, bn256 x2, bn256 y2) {
     fmul(t6, t6, t5);
     fsub(y1, t6, y1);  // y3'
     bn_copy(x1, t7);
+    crypto_internal::secure_wipe(t5, sizeof t5);
+    crypto_internal::secure_wipe(t6, sizeof t6);
+    crypto_internal::secure_wipe(t7, sizeof t7);
 }
 
 namespace {
