@@ -20,14 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "crypto/sm2.h"
+#include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"
 #include "crypto/sm4.h"
 #include "crypto/sm4_xts.h"
 #include "tests/support/openssl_sm4_xts.h"
-#if HALDEN_BENCH_SM2
-#include "crypto/sm2.h"
-#include "crypto/sm2_encrypt.h"
-#endif
 
 namespace {
 
@@ -216,7 +214,6 @@ void bench_sm4_xts(double seconds) {
     gcry_cipher_close(gcrypt);
 }
 
-#if HALDEN_BENCH_SM2
 // OpenSSL's SM2 with the same default user ID as ours.
 const unsigned char kDefaultId[] = "1234567812345678";
 
@@ -309,7 +306,6 @@ void bench_sm2(double seconds) {
     EVP_PKEY_CTX_free(dec);
     EVP_PKEY_free(pkey);
 }
-#endif
 
 }  // namespace
 
@@ -325,10 +321,6 @@ int main(int argc, char** argv) {
     bench_sm3(seconds);
     bench_sm4_ecb(seconds);
     bench_sm4_xts(seconds);
-#if HALDEN_BENCH_SM2
     bench_sm2(seconds);
-#else
-    std::printf("SM2: not in this build of the library\n");
-#endif
     return 0;
 }
