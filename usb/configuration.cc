@@ -135,7 +135,9 @@ CCyConfiguration::CCyConfiguration(HANDLE handle, const uint8_t* set, size_t set
     }
 }
 
-CCyConfiguration::CCyConfiguration(const CCyConfiguration& other) { CopyFrom(other); }
+CCyConfiguration::CCyConfiguration(const CCyConfiguration& other) {
+    CopyFrom(other);
+}
 
 CCyConfiguration& CCyConfiguration::operator=(const CCyConfiguration& other) {
     if (this != &other) {
@@ -145,7 +147,9 @@ CCyConfiguration& CCyConfiguration::operator=(const CCyConfiguration& other) {
     return *this;
 }
 
-CCyConfiguration::~CCyConfiguration() { Release(); }
+CCyConfiguration::~CCyConfiguration() {
+    Release();
+}
 
 void CCyConfiguration::Release() {
     for (auto*& object : InterfaceObjects) {
@@ -165,8 +169,8 @@ void CCyConfiguration::CopyFrom(const CCyConfiguration& other) {
     CfgMaxPower = other.CfgMaxPower;
     CfgInterfaceObjectCount = other.CfgInterfaceObjectCount;
     for (int i = 0; i < kMaxInterfaceObjects; ++i)
-        InterfaceObjects[i] = other.InterfaceObjects[i] ? new CCyInterface(*other.InterfaceObjects[i])
-                                                        : nullptr;
+        InterfaceObjects[i] =
+            other.InterfaceObjects[i] ? new CCyInterface(*other.InterfaceObjects[i]) : nullptr;
 }
 
 CCyBos::CCyBos() = default;
@@ -198,7 +202,7 @@ CCyBos::CCyBos(HANDLE handle, const uint8_t* set, size_t set_size) {
             case 3:
                 if (length >= 10) {
                     if (!SuperSpeedCap) SuperSpeedCap = new SuperSpeedRecord;
-                    *SuperSpeedCap = {c.u8(0), c.u8(1), c.u8(2), c.u8(3),
+                    *SuperSpeedCap = {c.u8(0),  c.u8(1), c.u8(2), c.u8(3),
                                       c.u16(4), c.u8(6), c.u8(7), c.u16(8)};
                 }
                 break;

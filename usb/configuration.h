@@ -17,7 +17,7 @@ constexpr int kMaxSkippedDescriptors = 11;
 enum class WalkKind { Plain, CompanionAware };
 
 class CCyInterface {
-public:
+  public:
     // set: the whole configuration descriptor set; at: offset of an interface descriptor in it.
     CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, size_t at, WalkKind kind);
     // Copies the descriptor fields and IfTotalLength, and each endpoint of entries 1 to 31 as a
@@ -41,7 +41,7 @@ public:
 };
 
 class CCyConfiguration {
-public:
+  public:
     CCyConfiguration();
     CCyConfiguration(HANDLE handle, const uint8_t* set, size_t set_size, WalkKind kind);
     CCyConfiguration(const CCyConfiguration& other);  // deep copy of the interface objects
@@ -59,7 +59,7 @@ public:
     uint8_t CfgMaxPower = 0;
     uint8_t CfgInterfaceObjectCount = 0;
 
-private:
+  private:
     void Release();
     void CopyFrom(const CCyConfiguration& other);
 };
@@ -82,7 +82,7 @@ struct ContainerIdRecord {
 };
 
 class CCyBos {
-public:
+  public:
     CCyBos();
     CCyBos(HANDLE handle, const uint8_t* set, size_t set_size);
     CCyBos(const CCyBos&) = delete;

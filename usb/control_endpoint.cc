@@ -6,7 +6,9 @@
 #include "usb/endpoint.h"
 #include "usb/transfer_envelope.h"
 
-CCyControlEndPoint::CCyControlEndPoint() { TransferMode = 0; }
+CCyControlEndPoint::CCyControlEndPoint() {
+    TransferMode = 0;
+}
 
 CCyControlEndPoint::CCyControlEndPoint(HANDLE handle, const uint8_t* descriptor)
     : CCyUSBEndPoint(handle, descriptor) {

@@ -9,8 +9,7 @@
 CCyBulkEndPoint::CCyBulkEndPoint() = default;
 CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor)
     : CCyUSBEndPoint(handle, descriptor) {}
-CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor,
-                                 const uint8_t* companion)
+CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
     : CCyUSBEndPoint(handle, descriptor, companion) {}
 CCyBulkEndPoint::CCyBulkEndPoint(const CCyBulkEndPoint& other) : CCyUSBEndPoint(other) {}
 
@@ -40,8 +39,7 @@ uint8_t* CCyInterruptEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t lengt
 CCyIsocEndPoint::CCyIsocEndPoint() = default;
 CCyIsocEndPoint::CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor)
     : CCyUSBEndPoint(handle, descriptor) {}
-CCyIsocEndPoint::CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor,
-                                 const uint8_t* companion)
+CCyIsocEndPoint::CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
     : CCyUSBEndPoint(handle, descriptor, companion) {}
 CCyIsocEndPoint::CCyIsocEndPoint(const CCyIsocEndPoint& other) : CCyUSBEndPoint(other) {}
 

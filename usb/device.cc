@@ -20,7 +20,9 @@ constexpr DWORD kHandleFilterSize = 56;
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == kInterfaceFilterSize);
 static_assert(sizeof(DEV_BROADCAST_HANDLE) == kHandleFilterSize);
 
-uint8_t MajorVersion(uint16_t bcd) { return static_cast<uint8_t>(bcd >> 8); }
+uint8_t MajorVersion(uint16_t bcd) {
+    return static_cast<uint8_t>(bcd >> 8);
+}
 
 }  // namespace
 
@@ -87,7 +89,8 @@ bool CCyUSBDriverDevice::RegisterInterfaceNotification(HWND window) {
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_reserved = 0;
     filter.dbcc_classguid = InterfaceGuid;
-    InterfaceNotification = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    InterfaceNotification =
+        RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     return InterfaceNotification != nullptr;
 }
 
@@ -97,7 +100,8 @@ bool CCyUSBDriverDevice::RegisterHandleNotification() {
     filter.dbch_size = kHandleFilterSize;
     filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
     filter.dbch_handle = DeviceHandle;
-    HandleNotification = RegisterDeviceNotificationA(NotifyWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    HandleNotification =
+        RegisterDeviceNotificationA(NotifyWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     return HandleNotification != nullptr;
 }
 
@@ -234,8 +238,8 @@ uint8_t CCyUSBDriverDevice::EndPointCount() {
     CCyInterface* bound = BoundInterface();
     if (!bound) return 0;
     // The table has room for 31 endpoints whatever bNumEndpoints says.
-    int endpoints = bound->IfEndPointCount < kEndPointSlots - 1 ? bound->IfEndPointCount
-                                                                : kEndPointSlots - 1;
+    int endpoints =
+        bound->IfEndPointCount < kEndPointSlots - 1 ? bound->IfEndPointCount : kEndPointSlots - 1;
     return static_cast<uint8_t>(endpoints + 1);
 }
 

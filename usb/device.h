@@ -30,7 +30,7 @@ struct BosHeaderFields {
 };
 
 class CCyUSBDriverDevice {
-public:
+  public:
     // Device notifications are registered only with a window; open nonzero attaches device 0.
     CCyUSBDriverDevice(HWND window, const GUID& guid, int open);
     CCyUSBDriverDevice();  // no window, UsbDriverInterfaceGuid, attached at once
@@ -144,7 +144,7 @@ public:
     uint8_t InterfaceNumber;
     uint8_t InterfaceIndex;
 
-private:
+  private:
     // A GET_DESCRIPTOR control transfer of length bytes into data; false unless all came.
     bool GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uint8_t* data,
                        uint16_t length, bool usbd_only);

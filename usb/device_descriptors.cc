@@ -17,9 +17,8 @@ constexpr uint32_t kDescriptorTimeoutSeconds = 5;
 constexpr uint16_t kLangIdUsEnglish = 0x0409;
 
 // Device descriptor fields.
-constexpr int kDevUsb = 2, kDevClass = 4, kDevSubClass = 5, kDevProtocol = 6,
-              kDevMaxPacket0 = 7, kDevVendor = 8, kDevProduct = 10, kDevRelease = 12,
-              kDevConfigurations = 17;
+constexpr int kDevUsb = 2, kDevClass = 4, kDevSubClass = 5, kDevProtocol = 6, kDevMaxPacket0 = 7,
+              kDevVendor = 8, kDevProduct = 10, kDevRelease = 12, kDevConfigurations = 17;
 
 }  // namespace
 
@@ -37,8 +36,8 @@ bool CCyUSBDriverDevice::GetDescriptor(uint8_t type, uint8_t index, uint16_t lan
     envelope.data_offset = usb::envelope::kSize;
     envelope.data_length = length;
     envelope.encode(block.data());
-    bool ok = IoControl(usb::kIoctlControlTransfer, block.data(),
-                        static_cast<uint32_t>(block.size()));
+    bool ok =
+        IoControl(usb::kIoctlControlTransfer, block.data(), static_cast<uint32_t>(block.size()));
     LastUsbdStatus = usb::load_le32(block.data() + usb::envelope::kUsbdStatus);
     if (!usbd_only) LastNtStatus = usb::load_le32(block.data() + usb::envelope::kNtStatus);
     if (ok && length) std::memcpy(data, block.data() + usb::envelope::kSize, length);

@@ -79,9 +79,9 @@ bool CCyUSBDriverDevice::OpenDeviceByIndex(uint8_t index) {
         return false;
     }
 
-    HANDLE handle = CreateFileA(DevicePath, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE handle =
+        CreateFileA(DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         LastErrorCode = GetLastError();
         return false;
@@ -93,8 +93,8 @@ bool CCyUSBDriverDevice::OpenDeviceByIndex(uint8_t index) {
 bool CCyUSBDriverDevice::IoControl(uint32_t code, uint8_t* buffer, uint32_t length) {
     if (DeviceHandle == INVALID_HANDLE_VALUE) return false;
     DWORD returned = 0;
-    BOOL ok = DeviceIoControl(DeviceHandle, code, buffer, length, buffer, length, &returned,
-                              nullptr);
+    BOOL ok =
+        DeviceIoControl(DeviceHandle, code, buffer, length, buffer, length, &returned, nullptr);
     BytesReturned = returned;
     if (!ok) {
         LastErrorCode = GetLastError();

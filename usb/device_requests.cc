@@ -9,7 +9,9 @@ namespace {
 
 constexpr uint8_t kPowerD0 = 1, kPowerD3 = 4;
 
-bool IsSuperSpeedVersion(uint16_t bcd) { return (bcd >> 8) == 3; }
+bool IsSuperSpeedVersion(uint16_t bcd) {
+    return (bcd >> 8) == 3;
+}
 
 }  // namespace
 
@@ -42,7 +44,7 @@ void CCyUSBDriverDevice::GetInterfaceDescriptor(InterfaceDescriptorFields* out) 
     std::memset(out, 0, sizeof *out);
     CCyInterface* bound = BoundInterface();
     if (!bound) return;
-    *out = {bound->IfLength,     bound->IfType,  bound->IfNumber,
+    *out = {bound->IfLength,     bound->IfType,          bound->IfNumber,
             bound->IfAltSetting, bound->IfEndPointCount, bound->IfClass,
             bound->IfSubClass,   bound->IfProtocol,      bound->IfStringIndex};
 }
@@ -95,8 +97,12 @@ bool RequestPowerState(CCyUSBDriverDevice& device, uint8_t state) {
 
 }  // namespace
 
-bool CCyUSBDriverDevice::RequestPowerStateD3() { return RequestPowerState(*this, kPowerD3); }
-bool CCyUSBDriverDevice::RequestPowerStateD0() { return RequestPowerState(*this, kPowerD0); }
+bool CCyUSBDriverDevice::RequestPowerStateD3() {
+    return RequestPowerState(*this, kPowerD3);
+}
+bool CCyUSBDriverDevice::RequestPowerStateD0() {
+    return RequestPowerState(*this, kPowerD0);
+}
 
 bool CCyUSBDriverDevice::SetAltSetting(uint8_t alternate) {
     if (QueryAltSetting() == alternate) return true;
@@ -117,5 +123,9 @@ bool CCyUSBDriverDevice::SetAltSetting(uint8_t alternate) {
     return false;
 }
 
-bool CCyUSBDriverDevice::RequestPortReset() { return IoControl(usb::kIoctlResetPort, nullptr, 0); }
-bool CCyUSBDriverDevice::RequestPortCycle() { return IoControl(usb::kIoctlCyclePort, nullptr, 0); }
+bool CCyUSBDriverDevice::RequestPortReset() {
+    return IoControl(usb::kIoctlResetPort, nullptr, 0);
+}
+bool CCyUSBDriverDevice::RequestPortCycle() {
+    return IoControl(usb::kIoctlCyclePort, nullptr, 0);
+}

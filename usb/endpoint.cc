@@ -1,17 +1,18 @@
 // The base endpoint: descriptor values, direct and buffered transfers, waiting and aborting.
+#include "usb/endpoint.h"
+
 #include <cstring>
 #include <new>
 
 #include "usb/bytes.h"
 #include "usb/control_codes.h"
-#include "usb/endpoint.h"
 #include "usb/transfer_envelope.h"
 
 namespace {
 
 // Endpoint descriptor and SuperSpeed endpoint companion fields.
-constexpr uint32_t kEpLength = 0, kEpType = 1, kEpAddress = 2, kEpAttributes = 3,
-                   kEpMaxPacket = 4, kEpInterval = 6;
+constexpr uint32_t kEpLength = 0, kEpType = 1, kEpAddress = 2, kEpAttributes = 3, kEpMaxPacket = 4,
+                   kEpInterval = 6;
 constexpr uint32_t kCompLength = 0, kCompType = 1, kCompMaxBurst = 2, kCompAttributes = 3,
                    kCompBytesPerInterval = 4;
 
@@ -208,8 +209,8 @@ uint32_t CCyUSBEndPoint::GetTransferSize() {
 
 void CCyUSBEndPoint::SetTransferSize(uint32_t size) {
     if (DeviceHandle == INVALID_HANDLE_VALUE || MaxPacketSize == 0) return;
-    uint64_t rounded = (static_cast<uint64_t>(size) + MaxPacketSize - 1) / MaxPacketSize *
-                       MaxPacketSize;
+    uint64_t rounded =
+        (static_cast<uint64_t>(size) + MaxPacketSize - 1) / MaxPacketSize * MaxPacketSize;
     if (rounded > UINT32_MAX) rounded -= MaxPacketSize;  // the largest multiple that fits
     uint8_t record[5] = {Address, 0, 0, 0, 0};
     usb::store_le32(record + 1, static_cast<uint32_t>(rounded));
@@ -228,7 +229,8 @@ bool CCyUSBEndPoint::WaitForCompletion(OVERLAPPED* overlapped, uint32_t timeout_
 IsoPacketRecord* CCyUSBEndPoint::NewPacketInfoArray(int32_t length, int32_t& count) {
     count = 0;
     if (MaxPacketSize == 0 || length <= 0) return nullptr;
-    count = static_cast<int32_t>((static_cast<uint32_t>(length) + MaxPacketSize - 1) / MaxPacketSize);
+    count =
+        static_cast<int32_t>((static_cast<uint32_t>(length) + MaxPacketSize - 1) / MaxPacketSize);
     return new (std::nothrow) IsoPacketRecord[count]();
 }
 

@@ -20,7 +20,7 @@ constexpr uint32_t kEndpointDescriptorSize = 7;
 constexpr uint32_t kCompanionDescriptorSize = 6;
 
 class CCyUSBEndPoint {
-public:
+  public:
     CCyUSBEndPoint();
     // descriptor: kEndpointDescriptorSize bytes, or null to leave the descriptor fields to the
     // owner.
@@ -79,13 +79,13 @@ public:
     bool IsIn = false;
     uint32_t TransferMode = 1;  // 0 buffered, 1 direct
 
-protected:
+  protected:
     // Takes the status words from an envelope block and the thread's last error.
     void NoteDriverCall(const uint8_t* envelope);
 };
 
 class CCyControlEndPoint : public CCyUSBEndPoint {
-public:
+  public:
     CCyControlEndPoint();
     CCyControlEndPoint(HANDLE handle, const uint8_t* descriptor);
     CCyControlEndPoint(const CCyControlEndPoint& other);
@@ -104,21 +104,20 @@ public:
 };
 
 class CCyIsocEndPoint : public CCyUSBEndPoint {
-public:
+  public:
     CCyIsocEndPoint();
     CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor);
     CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
     CCyIsocEndPoint(const CCyIsocEndPoint& other);
 
-    uint8_t* BeginDirectTransfer(uint8_t* buffer, uint32_t length,
-                                 OVERLAPPED* overlapped) override;
+    uint8_t* BeginDirectTransfer(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped) override;
     uint8_t* BeginBufferedTransfer(uint8_t* buffer, uint32_t length,
                                    OVERLAPPED* overlapped) override;
     uint8_t* BeginDataTransfer(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped) override;
 };
 
 class CCyBulkEndPoint : public CCyUSBEndPoint {
-public:
+  public:
     CCyBulkEndPoint();
     CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor);
     CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
@@ -128,7 +127,7 @@ public:
 };
 
 class CCyInterruptEndPoint : public CCyUSBEndPoint {
-public:
+  public:
     CCyInterruptEndPoint();
     CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor);
     CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);

@@ -164,8 +164,8 @@ int EraseFlashSector(CCyUSBDriverDevice* device, uint16_t sector, uint8_t reques
 
 bool ProgramFlashChunk(CCyUSBDriverDevice* device, uint8_t* buffer, uint32_t length,
                        uint32_t offset, uint8_t request) {
-    return VendorRequest(device, {request, 0, 0, static_cast<uint16_t>(offset / kSpiPageSize),
-                                  length, buffer});
+    return VendorRequest(
+        device, {request, 0, 0, static_cast<uint16_t>(offset / kSpiPageSize), length, buffer});
 }
 
 int DownloadToSpiFlash(CCyUSBDriverDevice* device, const uint8_t* image, uint32_t size,
@@ -178,7 +178,8 @@ int DownloadToSpiFlash(CCyUSBDriverDevice* device, const uint8_t* image, uint32_
     std::vector<uint8_t> padded(pages * kSpiPageSize, kSpiPadByte);
     if (size) std::memcpy(padded.data(), image, size);
     for (uint64_t offset = 0; offset < padded.size(); offset += kSpiChunkSize) {
-        auto length = static_cast<uint32_t>(std::min<uint64_t>(kSpiChunkSize, padded.size() - offset));
+        auto length =
+            static_cast<uint32_t>(std::min<uint64_t>(kSpiChunkSize, padded.size() - offset));
         if (!ProgramFlashChunk(device, padded.data() + offset, length,
                                static_cast<uint32_t>(offset), kRequestSpiProgram))
             return kDownloadTransferFailed;

@@ -8,13 +8,13 @@
 
 // Download results.
 constexpr int kDownloadDone = 0;
-constexpr int kDownloadTransferFailed = 1;   // a transfer failed or a read-back differed
-constexpr int kDownloadBadTarget = 2;        // a target other than 1, 2 and 3
-constexpr int kDownloadNoSignature = 3;      // RAM image without "CY"
-constexpr int kDownloadRecordOverrun = 5;    // a RAM record runs past the end of the image
-constexpr int kDownloadNoFile = 6;           // cannot be opened, empty, or no buffer
+constexpr int kDownloadTransferFailed = 1;  // a transfer failed or a read-back differed
+constexpr int kDownloadBadTarget = 2;       // a target other than 1, 2 and 3
+constexpr int kDownloadNoSignature = 3;     // RAM image without "CY"
+constexpr int kDownloadRecordOverrun = 5;   // a RAM record runs past the end of the image
+constexpr int kDownloadNoFile = 6;          // cannot be opened, empty, or no buffer
 constexpr int kDownloadEraseFailed = 7;
-constexpr int kDownloadChunkTooLong = 8;     // a RAM chunk longer than the whole image
+constexpr int kDownloadChunkTooLong = 8;  // a RAM chunk longer than the whole image
 constexpr int kDownloadBadEepromSize = 9;
 
 // Download targets.
@@ -34,8 +34,7 @@ constexpr uint8_t kRequestSpiErase = 0xC4;
 constexpr uint8_t kRequestSpiProgram = 0xC2;
 
 int DownloadFirmwareFile(CCyUSBDriverDevice* device, const char* path, int target);
-int DownloadToRam(CCyUSBDriverDevice* device, const uint8_t* image, uint32_t size,
-                  uint8_t request);
+int DownloadToRam(CCyUSBDriverDevice* device, const uint8_t* image, uint32_t size, uint8_t request);
 int DownloadToI2cEeprom(CCyUSBDriverDevice* device, const uint8_t* image, uint32_t size,
                         uint8_t request);
 int DownloadToSpiFlash(CCyUSBDriverDevice* device, const uint8_t* image, uint32_t size,

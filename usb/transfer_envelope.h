@@ -10,20 +10,20 @@
 namespace usb {
 
 namespace envelope {
-constexpr uint32_t kRequestType = 0;   // u8, control transfers
-constexpr uint32_t kRequest = 1;       // u8
-constexpr uint32_t kValue = 2;         // u16
-constexpr uint32_t kIndex = 4;         // u16
-constexpr uint32_t kLength = 6;        // u16
-constexpr uint32_t kTimeout = 8;       // u32 seconds, control transfers
-constexpr uint32_t kReserved = 12;     // u8
-constexpr uint32_t kEndpoint = 13;     // u8
-constexpr uint32_t kNtStatus = 14;     // u32, written by the driver
-constexpr uint32_t kUsbdStatus = 18;   // u32, written by the driver
-constexpr uint32_t kPacketOffset = 22; // u32, from the start of the envelope
-constexpr uint32_t kPacketLength = 26; // u32
-constexpr uint32_t kDataOffset = 30;   // u32, from the start of the envelope
-constexpr uint32_t kDataLength = 34;   // u32
+constexpr uint32_t kRequestType = 0;    // u8, control transfers
+constexpr uint32_t kRequest = 1;        // u8
+constexpr uint32_t kValue = 2;          // u16
+constexpr uint32_t kIndex = 4;          // u16
+constexpr uint32_t kLength = 6;         // u16
+constexpr uint32_t kTimeout = 8;        // u32 seconds, control transfers
+constexpr uint32_t kReserved = 12;      // u8
+constexpr uint32_t kEndpoint = 13;      // u8
+constexpr uint32_t kNtStatus = 14;      // u32, written by the driver
+constexpr uint32_t kUsbdStatus = 18;    // u32, written by the driver
+constexpr uint32_t kPacketOffset = 22;  // u32, from the start of the envelope
+constexpr uint32_t kPacketLength = 26;  // u32
+constexpr uint32_t kDataOffset = 30;    // u32, from the start of the envelope
+constexpr uint32_t kDataLength = 34;    // u32
 constexpr uint32_t kSize = 38;
 }  // namespace envelope
 static_assert(envelope::kDataLength + 4 == envelope::kSize);

@@ -18,7 +18,8 @@ BOOL WINAPI SetEvent(HANDLE event);
 BOOL WINAPI ResetEvent(HANDLE event);
 
 // WAIT_OBJECT_0 when the object is signalled within milliseconds (INFINITE: no limit),
-// WAIT_TIMEOUT otherwise; WAIT_FAILED with the last error set for a handle that cannot be waited on.
+// WAIT_TIMEOUT otherwise; WAIT_FAILED with the last error set for a handle that cannot be waited
+// on.
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 }  // extern "C"

@@ -11,20 +11,20 @@ namespace platform {
 
 // Anything WaitForSingleObject can wait on.
 class Waitable : public Object {
-public:
+  public:
     // True when the object became signalled within timeout_ms (INFINITE: no limit); a satisfied
     // wait on an auto-reset object consumes the signal.
     virtual bool wait(DWORD timeout_ms) = 0;
 };
 
 class Event : public Waitable {
-public:
+  public:
     Event(bool manual_reset, bool initial_state);
     void set();
     void reset();
     bool wait(DWORD timeout_ms) override;
 
-private:
+  private:
     std::mutex lock_;
     std::condition_variable changed_;
     const bool manual_reset_;

@@ -21,7 +21,9 @@ constexpr uint32_t kStatusCancelled = 0xC0000120;
 constexpr uint32_t kStatusDeviceDataError = 0xC000009C;
 
 // Errors and warnings (the top bit) fail the operation; success and information values do not.
-inline bool nt_failed(uint32_t status) { return (status & 0x80000000u) != 0; }
+inline bool nt_failed(uint32_t status) {
+    return (status & 0x80000000u) != 0;
+}
 
 // The Win32 error that GetLastError reports for a completion status.
 DWORD nt_status_to_error(uint32_t status);

@@ -38,7 +38,8 @@ DWORD nt_status_to_error(uint32_t status) {
 
 void overlapped_begin(OVERLAPPED* overlapped) {
     std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(0, std::memory_order_relaxed);
-    std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(kStatusPending, std::memory_order_release);
+    std::atomic_ref<ULONG_PTR>(overlapped->Internal)
+        .store(kStatusPending, std::memory_order_release);
     if (overlapped->hEvent) {
         if (auto event = std::dynamic_pointer_cast<Event>(handle_lookup(overlapped->hEvent)))
             event->reset();
@@ -47,7 +48,8 @@ void overlapped_begin(OVERLAPPED* overlapped) {
 
 void overlapped_complete(OVERLAPPED* overlapped, uint32_t nt_status, uint32_t information) {
     HANDLE event = overlapped->hEvent;  // read first: the owner may reuse the record once done
-    std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(information, std::memory_order_relaxed);
+    std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh)
+        .store(information, std::memory_order_relaxed);
     std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(nt_status, std::memory_order_release);
     if (event) signal_event(event);
 }

@@ -11,7 +11,7 @@ namespace platform {
 
 struct DeviceInterface {
     GUID class_guid;
-    std::string path;     // "\\?\..." as CreateFileA takes it
+    std::string path;      // "\\?\..." as CreateFileA takes it
     DWORD enum_error = 0;  // nonzero: SetupDiEnumDeviceInterfaces fails at this entry with it
 };
 

@@ -9,7 +9,7 @@
 namespace {
 
 class DeviceInfoList : public platform::Object {
-public:
+  public:
     GUID class_guid{};
     std::vector<platform::DeviceInterface> interfaces;
 };

@@ -27,12 +27,12 @@ inline constexpr GUID kVendorInterfaceGuid = {
     0xAE18AA60, 0x7F6A, 0x11D4, {0x97, 0xDD, 0x00, 0x01, 0x02, 0x29, 0xB9, 0x59}};
 
 // Status words that the function driver writes into a transfer envelope.
-inline constexpr uint32_t kUsbdStall = 0xC0000004;         // USBD_STATUS_STALL_PID
-inline constexpr uint32_t kUsbdCanceled = 0xC0010000;      // USBD_STATUS_CANCELED
-inline constexpr uint32_t kUsbdDeviceGone = 0xC0007000;    // USBD_STATUS_DEVICE_GONE
-inline constexpr uint32_t kUsbdInvalidPipe = 0x80000600;   // USBD_STATUS_INVALID_PIPE_HANDLE
-inline constexpr uint32_t kNtUnsuccessful = 0xC0000001;    // STATUS_UNSUCCESSFUL
-inline constexpr uint32_t kNtCancelled = 0xC0000120;       // STATUS_CANCELLED
+inline constexpr uint32_t kUsbdStall = 0xC0000004;        // USBD_STATUS_STALL_PID
+inline constexpr uint32_t kUsbdCanceled = 0xC0010000;     // USBD_STATUS_CANCELED
+inline constexpr uint32_t kUsbdDeviceGone = 0xC0007000;   // USBD_STATUS_DEVICE_GONE
+inline constexpr uint32_t kUsbdInvalidPipe = 0x80000600;  // USBD_STATUS_INVALID_PIPE_HANDLE
+inline constexpr uint32_t kNtUnsuccessful = 0xC0000001;   // STATUS_UNSUCCESSFUL
+inline constexpr uint32_t kNtCancelled = 0xC0000120;      // STATUS_CANCELLED
 inline constexpr uint32_t kNtDeviceNotConnected = 0xC000009D;
 
 // ---- Descriptor builders (USB 2.0 chapter 9 and USB 3.x layouts, little-endian) ----
@@ -138,7 +138,7 @@ struct Reply {
 // and 0x86, and endpoint 0). Called from the host's thread or the bus's worker thread, one call
 // at a time per device; it must not call back into the device.
 class EndpointBehaviour {
-public:
+  public:
     virtual ~EndpointBehaviour() = default;
     // A bulk, interrupt or isochronous OUT transfer: the bytes the host sent. Default: take all.
     virtual Reply receive(uint8_t endpoint, std::span<const uint8_t> data);
@@ -153,14 +153,14 @@ public:
 // IN transfers answered from a queue: each transfer takes the next reply whole (a longer reply is
 // cut to the room); with an empty queue the transfer waits. OUT data is kept.
 class ReplyQueue : public EndpointBehaviour {
-public:
+  public:
     void push(std::vector<uint8_t> reply);
     size_t queued() const;
     std::vector<std::vector<uint8_t>> received() const;
     Reply receive(uint8_t endpoint, std::span<const uint8_t> data) override;
     Reply answer(uint8_t endpoint, std::span<uint8_t> buffer) override;
 
-private:
+  private:
     mutable std::mutex lock_;
     std::deque<std::vector<uint8_t>> replies_;
     std::vector<std::vector<uint8_t>> received_;
@@ -170,23 +170,23 @@ private:
 
 // Applies to transfers on one endpoint (0: control transfers, descriptor reads included).
 struct EndpointFault {
-    int transfers = -1;            // how many transfers it applies to; -1: all until cleared
-    uint32_t refuse_status = 0;    // nonzero: DeviceIoControl fails at once (this NT status)
+    int transfers = -1;               // how many transfers it applies to; -1: all until cleared
+    uint32_t refuse_status = 0;       // nonzero: DeviceIoControl fails at once (this NT status)
     uint32_t max_bytes = UINT32_MAX;  // short transfers: at most this many bytes move
-    uint32_t usbd_status = 0;      // written into the envelope; the transfer fails
-    uint32_t nt_status = 0;        // written into the envelope; the request completes with it
-    uint32_t delay_ms = 0;         // completion this long after the request (worker thread)
-    bool never_complete = false;   // pending until an abort ends it
-    uint32_t aborts_ignored = 0;   // aborts (0x220044) the pending transfer survives
+    uint32_t usbd_status = 0;         // written into the envelope; the transfer fails
+    uint32_t nt_status = 0;           // written into the envelope; the request completes with it
+    uint32_t delay_ms = 0;            // completion this long after the request (worker thread)
+    bool never_complete = false;      // pending until an abort ends it
+    uint32_t aborts_ignored = 0;      // aborts (0x220044) the pending transfer survives
 };
 
 struct DeviceFaults {
-    DWORD open_error = 0;                       // CreateFileA refused with this error
-    std::vector<uint8_t> failing_descriptors = {};   // descriptor types whose GET_DESCRIPTOR stalls
-    bool no_alternate_setting = false;          // 0x220008 fails, so the host reads 0xFF
-    std::vector<uint32_t> failing_codes = {};      // control codes refused at once
-    bool close_refused = false;                 // CloseHandle on the device's handle fails
-    DWORD enum_error = 0;                       // SetupDiEnumDeviceInterfaces fails at this device
+    DWORD open_error = 0;                           // CreateFileA refused with this error
+    std::vector<uint8_t> failing_descriptors = {};  // descriptor types whose GET_DESCRIPTOR stalls
+    bool no_alternate_setting = false;              // 0x220008 fails, so the host reads 0xFF
+    std::vector<uint32_t> failing_codes = {};       // control codes refused at once
+    bool close_refused = false;                     // CloseHandle on the device's handle fails
+    DWORD enum_error = 0;  // SetupDiEnumDeviceInterfaces fails at this device
 };
 
 // ---- Traffic ----
@@ -194,18 +194,18 @@ struct DeviceFaults {
 // One transfer request (0x220020, 0x220024, 0x22004B) as it ended.
 struct TransferRecord {
     uint32_t code = 0;
-    uint8_t endpoint = 0;  // 0 for control transfers
-    bool in = false;       // device to host
-    SetupPacket setup;     // control transfers
-    std::vector<uint8_t> envelope;  // the 38 bytes as the host sent them
-    std::vector<uint8_t> out_data;  // what the device took
-    std::vector<uint8_t> in_data;   // what the device delivered
+    uint8_t endpoint = 0;                     // 0 for control transfers
+    bool in = false;                          // device to host
+    SetupPacket setup;                        // control transfers
+    std::vector<uint8_t> envelope;            // the 38 bytes as the host sent them
+    std::vector<uint8_t> out_data;            // what the device took
+    std::vector<uint8_t> in_data;             // what the device delivered
     uint32_t nt_status = 0, usbd_status = 0;  // as written into the envelope
     bool aborted = false;
 };
 
 class Device {
-public:
+  public:
     virtual ~Device() = default;
     virtual const std::string& path() const = 0;  // the interface path, "\\?\usb#..."
     virtual void set_behaviour(uint8_t endpoint, std::shared_ptr<EndpointBehaviour> behaviour) = 0;

@@ -45,14 +45,19 @@ std::vector<uint8_t> device_descriptor(const DeviceFields& f) {
 std::vector<uint8_t> configuration_set(const Configuration& c) {
     std::set<uint8_t> numbers;
     for (const auto& i : c.interfaces) numbers.insert(i.number);
-    std::vector<uint8_t> d = {9, 2, 0, 0,
+    std::vector<uint8_t> d = {9,
+                              2,
+                              0,
+                              0,
                               c.interface_count.value_or(static_cast<uint8_t>(numbers.size())),
-                              c.value, c.string_index, c.attributes, c.max_power};
+                              c.value,
+                              c.string_index,
+                              c.attributes,
+                              c.max_power};
     for (const auto& i : c.interfaces) {
         add(d, {9, 4, i.number, i.alternate,
-                           i.endpoint_count.value_or(static_cast<uint8_t>(i.endpoints.size())),
-                           i.interface_class, i.interface_subclass, i.interface_protocol,
-                           i.string_index});
+                i.endpoint_count.value_or(static_cast<uint8_t>(i.endpoints.size())),
+                i.interface_class, i.interface_subclass, i.interface_protocol, i.string_index});
         for (const auto& extra : i.extra) append(d, extra);
         for (const auto& e : i.endpoints) {
             add(d, {7, 5, e.address, e.attributes});
@@ -136,8 +141,8 @@ Description card_description(bool superspeed) {
     d.strings[3] = string_descriptor(u"0001");
     if (superspeed) {
         const uint8_t id[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-        d.bos = bos_set({usb20_extension_capability(0x2), superspeed_capability(0, 0x0E, 1, 10, 100),
-                         container_id_capability(id)});
+        d.bos = bos_set({usb20_extension_capability(0x2),
+                         superspeed_capability(0, 0x0E, 1, 10, 100), container_id_capability(id)});
         d.speed = 4;
     }
     return d;

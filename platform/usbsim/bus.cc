@@ -28,15 +28,14 @@ std::string guid_text(const GUID& g) {
 }
 
 bool same_path(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 class SimulatedDevice : public sim::usb::Device {
-public:
+  public:
     SimulatedDevice(sim::usb::Description description, unsigned instance)
         : hardware_(std::make_shared<Hardware>(std::move(description))),
           driver_(std::make_shared<VendorDriver>(hardware_)),
@@ -94,7 +93,7 @@ public:
 
     std::atomic<bool> plugged_{true};
 
-private:
+  private:
     std::shared_ptr<Hardware> hardware_;
     std::shared_ptr<VendorDriver> driver_;
     std::shared_ptr<std::atomic<size_t>> open_count_;
@@ -151,7 +150,8 @@ std::shared_ptr<Device> plug(Description description) {
             platform::register_device_provider("usbsim", usbsim::open_device);
             b.provider_registered = true;
         }
-        device = std::make_shared<usbsim::SimulatedDevice>(std::move(description), b.next_instance++);
+        device =
+            std::make_shared<usbsim::SimulatedDevice>(std::move(description), b.next_instance++);
         b.devices.push_back(device);
     }
     TRACE("usbsim", "plug %s", device->path().c_str());

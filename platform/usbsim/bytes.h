@@ -7,7 +7,9 @@
 
 namespace usbsim {
 
-inline uint8_t get8(std::span<const uint8_t> b, size_t at) { return at < b.size() ? b[at] : 0; }
+inline uint8_t get8(std::span<const uint8_t> b, size_t at) {
+    return at < b.size() ? b[at] : 0;
+}
 inline uint16_t get16(std::span<const uint8_t> b, size_t at) {
     return static_cast<uint16_t>(get8(b, at) | get8(b, at + 1) << 8);
 }

@@ -201,8 +201,12 @@ namespace sim::usb {
 Reply EndpointBehaviour::receive(uint8_t, std::span<const uint8_t> data) {
     return Reply::ok(static_cast<uint32_t>(data.size()));
 }
-Reply EndpointBehaviour::answer(uint8_t, std::span<uint8_t>) { return Reply::not_ready(); }
-Reply EndpointBehaviour::control(const SetupPacket&, std::span<uint8_t>) { return Reply::stall(); }
+Reply EndpointBehaviour::answer(uint8_t, std::span<uint8_t>) {
+    return Reply::not_ready();
+}
+Reply EndpointBehaviour::control(const SetupPacket&, std::span<uint8_t>) {
+    return Reply::stall();
+}
 
 void ReplyQueue::push(std::vector<uint8_t> reply) {
     std::lock_guard guard(lock_);

@@ -12,7 +12,7 @@
 namespace usbsim {
 
 class Hardware {
-public:
+  public:
     explicit Hardware(sim::usb::Description description);
 
     const sim::usb::Description& description() const { return description_; }
@@ -45,7 +45,7 @@ public:
     std::vector<uint32_t> control_codes() const;
     void clear_traffic();
 
-private:
+  private:
     sim::usb::Reply get_descriptor(const sim::usb::SetupPacket& setup, std::span<uint8_t> data);
     std::shared_ptr<sim::usb::EndpointBehaviour> behaviour(uint8_t endpoint) const;
 

@@ -11,7 +11,7 @@
 namespace usbsim {
 
 class Request {
-public:
+  public:
     Request(uint32_t code, std::span<uint8_t> input, std::span<uint8_t> output)
         : code_(code), input_(input), output_(output) {}
     virtual ~Request() = default;
@@ -36,10 +36,10 @@ public:
     uint32_t status() const { return status_; }
     uint32_t information() const { return information_; }
 
-protected:
+  protected:
     virtual void on_complete(uint32_t nt_status, uint32_t information) = 0;
 
-private:
+  private:
     uint32_t code_;
     std::span<uint8_t> input_, output_;
     std::atomic<bool> claimed_{false}, done_{false};

@@ -17,7 +17,7 @@ constexpr DWORD kMethodMask = 3, kMethodBuffered = 0, kMethodNeither = 3;
 // and receives the output, copied back to the caller when the request ends without an error
 // status; METHOD_NEITHER codes hand the driver the caller's own buffers.
 class UserRequest : public Request {
-public:
+  public:
     UserRequest(DWORD code, std::vector<uint8_t> system, std::span<uint8_t> input,
                 std::span<uint8_t> output, uint8_t* caller_out, OVERLAPPED* overlapped)
         : Request(code, input, output),
@@ -30,10 +30,9 @@ public:
         auto* in_bytes = static_cast<uint8_t*>(in);
         auto* out_bytes = static_cast<uint8_t*>(out);
         if ((code & kMethodMask) == kMethodNeither) {
-            return std::make_shared<UserRequest>(code, std::vector<uint8_t>(),
-                                                 std::span(in_bytes, in_bytes ? in_size : 0),
-                                                 std::span(out_bytes, out_bytes ? out_size : 0),
-                                                 nullptr, overlapped);
+            return std::make_shared<UserRequest>(
+                code, std::vector<uint8_t>(), std::span(in_bytes, in_bytes ? in_size : 0),
+                std::span(out_bytes, out_bytes ? out_size : 0), nullptr, overlapped);
         }
         std::vector<uint8_t> system(std::max(in_size, out_size));
         if (in_bytes && in_size) std::memcpy(system.data(), in_bytes, in_size);
@@ -50,7 +49,7 @@ public:
         ended_.wait(guard, [this] { return done_; });
     }
 
-protected:
+  protected:
     void on_complete(uint32_t status, uint32_t information) override {
         bool error = (status >> 30) == 3;
         if (caller_out_ && !error) {
@@ -65,7 +64,7 @@ protected:
         ended_.notify_all();
     }
 
-private:
+  private:
     std::vector<uint8_t> system_;
     uint8_t* caller_out_;
     OVERLAPPED* overlapped_;
@@ -78,11 +77,15 @@ private:
 
 DriverHandle::DriverHandle(std::shared_ptr<VendorDriver> driver, std::shared_ptr<Hardware> hardware,
                            std::shared_ptr<std::atomic<size_t>> open_count)
-    : driver_(std::move(driver)), hardware_(std::move(hardware)), open_count_(std::move(open_count)) {
+    : driver_(std::move(driver)),
+      hardware_(std::move(hardware)),
+      open_count_(std::move(open_count)) {
     ++*open_count_;
 }
 
-DriverHandle::~DriverHandle() { --*open_count_; }
+DriverHandle::~DriverHandle() {
+    --*open_count_;
+}
 
 BOOL DriverHandle::close() {
     if (hardware_->faults().close_refused) {

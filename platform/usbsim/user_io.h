@@ -12,7 +12,7 @@
 namespace usbsim {
 
 class DriverHandle : public platform::IoTarget {
-public:
+  public:
     DriverHandle(std::shared_ptr<VendorDriver> driver, std::shared_ptr<Hardware> hardware,
                  std::shared_ptr<std::atomic<size_t>> open_count);
     ~DriverHandle() override;
@@ -20,7 +20,7 @@ public:
     BOOL device_io_control(DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
                            LPDWORD returned, LPOVERLAPPED overlapped) override;
 
-private:
+  private:
     std::shared_ptr<VendorDriver> driver_;
     std::shared_ptr<Hardware> hardware_;
     std::shared_ptr<std::atomic<size_t>> open_count_;

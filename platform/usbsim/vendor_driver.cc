@@ -196,8 +196,8 @@ void VendorDriver::start_transfer(const std::shared_ptr<Request>& request) {
     uint32_t data_offset = get32(env, envelope::kDataOffset);
     uint32_t data_length = get32(env, envelope::kDataLength);
     auto data = direct ? std::optional(request->output()) : region(block, data_offset, data_length);
-    auto packets = region(block, get32(env, envelope::kPacketOffset),
-                          get32(env, envelope::kPacketLength));
+    auto packets =
+        region(block, get32(env, envelope::kPacketOffset), get32(env, envelope::kPacketLength));
     if (!data || !packets) return request->complete(kStatusInvalidParameter, 0);
     t.data = *data;
     if (t.control && t.data.size() > t.setup.length) t.data = t.data.first(t.setup.length);
@@ -245,7 +245,8 @@ bool VendorDriver::queued_behind_not_ready(uint8_t endpoint) const {
 void VendorDriver::ask_device(Transfer& t) {
     if (t.in) t.staged.assign(t.data.size(), 0);
     std::span<uint8_t> room = t.in ? std::span<uint8_t>(t.staged) : t.data;
-    t.reply = t.control ? hardware_->control(t.setup, room) : hardware_->transfer(t.endpoint, t.in, room);
+    t.reply =
+        t.control ? hardware_->control(t.setup, room) : hardware_->transfer(t.endpoint, t.in, room);
 }
 
 void VendorDriver::schedule(Transfer transfer) {

@@ -29,7 +29,7 @@ constexpr uint32_t kDirectTransfer = 0x22004B, kGetSpeed = 0x22004C;
 }  // namespace code
 
 class VendorDriver {
-public:
+  public:
     explicit VendorDriver(std::shared_ptr<Hardware> hardware);
     ~VendorDriver();
     VendorDriver(const VendorDriver&) = delete;
@@ -42,7 +42,7 @@ public:
     void remove();
     size_t pending() const;
 
-private:
+  private:
     struct Transfer {
         std::shared_ptr<Request> request;
         uint8_t endpoint = 0;

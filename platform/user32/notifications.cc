@@ -1,11 +1,12 @@
 // Device notifications. There is no window system here: a registration is checked and kept,
 // and no WM_DEVICECHANGE is ever posted.
+#include "platform/sim/notifications.h"
+
 #include <atomic>
 #include <mutex>
 
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
-#include "platform/sim/notifications.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ std::atomic<size_t> interface_registrations{0};
 std::atomic<size_t> handle_registrations{0};
 
 class Notification : public platform::Object {
-public:
+  public:
     explicit Notification(DWORD kind) : kind_(kind) { counter()++; }
     ~Notification() override { counter()--; }
     BOOL close() override {
@@ -26,7 +27,7 @@ public:
         return TRUE;
     }
 
-private:
+  private:
     std::atomic<size_t>& counter() {
         return kind_ == DBT_DEVTYP_HANDLE ? handle_registrations : interface_registrations;
     }
@@ -36,10 +37,18 @@ private:
 }  // namespace
 
 namespace sim {
-void notifications_fail_register(bool fail) { failing_register = fail; }
-void notifications_fail_unregister(bool fail) { failing_unregister = fail; }
-size_t notifications_interface_registrations() { return interface_registrations; }
-size_t notifications_handle_registrations() { return handle_registrations; }
+void notifications_fail_register(bool fail) {
+    failing_register = fail;
+}
+void notifications_fail_unregister(bool fail) {
+    failing_unregister = fail;
+}
+size_t notifications_interface_registrations() {
+    return interface_registrations;
+}
+size_t notifications_handle_registrations() {
+    return handle_registrations;
+}
 }  // namespace sim
 
 extern "C" HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter,
@@ -51,10 +60,11 @@ extern "C" HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE recipient, LPVOI
     }
     const auto* header = static_cast<const DEV_BROADCAST_HDR*>(filter);
     DWORD kind = header->dbch_devicetype;
-    bool valid = (kind == DBT_DEVTYP_DEVICEINTERFACE &&
-                  header->dbch_size >= sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)) ||
-                 (kind == DBT_DEVTYP_HANDLE && header->dbch_size >= sizeof(DEV_BROADCAST_HANDLE) &&
-                  platform::handle_lookup(static_cast<const DEV_BROADCAST_HANDLE*>(filter)->dbch_handle));
+    bool valid =
+        (kind == DBT_DEVTYP_DEVICEINTERFACE &&
+         header->dbch_size >= sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)) ||
+        (kind == DBT_DEVTYP_HANDLE && header->dbch_size >= sizeof(DEV_BROADCAST_HANDLE) &&
+         platform::handle_lookup(static_cast<const DEV_BROADCAST_HANDLE*>(filter)->dbch_handle));
     if (!valid) {
         SetLastError(ERROR_INVALID_DATA);
         return nullptr;

@@ -1,11 +1,13 @@
 // The card link's results against simulated cards.
+#include "usb/card_link.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <vector>
 
 #include "tests/usb/sim_devices.h"
-#include "usb/card_link.h"
 
 namespace {
 
@@ -30,8 +32,7 @@ TEST_F(Bus, NullArgumentsGiveMinusOne) {
     EXPECT_EQ(write_usb_dev(handle, nullptr, 64), -1);
     EXPECT_EQ(read_usb_dev(handle, nullptr, 64), -1);
     EXPECT_EQ(close_usb_dev(handle), 0);
-    EXPECT_TRUE(card.device->transfers().empty() ||
-                card.device->transfers().back().endpoint == 0);
+    EXPECT_TRUE(card.device->transfers().empty() || card.device->transfers().back().endpoint == 0);
 }
 
 TEST_F(Bus, WriteThenReadOneFrame) {
@@ -105,6 +106,10 @@ struct FaultCase {
     int32_t result;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TransferFaults : public Bus, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(TransferFaults, MapToLinkResults) {
@@ -115,8 +120,8 @@ TEST_P(TransferFaults, MapToLinkResults) {
     CCyUSBDriverDevice* handle = nullptr;
     ASSERT_EQ(open_usb_dev(&handle), 0);
     uint8_t buffer[64] = {};
-    int32_t result = p.endpoint == 0x02 ? write_usb_dev(handle, buffer, 64)
-                                        : read_usb_dev(handle, buffer, 64);
+    int32_t result =
+        p.endpoint == 0x02 ? write_usb_dev(handle, buffer, 64) : read_usb_dev(handle, buffer, 64);
     EXPECT_EQ(result, p.result);
     EXPECT_EQ(close_usb_dev(handle), 0);
 }

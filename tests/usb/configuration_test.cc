@@ -1,11 +1,13 @@
 // Configuration, interface and BOS objects built straight from descriptor sets.
+#include "usb/configuration.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "platform/sim/usb.h"
-#include "usb/configuration.h"
 
 namespace {
 
@@ -73,6 +75,10 @@ struct ClassDescriptorCase {
     int endpoint_bytes;  // what the two endpoints take, companions included
 };
 
+void PrintTo(const ClassDescriptorCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ClassSpecificDescriptor : public ::testing::TestWithParam<ClassDescriptorCase> {};
 
 TEST_P(ClassSpecificDescriptor, IsSteppedOverAndCounted) {
@@ -106,13 +112,12 @@ TEST_P(ClassSpecificDescriptor, IsSteppedOverAndCounted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Walks, ClassSpecificDescriptor,
-    ::testing::Values(ClassDescriptorCase{"Usb2", false, WalkKind::Plain, 7 + 7},
-                      ClassDescriptorCase{"SuperSpeed", true, WalkKind::CompanionAware,
-                                          7 + 6 + 7 + 6},
-                      // The plain walk steps over the first companion and ends at the second
-                      // endpoint; the configuration walk steps over the last companion.
-                      ClassDescriptorCase{"CompanionsInPlainWalk", true, WalkKind::Plain,
-                                          7 + 6 + 7}),
+    ::testing::Values(
+        ClassDescriptorCase{"Usb2", false, WalkKind::Plain, 7 + 7},
+        ClassDescriptorCase{"SuperSpeed", true, WalkKind::CompanionAware, 7 + 6 + 7 + 6},
+        // The plain walk steps over the first companion and ends at the second
+        // endpoint; the configuration walk steps over the last companion.
+        ClassDescriptorCase{"CompanionsInPlainWalk", true, WalkKind::Plain, 7 + 6 + 7}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ConfigurationWalk, TransferTypePicksTheClass) {

@@ -59,7 +59,8 @@ TEST(DescriptorFuzz, MutatedSets) {
     for (int round = 0; round < 20000; ++round) {
         auto mutated = set;
         int flips = 1 + static_cast<int>(random() % 6);
-        for (int f = 0; f < flips; ++f) mutated[random() % mutated.size()] = static_cast<uint8_t>(random());
+        for (int f = 0; f < flips; ++f)
+            mutated[random() % mutated.size()] = static_cast<uint8_t>(random());
         mutated.resize(random() % (mutated.size() + 1));
         walk_all(mutated);
     }

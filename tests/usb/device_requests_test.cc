@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct TextCase {
     uint32_t status;
     const char* text;
 };
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << std::hex << c.status;
+}
 
 class StatusTexts : public ::testing::TestWithParam<TextCase> {};
 
@@ -149,7 +154,7 @@ TEST_F(Bus, PortRequestsGoWithoutBuffers) {
 }
 
 class UntilShort : public Bus {
-protected:
+  protected:
     void SetUp() override {
         Bus::SetUp();
         card = usbtest::plug_card();
@@ -182,7 +187,6 @@ TEST_F(UntilShort, StopsAtTheLengthOrAFailure) {
     EXPECT_TRUE(TransferDataUntilShort(in, buffer.data(), length, true));
     EXPECT_EQ(length, 1024);
     EXPECT_EQ(card.queue->queued(), 1u);
-
 
     struct StallsAfterOne : sim::usb::EndpointBehaviour {
         int answered = 0;

@@ -1,21 +1,25 @@
 // The device object: counting, attaching, binding the current interface, endpoint lookup,
 // detaching, and the texts it raises.
+#include "usb/device.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/sim/notifications.h"
 #include "tests/usb/sim_devices.h"
-#include "usb/device.h"
 
 namespace {
 
 using usbtest::Bus;
 
-std::u16string text(const char16_t* units) { return std::u16string(units); }
+std::u16string text(const char16_t* units) {
+    return std::u16string(units);
+}
 
 TEST_F(Bus, NoDevicePresentCountsZeroAndAttachesNothing) {
     CCyUSBDriverDevice device(nullptr, UsbDriverInterfaceGuid, 0);
@@ -51,7 +55,8 @@ TEST_P(CardAttach, BindsBulkEndpointsOfInterfaceZero) {
     EXPECT_EQ(device.FirstIsocIn, nullptr);
     EXPECT_EQ(device.FirstInterruptOut, nullptr);
     EXPECT_EQ(device.EndPointTable[0], device.ControlEndPoint);
-    for (int e = 1; e < device.EndPointCount(); ++e) EXPECT_EQ(device.EndPointTable[e]->TransferMode, 1u);
+    for (int e = 1; e < device.EndPointCount(); ++e)
+        EXPECT_EQ(device.EndPointTable[e]->TransferMode, 1u);
     EXPECT_EQ(device.ControlEndPoint->TransferMode, 0u);
     EXPECT_EQ(in->MaxPacketSize, superspeed ? 1024 : 512);
     EXPECT_TRUE(in->IsIn);
@@ -110,6 +115,10 @@ struct LangIdCase {
     uint16_t expected;
 };
 
+void PrintTo(const LangIdCase& c, std::ostream* os) {
+    for (uint16_t id : c.table) *os << std::hex << id << " ";
+}
+
 class LanguageTables : public Bus, public ::testing::WithParamInterface<LangIdCase> {};
 
 TEST_P(LanguageTables, PreferUsEnglish) {
@@ -147,14 +156,18 @@ struct Ep0Case {
     int32_t expected;
 };
 
+void PrintTo(const Ep0Case& c, std::ostream* os) {
+    *os << std::hex << c.usb_version << " " << std::dec << int(c.max_packet0);
+}
+
 class Ep0Sizes : public Bus, public ::testing::WithParamInterface<Ep0Case> {};
 
 TEST_P(Ep0Sizes, FollowTheUsbVersion) {
     auto c = GetParam();
     sim::usb::Configuration config;
     config.interfaces = {usbtest::bulk_interface(0, c.usb_version >= 0x0300)};
-    sim::usb::plug(usbtest::describe({sim::usb::configuration_set(config)}, c.usb_version,
-                                     c.max_packet0));
+    sim::usb::plug(
+        usbtest::describe({sim::usb::configuration_set(config)}, c.usb_version, c.max_packet0));
     CCyUSBDriverDevice device(nullptr, UsbDriverInterfaceGuid, 1);
     EXPECT_EQ(device.Ep0PacketSize, c.expected);
     EXPECT_EQ(device.ControlEndPoint->MaxPacketSize, static_cast<uint16_t>(c.expected));

@@ -1,14 +1,16 @@
 // Endpoint objects on a simulated card: packet sizes, the envelope they send, direct, buffered,
 // control and isochronous transfers, and the time-out and abort rule.
+#include "usb/endpoint.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <vector>
 
 #include "tests/usb/sim_devices.h"
 #include "usb/bytes.h"
 #include "usb/control_codes.h"
-#include "usb/endpoint.h"
 #include "usb/transfer_envelope.h"
 
 namespace {
@@ -17,8 +19,13 @@ using usbtest::Bus;
 
 std::vector<uint8_t> endpoint_descriptor(uint8_t address, uint8_t attributes, uint16_t max_packet,
                                          uint8_t interval = 0) {
-    return {7, 5, address, attributes, static_cast<uint8_t>(max_packet),
-            static_cast<uint8_t>(max_packet >> 8), interval};
+    return {7,
+            5,
+            address,
+            attributes,
+            static_cast<uint8_t>(max_packet),
+            static_cast<uint8_t>(max_packet >> 8),
+            interval};
 }
 
 struct PacketCase {
@@ -28,6 +35,10 @@ struct PacketCase {
     uint8_t max_burst, companion_attributes;
     uint16_t expected, multiplier;
 };
+
+void PrintTo(const PacketCase& c, std::ostream* os) {
+    *os << std::hex << c.max_packet << " burst " << std::dec << int(c.max_burst);
+}
 
 class PacketSizes : public ::testing::TestWithParam<PacketCase> {};
 
@@ -52,14 +63,14 @@ INSTANTIATE_TEST_SUITE_P(Rules, PacketSizes,
                                            PacketCase{3, 0x0840, true, 0, 2, 128, 2}));
 
 TEST(ControlTimeouts, RoundToWholeSeconds) {
-    const std::pair<uint32_t, uint32_t> cases[] = {{0, 0},    {1, 1},     {999, 1},
-                                                   {1000, 1}, {2500, 2},  {10000, 10}};
+    const std::pair<uint32_t, uint32_t> cases[] = {{0, 0},    {1, 1},    {999, 1},
+                                                   {1000, 1}, {2500, 2}, {10000, 10}};
     for (auto [ms, seconds] : cases) EXPECT_EQ(ControlTimeoutSeconds(ms), seconds) << ms;
 }
 
 // A card opened straight through CreateFileA, for endpoint objects of the test's own making.
 class OpenCard : public Bus {
-protected:
+  protected:
     void SetUp() override {
         Bus::SetUp();
         card = usbtest::plug_card();
@@ -101,7 +112,12 @@ struct RequestTypeCase {
     uint8_t expected;
 };
 
-class ControlRequestTypes : public OpenCard, public ::testing::WithParamInterface<RequestTypeCase> {};
+void PrintTo(const RequestTypeCase& c, std::ostream* os) {
+    *os << std::hex << int(c.expected);
+}
+
+class ControlRequestTypes : public OpenCard,
+                            public ::testing::WithParamInterface<RequestTypeCase> {};
 
 TEST_P(ControlRequestTypes, AreEncodedInTheEnvelope) {
     auto p = GetParam();
@@ -146,9 +162,12 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ControlRequestTypes,
 
 TEST_F(OpenCard, ControlReadCopiesTheAnswerBehindTheEnvelope) {
     struct Answer : sim::usb::EndpointBehaviour {
-        sim::usb::Reply control(const sim::usb::SetupPacket& setup, std::span<uint8_t> data) override {
-            if (!(setup.request_type & 0x80)) return sim::usb::Reply::ok(static_cast<uint32_t>(data.size()));
-            for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(setup.request + i);
+        sim::usb::Reply control(const sim::usb::SetupPacket& setup,
+                                std::span<uint8_t> data) override {
+            if (!(setup.request_type & 0x80))
+                return sim::usb::Reply::ok(static_cast<uint32_t>(data.size()));
+            for (size_t i = 0; i < data.size(); ++i)
+                data[i] = static_cast<uint8_t>(setup.request + i);
             return sim::usb::Reply::ok(static_cast<uint32_t>(data.size() - 1));
         }
     };
@@ -219,6 +238,10 @@ struct StatusCase {
     uint32_t usbd, nt;
 };
 
+void PrintTo(const StatusCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FailedTransfers : public OpenCard, public ::testing::WithParamInterface<StatusCase> {};
 
 TEST_P(FailedTransfers, ReportTheirStatusWords) {
@@ -285,6 +308,10 @@ struct TimeoutCase {
     bool cancelled;
 };
 
+void PrintTo(const TimeoutCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Timeouts : public OpenCard, public ::testing::WithParamInterface<TimeoutCase> {};
 
 TEST_P(Timeouts, AbortAndGrace) {
@@ -319,14 +346,14 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     1,
                     false},
-        TimeoutCase{"BeyondGraceSecondAbort", {.delay_ms = 400, .aborts_ignored = 1}, false, 2,
-                    true},
-        TimeoutCase{"BeyondGraceWaitsForGood", {.delay_ms = 400, .aborts_ignored = 2}, true, 2,
-                    false}),
+        TimeoutCase{
+            "BeyondGraceSecondAbort", {.delay_ms = 400, .aborts_ignored = 1}, false, 2, true},
+        TimeoutCase{
+            "BeyondGraceWaitsForGood", {.delay_ms = 400, .aborts_ignored = 2}, true, 2, false}),
     [](const auto& info) { return info.param.name; });
 
 class IsochronousCard : public Bus {
-protected:
+  protected:
     void SetUp() override {
         Bus::SetUp();
         sim::usb::Configuration c;

@@ -44,8 +44,8 @@ struct Listed {
 
 Listed list_interfaces(const GUID& guid) {
     Listed result;
-    HDEVINFO list = SetupDiGetClassDevsA(&guid, nullptr, nullptr,
-                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO list =
+        SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     EXPECT_NE(list, INVALID_HANDLE_VALUE);
     for (DWORD i = 0;; ++i) {
         SP_DEVICE_INTERFACE_DATA data{};
@@ -62,7 +62,8 @@ Listed list_interfaces(const GUID& guid) {
         detail->cbSize = 8;
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof info;
-        EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required, nullptr, &info));
+        EXPECT_TRUE(
+            SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required, nullptr, &info));
         std::string path(reinterpret_cast<const char*>(block.data()) + 4);
         EXPECT_EQ(required, 4 + path.size() + 1);
         result.paths.push_back(path);
@@ -126,9 +127,8 @@ TEST_F(Bus, EnumerationFaultFailsOnlyThatEntry) {
     for (DWORD i = 0; i < 4; ++i) {
         SP_DEVICE_INTERFACE_DATA data{};
         data.cbSize = sizeof data;
-        results.push_back(SetupDiEnumDeviceInterfaces(list, nullptr, &guid, i, &data)
-                              ? 0
-                              : GetLastError());
+        results.push_back(
+            SetupDiEnumDeviceInterfaces(list, nullptr, &guid, i, &data) ? 0 : GetLastError());
     }
     SetupDiDestroyDeviceInfoList(list);
     EXPECT_EQ(results, (std::vector<DWORD>{0, ERROR_GEN_FAILURE, 0, ERROR_NO_MORE_ITEMS}));
@@ -171,15 +171,15 @@ TEST_F(Bus, SynchronousQueriesAnswerWithTheirSizes) {
     EXPECT_EQ(returned, 4u);
     EXPECT_EQ(usb::load_le32(value), 0x01020304u);
     char name[256];
-    ASSERT_TRUE(DeviceIoControl(handle, usb::kIoctlGetFriendlyName, name, 256, name, 256,
-                                &returned, nullptr));
+    ASSERT_TRUE(DeviceIoControl(handle, usb::kIoctlGetFriendlyName, name, 256, name, 256, &returned,
+                                nullptr));
     EXPECT_EQ(returned, 256u);
     EXPECT_STREQ(name, "Halden USB bridge");
     EXPECT_FALSE(DeviceIoControl(handle, 0x220050, value, 4, value, 4, &returned, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
     card->set_faults({.failing_codes = {usb::kIoctlGetDriverVersion}});
-    EXPECT_FALSE(DeviceIoControl(handle, usb::kIoctlGetDriverVersion, value, 4, value, 4,
-                                 &returned, nullptr));
+    EXPECT_FALSE(DeviceIoControl(handle, usb::kIoctlGetDriverVersion, value, 4, value, 4, &returned,
+                                 nullptr));
     CloseHandle(handle);
 }
 
@@ -283,8 +283,8 @@ TEST_F(Bus, UnplugEndsPendingTransfersAndLaterRequests) {
     EXPECT_FALSE(GetOverlappedResult(handle, &read.overlapped, &returned, FALSE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     uint8_t value[4];
-    EXPECT_FALSE(DeviceIoControl(handle, usb::kIoctlGetSpeed, value, 4, value, 4, &returned,
-                                 nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(handle, usb::kIoctlGetSpeed, value, 4, value, 4, &returned, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_EQ(open(card.device->path()), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(CloseHandle(handle));

@@ -12,7 +12,7 @@ namespace usbtest {
 
 // Every test starts and ends with an empty bus.
 class Bus : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { sim::usb::unplug_all(); }
     void TearDown() override { sim::usb::unplug_all(); }
 };
