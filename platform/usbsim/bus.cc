@@ -1,5 +1,7 @@
 // The simulated USB bus: plugged devices, their interface paths in the SetupAPI list, and the
 // CreateFileA provider that opens them.
+#include "platform/usbsim/bus.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -90,6 +92,7 @@ class SimulatedDevice : public sim::usb::Device {
     uint32_t power_state() const override { return hardware_->power_state(); }
     void unplug() override;
     bool plugged() const override { return plugged_; }
+    std::shared_ptr<VendorDriver> driver() const { return driver_; }
 
     std::atomic<bool> plugged_{true};
 
@@ -112,15 +115,17 @@ Bus& bus() {
     return *instance;
 }
 
+std::shared_ptr<SimulatedDevice> find_device(const std::string& path) {
+    auto& b = bus();
+    std::lock_guard guard(b.lock);
+    for (auto& d : b.devices)
+        if (same_path(d->path(), path)) return d;
+    return nullptr;
+}
+
 std::shared_ptr<platform::IoTarget> open_device(const platform::OpenRequest& request,
                                                 bool* claimed) {
-    std::shared_ptr<SimulatedDevice> found;
-    {
-        auto& b = bus();
-        std::lock_guard guard(b.lock);
-        for (auto& d : b.devices)
-            if (same_path(d->path(), request.name)) found = d;
-    }
+    auto found = find_device(request.name);
     return found ? found->open(request, claimed) : nullptr;
 }
 
@@ -137,6 +142,12 @@ void SimulatedDevice::unplug() {
 }
 
 }  // namespace
+
+std::shared_ptr<VendorDriver> driver_for_path(const std::string& path) {
+    auto found = find_device(path);
+    return found ? found->driver() : nullptr;
+}
+
 }  // namespace usbsim
 
 namespace sim::usb {

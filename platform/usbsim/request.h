@@ -18,6 +18,11 @@ class Request {
     Request(const Request&) = delete;
     Request& operator=(const Request&) = delete;
 
+    // Who sent it (a handle's object, a file object); the driver cancels an owner's requests
+    // when the owner goes away.
+    void set_owner(const void* owner) { owner_ = owner; }
+    const void* owner() const { return owner_; }
+
     uint32_t code() const { return code_; }
     std::span<uint8_t> input() const { return input_; }
     std::span<uint8_t> output() const { return output_; }
@@ -41,6 +46,7 @@ class Request {
 
   private:
     uint32_t code_;
+    const void* owner_ = nullptr;
     std::span<uint8_t> input_, output_;
     std::atomic<bool> claimed_{false}, done_{false};
     uint32_t status_ = 0, information_ = 0;

@@ -92,6 +92,9 @@ BOOL DriverHandle::close() {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    // Closing the last handle cancels what it left pending, so that nothing completes into the
+    // caller's buffers afterwards.
+    driver_->cancel_owner(this);
     return TRUE;
 }
 
@@ -107,6 +110,7 @@ BOOL DriverHandle::device_io_control(DWORD code, LPVOID in, DWORD in_size, LPVOI
         return FALSE;
     }
     auto request = UserRequest::make(code, in, in_size, out, out_size, overlapped);
+    request->set_owner(this);
     if (overlapped) platform::overlapped_begin(overlapped);
     driver_->dispatch(request);
     if (!overlapped)

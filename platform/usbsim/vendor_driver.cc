@@ -346,6 +346,20 @@ void VendorDriver::abort_endpoint(uint8_t endpoint) {
         finish(t, kStatusCancelled, kStatusCancelled, sim::usb::kUsbdCanceled, 0, true);
 }
 
+void VendorDriver::cancel_owner(const void* owner) {
+    std::list<Transfer> ended;
+    {
+        std::lock_guard guard(lock_);
+        for (auto it = pending_.begin(); it != pending_.end();) {
+            auto next = std::next(it);
+            if (it->request->owner() == owner) ended.splice(ended.end(), pending_, it);
+            it = next;
+        }
+    }
+    for (auto& t : ended)
+        finish(t, kStatusCancelled, kStatusCancelled, sim::usb::kUsbdCanceled, 0, true);
+}
+
 void VendorDriver::remove() {
     std::list<Transfer> ended;
     {

@@ -38,6 +38,8 @@ class VendorDriver {
     // Takes one request; it is completed before this returns or later, from the worker thread,
     // by an abort, or by the device's removal.
     void dispatch(const std::shared_ptr<Request>& request);
+    // Ends the pending requests of one owner as cancelled, as closing a handle does.
+    void cancel_owner(const void* owner);
     // The device is gone: pending transfers end, later requests fail.
     void remove();
     size_t pending() const;

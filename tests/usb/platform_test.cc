@@ -255,6 +255,23 @@ TEST_F(Bus, NotReadyTransferIsAnsweredAfterTheNextRequest) {
     CloseHandle(handle);
 }
 
+TEST_F(Bus, ClosingTheHandleCancelsItsPendingTransfers) {
+    auto card = usbtest::plug_card();
+    HANDLE other = open(card.device->path());
+    HANDLE handle = open(card.device->path());
+    DirectRead kept(other, 8);
+    {
+        DirectRead read(handle, 8);
+        ASSERT_EQ(read.error, static_cast<DWORD>(ERROR_IO_PENDING));
+        EXPECT_TRUE(CloseHandle(handle));
+        EXPECT_EQ(WaitForSingleObject(read.overlapped.hEvent, 0), WAIT_OBJECT_0);
+        EXPECT_EQ(read.usbd_status(), sim::usb::kUsbdCanceled);
+    }
+    EXPECT_EQ(card.device->pending_transfers(), 1u);  // the other handle's transfer stays
+    EXPECT_TRUE(CloseHandle(other));
+    EXPECT_EQ(card.device->pending_transfers(), 0u);
+}
+
 TEST_F(Bus, DelayedTransferCompletesFromTheWorker) {
     auto card = usbtest::plug_card();
     card.queue->push({9, 8, 7});
