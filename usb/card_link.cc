@@ -1,7 +1,5 @@
 #include "usb/card_link.h"
 
-#include <new>
-
 namespace {
 
 int32_t Transfer(CCyUSBDriverDevice* handle, uint8_t address, uint8_t* buffer, uint32_t length) {

@@ -26,11 +26,11 @@ DWORD nt_status_to_error(uint32_t status) {
         case kStatusDeviceNotConnected:
             return ERROR_DEVICE_NOT_CONNECTED;
         case kStatusIoTimeout:
-            return 121;  // ERROR_SEM_TIMEOUT
+            return ERROR_SEM_TIMEOUT;
         case kStatusCancelled:
             return ERROR_OPERATION_ABORTED;
         case kStatusDeviceDataError:
-            return 23;  // ERROR_CRC
+            return ERROR_CRC;
         default:
             return ERROR_GEN_FAILURE;
     }

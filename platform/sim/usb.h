@@ -5,6 +5,20 @@
 // faults, and reads back every request the host made. A plugged device is listed by SetupAPI
 // under its interface GUID, opened by CreateFileA on its interface path, and driven with
 // DeviceIoControl and the vendor's control codes. Product code never calls this.
+//
+//   auto card = sim::usb::plug(sim::usb::card_description());     // bulk 0x02 OUT, 0x86 IN
+//   auto firmware = std::make_shared<MyFirmware>();                // an EndpointBehaviour
+//   card->set_behaviour(0x02, firmware);                           // frames the host writes
+//   card->set_behaviour(0x86, firmware);                           // answers the host reads
+//   card->set_behaviour(0, firmware);                              // vendor requests
+//   card->set_fault(0x86, {.transfers = 1, .never_complete = true});
+//   ... run the code under test ...
+//   for (const auto& t : card->transfers()) ...                    // what was sent
+//   sim::usb::unplug_all();
+//
+// The function driver behind a device lives in platform/usbsim/vendor_driver.h: a core that
+// takes Request objects (control code, input bytes, output buffer) and completes them, so that
+// kernel-mode callers can reach the same driver (usbsim::driver_for_path).
 #pragma once
 
 #include <cstdint>
