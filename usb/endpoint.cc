@@ -67,9 +67,12 @@ CCyUSBEndPoint::CCyUSBEndPoint(const CCyUSBEndPoint& other)
       TransferMode(other.TransferMode) {}
 
 void CCyUSBEndPoint::NoteDriverCall(const uint8_t* envelope) {
+    LastError = GetLastError();
+    // While the transfer is pending the driver owns the envelope and may be writing it; the
+    // finish step takes the status words then.
+    if (LastError == ERROR_IO_PENDING) return;
     LastUsbdStatus = usb::load_le32(envelope + usb::envelope::kUsbdStatus);
     LastNtStatus = usb::load_le32(envelope + usb::envelope::kNtStatus);
-    LastError = GetLastError();
 }
 
 uint8_t* CCyUSBEndPoint::BeginDirectTransfer(uint8_t* buffer, uint32_t length,

@@ -80,7 +80,8 @@ class CCyUSBEndPoint {
     uint32_t TransferMode = 1;  // 0 buffered, 1 direct
 
   protected:
-    // Takes the status words from an envelope block and the thread's last error.
+    // Takes the thread's last error and, unless the transfer is pending, the envelope's status
+    // words.
     void NoteDriverCall(const uint8_t* envelope);
 };
 
