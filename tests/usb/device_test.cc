@@ -116,6 +116,7 @@ struct LangIdCase {
 };
 
 void PrintTo(const LangIdCase& c, std::ostream* os) {
+    if (c.table.empty()) *os << "empty";
     for (uint16_t id : c.table) *os << std::hex << id << " ";
 }
 
