@@ -35,6 +35,11 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
                             DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped);
 
+// The result of an overlapped operation: FALSE with ERROR_IO_INCOMPLETE while it is pending and
+// wait is FALSE; otherwise the operation's own success, with *transferred set.
+BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                                BOOL wait);
+
 }  // extern "C"
 
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
