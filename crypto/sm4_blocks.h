@@ -76,6 +76,14 @@ HALDEN_SM4_DECLARE_PATH(gfni_avx2)
 HALDEN_SM4_DECLARE_PATH(gfni_avx512)
 #undef HALDEN_SM4_DECLARE_PATH
 
+// The driver's sector path: nsectors consecutive XTS data units of sector_size bytes (a nonzero
+// multiple of 16), sector k of the request taking the tweak input (first_sector + k) as u64
+// little-endian followed by 8 zero bytes, under a 32-byte XTS key. The output is that of one
+// sm4_xts call per sector, with the keys expanded once for the whole request. in and out are
+// the same buffer or disjoint. Uses the active kernels.
+void sm4_xts_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* in, uint8_t* out,
+                     size_t nsectors, uint32_t sector_size, bool encrypt);
+
 // Zeroes n bytes in a way the optimiser keeps.
 void sm4_wipe(void* p, size_t n);
 
