@@ -155,8 +155,6 @@ class Sm4Avx2 {
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(tweak),
                          _mm_shuffle_epi8(last, _mm256_castsi256_si128(k.rev128)));
-        sm4_wipe(tw, sizeof tw);
-        sm4_wipe(&last, sizeof last);
     }
 
   private:

@@ -2,7 +2,6 @@
 #include "crypto/sm4_blocks.h"
 
 #include <atomic>
-#include <cstring>
 
 #include "crypto/cpu_features.h"
 
@@ -98,12 +97,6 @@ bool sm4_force_path(Sm4Path path) {
     if (!sm4_path_supported(path)) return false;
     active().store(sm4_kernels_for(path), std::memory_order_relaxed);
     return true;
-}
-
-void sm4_wipe(void* p, size_t n) {
-    std::memset(p, 0, n);
-    // The buffer's address escapes to an empty asm that may read memory, so the stores stay.
-    __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
 }  // namespace crypto_internal

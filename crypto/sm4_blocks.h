@@ -84,7 +84,4 @@ HALDEN_SM4_DECLARE_PATH(gfni_avx512)
 void sm4_xts_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* in, uint8_t* out,
                      size_t nsectors, uint32_t sector_size, bool encrypt);
 
-// Zeroes n bytes in a way the optimiser keeps.
-void sm4_wipe(void* p, size_t n);
-
 }  // namespace crypto_internal

@@ -1,6 +1,7 @@
 // The portable multi-block path: the block function of crypto/sm4.cc, one block at a time.
 #include <cstring>
 
+#include "crypto/secure_wipe.h"
 #include "crypto/sm4.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
@@ -23,8 +24,8 @@ void sm4_xts_portable(const uint32_t* rk, uint8_t* tweak, const uint8_t* in, uin
         xts_mul_alpha(t);
     }
     std::memcpy(tweak, t, 16);
-    sm4_wipe(t, sizeof t);
-    sm4_wipe(b, sizeof b);
+    secure_wipe(t, sizeof t);
+    secure_wipe(b, sizeof b);
 }
 
 void sm4_expand_portable(const uint8_t* key, bool decrypt, uint32_t* rk) {
@@ -34,7 +35,7 @@ void sm4_expand_portable(const uint8_t* key, bool decrypt, uint32_t* rk) {
     else
         sm4_set_encrypt_key(&ctx, key);
     std::memcpy(rk, ctx.rk, sizeof ctx.rk);
-    sm4_wipe(&ctx, sizeof ctx);
+    secure_wipe(&ctx, sizeof ctx);
 }
 
 void sm4_xts_setup_portable(const uint8_t* key, bool decrypt, const uint8_t* tweak_in,
@@ -44,7 +45,7 @@ void sm4_xts_setup_portable(const uint8_t* key, bool decrypt, const uint8_t* twe
     sm4_set_encrypt_key(&k2, key + 16);
     if (tweak_in != nullptr) sm4_crypt_block(k2.rk, tweak_in, t);
     if (rk2 != nullptr) std::memcpy(rk2, k2.rk, sizeof k2.rk);
-    sm4_wipe(&k2, sizeof k2);
+    secure_wipe(&k2, sizeof k2);
 }
 
 }  // namespace crypto_internal

@@ -2,6 +2,7 @@
 // encrypted together, then each sector runs through the XTS kernel.
 #include <cstring>
 
+#include "crypto/secure_wipe.h"
 #include "crypto/sm4_blocks.h"
 
 namespace crypto_internal {
@@ -30,9 +31,9 @@ void sm4_xts_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* i
         }
         nsectors -= n;
     }
-    sm4_wipe(rk1, sizeof rk1);
-    sm4_wipe(rk2, sizeof rk2);
-    sm4_wipe(tweaks, sizeof tweaks);
+    secure_wipe(rk1, sizeof rk1);
+    secure_wipe(rk2, sizeof rk2);
+    secure_wipe(tweaks, sizeof tweaks);
 }
 
 }  // namespace crypto_internal
