@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -124,4 +125,23 @@ TEST(Hex, HexDumpCutsAtItsTextArea) {
     std::string expected = "[x]";
     for (int i = 0; i < 5119; ++i) expected += "ab";
     EXPECT_EQ(printed, expected + "\n");
+}
+
+// Texts outside the contract (empty or of odd length) are read no further than their NUL.
+TEST(Hex, HexToBytesStopsAtTheEndOfShortOrOddText) {
+    struct Case {
+        const char* text;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {{"", {0x00}}, {"a", {0x0A}}, {"abc", {0xAB, 0x0C}}};
+    for (const Case& c : cases) {
+        // An exactly sized heap copy, so that a read past the NUL shows under the sanitizers.
+        const size_t size = std::strlen(c.text) + 1;
+        std::unique_ptr<char[]> text(new char[size]);
+        std::memcpy(text.get(), c.text, size);
+        uint8_t out[4];
+        const int32_t n = hex_to_bytes(text.get(), out);
+        ASSERT_EQ(n, static_cast<int32_t>(c.bytes.size())) << '"' << c.text << '"';
+        EXPECT_EQ(to_hex(out, c.bytes.size()), to_hex(c.bytes)) << '"' << c.text << '"';
+    }
 }
