@@ -178,7 +178,8 @@ class Sm4Avx2 {
     // <<< 2).
     static __m256i round(__m256i x0, __m256i x1, __m256i x2, __m256i x3, __m256i rk, const Tau& tau,
                          const Avx2Consts& k) {
-        const __m256i t = tau(xor256(xor256(x1, x2), xor256(x3, rk)));
+        // x3 is the word made by the previous round: it enters last.
+        const __m256i t = tau(xor256(xor256(xor256(x1, x2), rk), x3));
         __m256i a =
             xor256(xor256(t, _mm256_shuffle_epi8(t, k.rol8)), _mm256_shuffle_epi8(t, k.rol16));
         a = _mm256_or_si256(_mm256_slli_epi32(a, 2), _mm256_srli_epi32(a, 30));

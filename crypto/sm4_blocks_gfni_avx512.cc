@@ -57,6 +57,7 @@ struct Tau128 {
         return _mm_gf2p8affineinv_epi64_epi8(x, post, kGfniPostConst);
     }
 
+    static constexpr bool kAvx512Rotate = true;
     __m128i pre;
     __m128i post;
 };
@@ -65,14 +66,16 @@ inline __m512i xor3(__m512i a, __m512i b, __m512i c) {
     return _mm512_ternarylogic_epi32(a, b, c, 0x96);
 }
 
-// x0 ^ L(tau(x1 ^ x2 ^ x3 ^ rk)).
+// x0 ^ L(tau(x1 ^ x2 ^ x3 ^ rk)), x3 being the word made by the previous round: the terms are
+// grouped so that the chain from x3 to the result is as short as possible.
 inline __m512i round(__m512i x0, __m512i x1, __m512i x2, __m512i x3, __m512i rk, const Consts& k) {
-    __m512i t = _mm512_xor_si512(xor3(x1, x2, x3), rk);
+    __m512i t = _mm512_xor_si512(xor3(x1, x2, rk), x3);
     t = _mm512_gf2p8affine_epi64_epi8(t, k.pre, kGfniPreConst);
     t = _mm512_gf2p8affineinv_epi64_epi8(t, k.post, kGfniPostConst);
-    __m512i u = xor3(x0, t, _mm512_rol_epi32(t, 2));
-    u = xor3(u, _mm512_rol_epi32(t, 10), _mm512_rol_epi32(t, 18));
-    return _mm512_xor_si512(u, _mm512_rol_epi32(t, 24));
+    const __m512i a = xor3(x0, t, _mm512_rol_epi32(t, 2));
+    const __m512i b =
+        xor3(_mm512_rol_epi32(t, 10), _mm512_rol_epi32(t, 18), _mm512_rol_epi32(t, 24));
+    return _mm512_xor_si512(a, b);
 }
 
 // 4x4 transpose of 32-bit words inside each 128-bit lane of four registers (an involution).

@@ -27,9 +27,14 @@ constexpr CkTable make_ck() {
 constexpr CkTable kSetupCk = make_ck();
 static_assert(kSetupCk.v[0] == 0x00070E15 && kSetupCk.v[31] == 0x646B7279);
 
-template <int N>
+// 32-bit rotation in each lane: VPROLD when the S-box layer says that AVX-512VL is there.
+template <int N, class Tau>
 inline __m128i rotl128(__m128i x) {
-    return _mm_or_si128(_mm_slli_epi32(x, N), _mm_srli_epi32(x, 32 - N));
+    if constexpr (requires { Tau::kAvx512Rotate; }) {
+        return _mm_rol_epi32(x, N);
+    } else {
+        return _mm_or_si128(_mm_slli_epi32(x, N), _mm_srli_epi32(x, 32 - N));
+    }
 }
 
 inline __m128i xor128(__m128i a, __m128i b) {
@@ -92,8 +97,8 @@ class Sm4KeySetup {
                       uint32_t* rk2) {
         // K_{i+4} = K_i ^ L'(tau(K_{i+1} ^ K_{i+2} ^ K_{i+3} ^ CK_i)).
         const __m128i ck = _mm_set1_epi32(static_cast<int>(kSetupCk.v[i]));
-        const __m128i s = tau(xor128(xor128(a1, a2), xor128(a3, ck)));
-        a0 = xor128(xor128(a0, s), xor128(rotl128<13>(s), rotl128<23>(s)));
+        const __m128i s = tau(xor128(xor128(xor128(a1, a2), ck), a3));  // a3: the newest word
+        a0 = xor128(xor128(a0, s), xor128(rotl128<13, Tau>(s), rotl128<23, Tau>(s)));
         *out1 = static_cast<uint32_t>(_mm_cvtsi128_si32(a0));
         out1 += step;
         if (kSecond) rk2[i] = static_cast<uint32_t>(_mm_extract_epi32(a0, 1));
@@ -101,9 +106,9 @@ class Sm4KeySetup {
             // One round of the tweak block with the round key just made from k2.
             const __m128i rk = _mm_shuffle_epi32(a0, 0x55);
             const __m128i u = tau(xor128(xor128(b1, b2), xor128(b3, rk)));
-            const __m128i l =
-                xor128(xor128(u, rotl128<2>(u)), xor128(rotl128<10>(u), rotl128<18>(u)));
-            b0 = xor128(b0, xor128(l, rotl128<24>(u)));
+            const __m128i l = xor128(xor128(u, rotl128<2, Tau>(u)),
+                                     xor128(rotl128<10, Tau>(u), rotl128<18, Tau>(u)));
+            b0 = xor128(b0, xor128(l, rotl128<24, Tau>(u)));
         }
     }
 };
