@@ -394,8 +394,8 @@ int main(int argc, char** argv) {
     using crypto_internal::Sm4Path;
     const Sm4Path chosen = crypto_internal::sm4_kernels().path;
     std::vector<Sm4Path> paths = {chosen};
-    for (Sm4Path p :
-         {Sm4Path::kGfniAvx512, Sm4Path::kGfniAvx2, Sm4Path::kAesniAvx2, Sm4Path::kPortable})
+    for (Sm4Path p : {Sm4Path::kGfniAvx512, Sm4Path::kGfniAvx2, Sm4Path::kAesniAvx2,
+                      Sm4Path::kGfniSse, Sm4Path::kAesniSse, Sm4Path::kPortable})
         if (p != chosen && crypto_internal::sm4_path_supported(p)) paths.push_back(p);
     for (Sm4Path p : paths) {
         crypto_internal::sm4_force_path(p);

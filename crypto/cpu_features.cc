@@ -25,6 +25,7 @@ CpuFeatures detect() {
     const bool osxsave = (c >> 27) & 1;
     const bool avx = (c >> 28) & 1;
     f.ssse3 = (c >> 9) & 1;
+    f.sse41 = (c >> 19) & 1;
     f.aesni = (c >> 25) & 1;
     uint64_t xcr0 = osxsave ? read_xcr0() : 0;
     const bool ymm_state = (xcr0 & 0x6) == 0x6;                 // SSE and AVX state
@@ -34,8 +35,7 @@ CpuFeatures detect() {
     f.avx512f = zmm_state && ((b >> 16) & 1);
     f.avx512bw = f.avx512f && ((b >> 30) & 1);
     f.avx512vl = f.avx512f && ((b >> 31) & 1);
-    // GFNI's VEX and EVEX forms need the same register state as AVX.
-    f.gfni = ((c >> 8) & 1) && ymm_state;
+    f.gfni = (c >> 8) & 1;
     return f;
 }
 #else

@@ -5,8 +5,13 @@
 
 #include "crypto/cpu_features.h"
 
+// HALDEN_SM4_NO_VECTOR builds the portable path alone; HALDEN_SM4_NO_AVX leaves out the paths
+// that use the YMM/ZMM state (for callers such as a kernel-mode driver that does not save it).
 #if defined(__x86_64__) && !defined(HALDEN_SM4_NO_VECTOR)
-#define HALDEN_SM4_VECTOR_PATHS 1
+#define HALDEN_SM4_SSE_PATHS 1
+#if !defined(HALDEN_SM4_NO_AVX)
+#define HALDEN_SM4_AVX_PATHS 1
+#endif
 #endif
 
 namespace crypto_internal {
@@ -18,7 +23,11 @@ namespace {
     }
 
 constexpr Sm4Kernels kPortable = HALDEN_SM4_KERNELS(Sm4Path::kPortable, portable);
-#ifdef HALDEN_SM4_VECTOR_PATHS
+#ifdef HALDEN_SM4_SSE_PATHS
+constexpr Sm4Kernels kAesniSse = HALDEN_SM4_KERNELS(Sm4Path::kAesniSse, aesni_sse);
+constexpr Sm4Kernels kGfniSse = HALDEN_SM4_KERNELS(Sm4Path::kGfniSse, gfni_sse);
+#endif
+#ifdef HALDEN_SM4_AVX_PATHS
 constexpr Sm4Kernels kAesniAvx2 = HALDEN_SM4_KERNELS(Sm4Path::kAesniAvx2, aesni_avx2);
 constexpr Sm4Kernels kGfniAvx2 = HALDEN_SM4_KERNELS(Sm4Path::kGfniAvx2, gfni_avx2);
 constexpr Sm4Kernels kGfniAvx512 = HALDEN_SM4_KERNELS(Sm4Path::kGfniAvx512, gfni_avx512);
@@ -27,7 +36,7 @@ constexpr Sm4Kernels kGfniAvx512 = HALDEN_SM4_KERNELS(Sm4Path::kGfniAvx512, gfni
 
 // Fastest first.
 constexpr Sm4Path kPreference[] = {Sm4Path::kGfniAvx512, Sm4Path::kGfniAvx2, Sm4Path::kAesniAvx2,
-                                   Sm4Path::kPortable};
+                                   Sm4Path::kGfniSse,    Sm4Path::kAesniSse, Sm4Path::kPortable};
 
 const Sm4Kernels* best() {
     for (Sm4Path p : kPreference)
@@ -46,7 +55,13 @@ const Sm4Kernels* sm4_kernels_for(Sm4Path path) {
     switch (path) {
         case Sm4Path::kPortable:
             return &kPortable;
-#ifdef HALDEN_SM4_VECTOR_PATHS
+#ifdef HALDEN_SM4_SSE_PATHS
+        case Sm4Path::kAesniSse:
+            return &kAesniSse;
+        case Sm4Path::kGfniSse:
+            return &kGfniSse;
+#endif
+#ifdef HALDEN_SM4_AVX_PATHS
         case Sm4Path::kAesniAvx2:
             return &kAesniAvx2;
         case Sm4Path::kGfniAvx2:
@@ -71,6 +86,10 @@ bool sm4_path_supported(Sm4Path path) {
             return f.gfni && f.avx2;
         case Sm4Path::kGfniAvx512:
             return f.gfni && f.avx512f && f.avx512bw && f.avx512vl;
+        case Sm4Path::kAesniSse:
+            return f.aesni && f.sse41;
+        case Sm4Path::kGfniSse:
+            return f.gfni && f.sse41;
     }
     return false;
 }
@@ -85,6 +104,10 @@ const char* sm4_path_name(Sm4Path path) {
             return "gfni-avx2";
         case Sm4Path::kGfniAvx512:
             return "gfni-avx512";
+        case Sm4Path::kAesniSse:
+            return "aesni-sse";
+        case Sm4Path::kGfniSse:
+            return "gfni-sse";
     }
     return "?";
 }

@@ -17,6 +17,8 @@ enum class Sm4Path : uint8_t {
     kAesniAvx2,   // S-box through AESENCLAST, 8 blocks per group
     kGfniAvx2,    // S-box through GF2P8AFFINE(INV)QB on YMM, 8 blocks per group
     kGfniAvx512,  // S-box through GF2P8AFFINE(INV)QB on ZMM, 16 blocks per group
+    kAesniSse,    // as kAesniAvx2 on XMM in the legacy SSE encoding, 4 blocks per group
+    kGfniSse,     // as kGfniAvx2 on XMM in the legacy SSE encoding, 4 blocks per group
 };
 
 // ECB: block k of in is transformed into block k of out, for k < nblocks.
@@ -74,6 +76,8 @@ HALDEN_SM4_DECLARE_PATH(portable)
 HALDEN_SM4_DECLARE_PATH(aesni_avx2)
 HALDEN_SM4_DECLARE_PATH(gfni_avx2)
 HALDEN_SM4_DECLARE_PATH(gfni_avx512)
+HALDEN_SM4_DECLARE_PATH(aesni_sse)
+HALDEN_SM4_DECLARE_PATH(gfni_sse)
 #undef HALDEN_SM4_DECLARE_PATH
 
 // The driver's sector path: nsectors consecutive XTS data units of sector_size bytes (a nonzero

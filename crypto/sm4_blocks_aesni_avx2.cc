@@ -2,7 +2,8 @@
 // of PSHUFB nibble lookups in registers (crypto/sm4_sbox_affine.h).
 #include "crypto/sm4_blocks.h"
 
-#if defined(__x86_64__) && !defined(HALDEN_SM4_NO_VECTOR)
+// HALDEN_SM4_NO_AVX leaves out the paths that need the AVX register state.
+#if defined(__x86_64__) && !defined(HALDEN_SM4_NO_VECTOR) && !defined(HALDEN_SM4_NO_AVX)
 
 #include <immintrin.h>
 

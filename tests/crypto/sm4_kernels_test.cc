@@ -25,8 +25,8 @@ using testing_support::TestVector;
 using testing_support::to_hex;
 using Bytes = std::vector<uint8_t>;
 
-constexpr Sm4Path kAllPaths[] = {Sm4Path::kPortable, Sm4Path::kAesniAvx2, Sm4Path::kGfniAvx2,
-                                 Sm4Path::kGfniAvx512};
+constexpr Sm4Path kAllPaths[] = {Sm4Path::kPortable,  Sm4Path::kAesniSse, Sm4Path::kGfniSse,
+                                 Sm4Path::kAesniAvx2, Sm4Path::kGfniAvx2, Sm4Path::kGfniAvx512};
 
 // Block counts around every group size (8, 16, 32 blocks in flight) and odd counts up to 300.
 constexpr size_t kCounts[] = {1,  2,   3,   4,   5,   7,   8,   9,   15,  16,  17, 23, 24,
@@ -344,7 +344,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, Sm4KernelTest, testing::ValuesIn(kAllPaths), pat
 TEST(Sm4Dispatch, DefaultIsTheFastestSupported) {
     const Sm4Path chosen = crypto_internal::sm4_kernels().path;
     EXPECT_TRUE(crypto_internal::sm4_path_supported(chosen));
-    for (Sm4Path p : {Sm4Path::kGfniAvx512, Sm4Path::kGfniAvx2, Sm4Path::kAesniAvx2}) {
+    for (Sm4Path p : {Sm4Path::kGfniAvx512, Sm4Path::kGfniAvx2, Sm4Path::kAesniAvx2,
+                      Sm4Path::kGfniSse, Sm4Path::kAesniSse}) {
         if (p == chosen) break;
         EXPECT_FALSE(crypto_internal::sm4_path_supported(p))
             << crypto_internal::sm4_path_name(p) << " is supported but "

@@ -18,8 +18,8 @@ using crypto_internal::Sm4Path;
 using testing_support::to_hex;
 using Bytes = std::vector<uint8_t>;
 
-constexpr Sm4Path kAllPaths[] = {Sm4Path::kPortable, Sm4Path::kAesniAvx2, Sm4Path::kGfniAvx2,
-                                 Sm4Path::kGfniAvx512};
+constexpr Sm4Path kAllPaths[] = {Sm4Path::kPortable,  Sm4Path::kAesniSse, Sm4Path::kGfniSse,
+                                 Sm4Path::kAesniAvx2, Sm4Path::kGfniAvx2, Sm4Path::kGfniAvx512};
 
 Bytes random_bytes(std::mt19937_64& rng, size_t n) {
     Bytes b(n);
