@@ -56,14 +56,6 @@ const Sm4Kernels& sm4_kernels();
 // supported. Not to be called while another thread runs SM4.
 bool sm4_force_path(Sm4Path path);
 
-inline void sm4_blocks(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t nblocks) {
-    sm4_kernels().blocks(rk, in, out, nblocks);
-}
-inline void sm4_xts_blocks(const uint32_t* rk, uint8_t* tweak, const uint8_t* in, uint8_t* out,
-                           size_t nblocks) {
-    sm4_kernels().xts(rk, tweak, in, out, nblocks);
-}
-
 // Per-path kernels, defined in their own files.
 #define HALDEN_SM4_DECLARE_PATH(name)                                                            \
     void sm4_blocks_##name(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t nblocks); \

@@ -1,5 +1,6 @@
-// SM4 on ZMM registers with GFNI: 16 blocks per group, two groups in flight; the S-box is two
-// affine instructions (crypto/sm4_sbox_affine.h).
+// SM4 on ZMM registers with GFNI: 16 blocks per group, up to four groups in flight for ECB and
+// two for XTS (a 512-byte sector); the S-box is two affine instructions (crypto/sm4_sbox_affine.h).
+
 // GCC 12's AVX-512 intrinsics initialise their "undefined" operands from themselves.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
