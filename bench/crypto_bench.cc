@@ -20,15 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "crypto/sm2.h"
+#include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"
 #include "crypto/sm4.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
 #include "tests/support/openssl_sm4_xts.h"
-#if HALDEN_BENCH_SM2
-#include "crypto/sm2.h"
-#include "crypto/sm2_encrypt.h"
-#endif
 
 namespace {
 
@@ -283,7 +281,6 @@ void bench_sm4_sectors(double seconds) {
     gcry_cipher_close(gcrypt);
 }
 
-#if HALDEN_BENCH_SM2
 // OpenSSL's SM2 with the same default user ID as ours.
 const unsigned char kDefaultId[] = "1234567812345678";
 
@@ -376,7 +373,6 @@ void bench_sm2(double seconds) {
     EVP_PKEY_CTX_free(dec);
     EVP_PKEY_free(pkey);
 }
-#endif
 
 }  // namespace
 
@@ -406,10 +402,6 @@ int main(int argc, char** argv) {
         bench_sm4_sectors(seconds);
     }
     crypto_internal::sm4_force_path(chosen);
-#if HALDEN_BENCH_SM2
     bench_sm2(seconds);
-#else
-    std::printf("SM2: not in this build of the library\n");
-#endif
     return 0;
 }

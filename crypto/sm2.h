@@ -38,18 +38,18 @@ void sm2_msg_digest_id(const uint8_t* id, uint32_t id_len, const uint8_t* pub, c
 void sm2_digest_init_z(sm3_ctx* ctx, const uint8_t* id, uint32_t id_len, const uint8_t* pub);
 void sm2_compute_z(const uint8_t* id, uint32_t id_len, const uint8_t* pub, uint8_t* z);
 
-// pub := [priv] G. Always 0.
+// pub := [priv] G. 0 (-1 only for a null pointer).
 int32_t sm2_pubkey_from_private(const uint8_t* priv, uint8_t* pub);
 // 0; -1 after eleven zero draws (output untouched).
 int32_t sm2_gen_private_key(uint8_t* priv);
-// Signs the 32-byte digest e into r and s (32 bytes each). 0, or -1 (zero nonce or zero r).
+// Signs the 32-byte digest e into r and s (32 bytes each). 0, or -1: no random bytes (nothing
+// written), a zero nonce, or r = 0, r + k = n or s = 0 (r then holds zeros, s is untouched).
 int32_t sm2_sign_digest(uint8_t* r, uint8_t* s, const uint8_t* priv, const uint8_t* e);
 // 0 valid; -1 or 1 invalid.
-int32_t sm2_verify_digest(const uint8_t* pub, const uint8_t* e, const uint8_t* r,
-                          const uint8_t* s);
+int32_t sm2_verify_digest(const uint8_t* pub, const uint8_t* e, const uint8_t* r, const uint8_t* s);
 // 0 when point (limb form) is a valid affine curve point, else 1.
 int32_t sm2_point_check(const ec_point* point);
-// out := [scalar] point, all big-endian (64, 32, 64 bytes). Always 0.
+// out := [scalar] point, all big-endian (64, 32, 64 bytes). 0 (-1 only for a null pointer).
 int32_t sm2_point_mul_bytes(const uint8_t* point, const uint8_t* scalar, uint8_t* out);
 
 }  // extern "C"

@@ -68,6 +68,7 @@ extern "C" void sm3_init(sm3_ctx* ctx) {
 extern "C" void sm3_compress(sm3_ctx* ctx) { compress_block(ctx->state, ctx->block); }
 
 extern "C" void sm3_update(sm3_ctx* ctx, const uint8_t* data, uint32_t len) {
+    if (len == 0) return;  // data may then be null
     // Whole blocks are compressed straight from the input; only a partial block is buffered.
     if (ctx->position > 0) {
         uint32_t take = SM3_BLOCK_SIZE - ctx->position;
