@@ -6,33 +6,23 @@
 
 #include "crypto/secure_wipe.h"
 #include "crypto/sm4.h"
+#include "crypto/sm4_blocks.h"
 #include "crypto/sm4_internal.h"
 
 using crypto_internal::secure_wipe;
-using crypto_internal::xor_block;
 
 namespace {
 
-// Transforms the first blocks * 16 bytes of in into out; in and out may be the same buffer.
+// Transforms the first blocks * 16 bytes of in into out; in and out may be the same buffer. The
+// kernels of the fastest path this CPU supports give the bytes of the block-by-block definition.
 void xts_blocks(const uint8_t* key, const uint8_t* tweak_input, const uint8_t* in, uint32_t blocks,
                 uint8_t* out, bool encrypt) {
+    const crypto_internal::Sm4Kernels& kernels = crypto_internal::sm4_kernels();
     sm4_ctx ctx;
     uint8_t tweak[SM4_BLOCK_SIZE];
-    // T = E(K2, tweak input): always encryption, also when decrypting data.
-    sm4_set_encrypt_key(&ctx, key + SM4_KEY_SIZE);
-    sm4_crypt_block(ctx.rk, tweak_input, tweak);
-    if (encrypt) {
-        sm4_set_encrypt_key(&ctx, key);
-    } else {
-        sm4_set_decrypt_key(&ctx, key);
-    }
-    for (uint32_t j = 0; j < blocks; ++j) {
-        uint8_t* block = out + SM4_BLOCK_SIZE * j;
-        xor_block(block, in + SM4_BLOCK_SIZE * j, tweak);
-        sm4_crypt_block(ctx.rk, block, block);
-        xor_block(block, block, tweak);
-        xts_mul_alpha(tweak);
-    }
+    // K1's schedule for the direction, and T = E(K2, tweak input): always encryption.
+    kernels.xts_setup(key, !encrypt, tweak_input, ctx.rk, nullptr, tweak);
+    kernels.xts(ctx.rk, tweak, in, out, blocks);
     secure_wipe(&ctx, sizeof ctx);
     secure_wipe(tweak, sizeof tweak);
 }
