@@ -69,33 +69,7 @@ struct TauAesni {
 
 }  // namespace
 
-void sm4_blocks_aesni_avx2(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t nblocks) {
-    Sm4Avx2<TauAesni>::blocks(rk, in, out, nblocks);
-}
-
-void sm4_xts_aesni_avx2(const uint32_t* rk, uint8_t* tweak, const uint8_t* in, uint8_t* out,
-                        size_t nblocks) {
-    Sm4Avx2<TauAesni>::xts(rk, tweak, in, out, nblocks);
-}
-
-void sm4_expand_aesni_avx2(const uint8_t* key, bool decrypt, uint32_t* rk) {
-    Sm4KeySetup<TauAesni>::run<false, false>(TauAesni(), key, key, decrypt, rk, nullptr, nullptr,
-                                             nullptr);
-}
-
-void sm4_xts_setup_aesni_avx2(const uint8_t* key, bool decrypt, const uint8_t* tweak_in,
-                              uint32_t* rk1, uint32_t* rk2, uint8_t* t) {
-    const TauAesni tau;
-    using Setup = Sm4KeySetup<TauAesni>;
-    if (rk2 != nullptr && tweak_in != nullptr)
-        Setup::run<true, true>(tau, key, key + 16, decrypt, rk1, rk2, tweak_in, t);
-    else if (rk2 != nullptr)
-        Setup::run<true, false>(tau, key, key + 16, decrypt, rk1, rk2, nullptr, nullptr);
-    else if (tweak_in != nullptr)
-        Setup::run<false, true>(tau, key, key + 16, decrypt, rk1, nullptr, tweak_in, t);
-    else
-        Setup::run<false, false>(tau, key, key, decrypt, rk1, nullptr, nullptr, nullptr);
-}
+HALDEN_SM4_DEFINE_PATH(aesni_avx2, Sm4Avx2<TauAesni>, TauAesni)
 
 }  // namespace crypto_internal
 

@@ -52,33 +52,7 @@ struct TauAesniSse {
 
 }  // namespace
 
-void sm4_blocks_aesni_sse(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t nblocks) {
-    Sm4Sse<TauAesniSse>::blocks(rk, in, out, nblocks);
-}
-
-void sm4_xts_aesni_sse(const uint32_t* rk, uint8_t* tweak, const uint8_t* in, uint8_t* out,
-                       size_t nblocks) {
-    Sm4Sse<TauAesniSse>::xts(rk, tweak, in, out, nblocks);
-}
-
-void sm4_expand_aesni_sse(const uint8_t* key, bool decrypt, uint32_t* rk) {
-    Sm4KeySetup<TauAesniSse>::run<false, false>(TauAesniSse(), key, key, decrypt, rk, nullptr,
-                                                nullptr, nullptr);
-}
-
-void sm4_xts_setup_aesni_sse(const uint8_t* key, bool decrypt, const uint8_t* tweak_in,
-                             uint32_t* rk1, uint32_t* rk2, uint8_t* t) {
-    const TauAesniSse tau;
-    using Setup = Sm4KeySetup<TauAesniSse>;
-    if (rk2 != nullptr && tweak_in != nullptr)
-        Setup::run<true, true>(tau, key, key + 16, decrypt, rk1, rk2, tweak_in, t);
-    else if (rk2 != nullptr)
-        Setup::run<true, false>(tau, key, key + 16, decrypt, rk1, rk2, nullptr, nullptr);
-    else if (tweak_in != nullptr)
-        Setup::run<false, true>(tau, key, key + 16, decrypt, rk1, nullptr, tweak_in, t);
-    else
-        Setup::run<false, false>(tau, key, key, decrypt, rk1, nullptr, nullptr, nullptr);
-}
+HALDEN_SM4_DEFINE_PATH(aesni_sse, Sm4Sse<TauAesniSse>, TauAesniSse)
 
 }  // namespace crypto_internal
 

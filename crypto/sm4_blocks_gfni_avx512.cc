@@ -181,83 +181,68 @@ inline size_t xts_groups(const uint32_t* rk, __m512i (&tw)[4], const uint8_t*& i
     return nblocks - kGroup * G;
 }
 
+struct Sm4Avx512 {
+    static void blocks(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t nblocks) {
+        const Consts k;
+        while (nblocks >= 4 * kGroup) nblocks = ecb_groups<4>(rk, in, out, nblocks, k);
+        if (nblocks >= 2 * kGroup) nblocks = ecb_groups<2>(rk, in, out, nblocks, k);
+        if (nblocks >= kGroup) nblocks = ecb_groups<1>(rk, in, out, nblocks, k);
+        if (nblocks > 0) {
+            __m512i z[1][4];
+            for (int j = 0; j < 4; ++j)
+                z[0][j] = _mm512_maskz_loadu_epi32(group_mask(nblocks, j), in + 64 * j);
+            crypt_groups(z, rk, k);
+            for (int j = 0; j < 4; ++j)
+                _mm512_mask_storeu_epi32(out + 64 * j, group_mask(nblocks, j), z[0][j]);
+        }
+    }
+
+    static void xts(const uint32_t* rk, uint8_t* tweak, const uint8_t* in, uint8_t* out,
+                    size_t nblocks) {
+        const Consts k;
+        // tw[j] holds the tweaks of blocks 4j..4j+3 of the next group.
+        __m512i tw[4];
+        {
+            const __m512i t = _mm512_broadcast_i32x4(
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tweak)),
+                                 _mm512_castsi512_si128(k.rev128)));
+            tw[0] = _mm512_mask_blend_epi64(
+                0xC0,
+                _mm512_mask_blend_epi64(0x30, _mm512_mask_blend_epi64(0x0C, t, mul_alpha_k<1>(t)),
+                                        mul_alpha_k<2>(t)),
+                mul_alpha_k<3>(t));
+            tw[1] = mul_alpha_k<4>(tw[0]);
+            tw[2] = mul_alpha_k<8>(tw[0]);
+            tw[3] = mul_alpha_k<12>(tw[0]);
+        }
+        while (nblocks >= 2 * kGroup) nblocks = xts_groups<2>(rk, tw, in, out, nblocks, k);
+        if (nblocks >= kGroup) nblocks = xts_groups<1>(rk, tw, in, out, nblocks, k);
+        __m512i last = tw[0];
+        if (nblocks > 0) {
+            __m512i z[1][4];
+            for (int j = 0; j < 4; ++j)
+                z[0][j] =
+                    _mm512_xor_si512(_mm512_maskz_loadu_epi32(group_mask(nblocks, j), in + 64 * j),
+                                     _mm512_shuffle_epi8(tw[j], k.rev128));
+            crypt_groups(z, rk, k);
+            for (int j = 0; j < 4; ++j)
+                _mm512_mask_storeu_epi32(
+                    out + 64 * j, group_mask(nblocks, j),
+                    _mm512_xor_si512(z[0][j], _mm512_shuffle_epi8(tw[j], k.rev128)));
+            // The tweak after the last block: lane n % 4 of register n / 4.
+            const long long lane = static_cast<long long>(2 * (nblocks % 4));
+            last = _mm512_permutexvar_epi64(_mm512_set_epi64(0, 0, 0, 0, 0, 0, lane + 1, lane),
+                                            tw[nblocks / 4]);
+        }
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(tweak),
+            _mm_shuffle_epi8(_mm512_castsi512_si128(last), _mm512_castsi512_si128(k.rev128)));
+    }
+};
+
 }  // namespace
 
-void sm4_blocks_gfni_avx512(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t nblocks) {
-    const Consts k;
-    while (nblocks >= 4 * kGroup) nblocks = ecb_groups<4>(rk, in, out, nblocks, k);
-    if (nblocks >= 2 * kGroup) nblocks = ecb_groups<2>(rk, in, out, nblocks, k);
-    if (nblocks >= kGroup) nblocks = ecb_groups<1>(rk, in, out, nblocks, k);
-    if (nblocks > 0) {
-        __m512i z[1][4];
-        for (int j = 0; j < 4; ++j)
-            z[0][j] = _mm512_maskz_loadu_epi32(group_mask(nblocks, j), in + 64 * j);
-        crypt_groups(z, rk, k);
-        for (int j = 0; j < 4; ++j)
-            _mm512_mask_storeu_epi32(out + 64 * j, group_mask(nblocks, j), z[0][j]);
-    }
-}
-
-void sm4_xts_gfni_avx512(const uint32_t* rk, uint8_t* tweak, const uint8_t* in, uint8_t* out,
-                         size_t nblocks) {
-    const Consts k;
-    // tw[j] holds the tweaks of blocks 4j..4j+3 of the next group.
-    __m512i tw[4];
-    {
-        const __m512i t = _mm512_broadcast_i32x4(
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tweak)),
-                             _mm512_castsi512_si128(k.rev128)));
-        tw[0] = _mm512_mask_blend_epi64(
-            0xC0,
-            _mm512_mask_blend_epi64(0x30, _mm512_mask_blend_epi64(0x0C, t, mul_alpha_k<1>(t)),
-                                    mul_alpha_k<2>(t)),
-            mul_alpha_k<3>(t));
-        tw[1] = mul_alpha_k<4>(tw[0]);
-        tw[2] = mul_alpha_k<8>(tw[0]);
-        tw[3] = mul_alpha_k<12>(tw[0]);
-    }
-    while (nblocks >= 2 * kGroup) nblocks = xts_groups<2>(rk, tw, in, out, nblocks, k);
-    if (nblocks >= kGroup) nblocks = xts_groups<1>(rk, tw, in, out, nblocks, k);
-    __m512i last = tw[0];
-    if (nblocks > 0) {
-        __m512i z[1][4];
-        for (int j = 0; j < 4; ++j)
-            z[0][j] =
-                _mm512_xor_si512(_mm512_maskz_loadu_epi32(group_mask(nblocks, j), in + 64 * j),
-                                 _mm512_shuffle_epi8(tw[j], k.rev128));
-        crypt_groups(z, rk, k);
-        for (int j = 0; j < 4; ++j)
-            _mm512_mask_storeu_epi32(
-                out + 64 * j, group_mask(nblocks, j),
-                _mm512_xor_si512(z[0][j], _mm512_shuffle_epi8(tw[j], k.rev128)));
-        // The tweak after the last block: lane n % 4 of register n / 4.
-        const long long lane = static_cast<long long>(2 * (nblocks % 4));
-        last = _mm512_permutexvar_epi64(_mm512_set_epi64(0, 0, 0, 0, 0, 0, lane + 1, lane),
-                                        tw[nblocks / 4]);
-    }
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i*>(tweak),
-        _mm_shuffle_epi8(_mm512_castsi512_si128(last), _mm512_castsi512_si128(k.rev128)));
-}
-
-void sm4_expand_gfni_avx512(const uint8_t* key, bool decrypt, uint32_t* rk) {
-    Sm4KeySetup<Tau128>::run<false, false>(Tau128(), key, key, decrypt, rk, nullptr, nullptr,
-                                           nullptr);
-}
-
-void sm4_xts_setup_gfni_avx512(const uint8_t* key, bool decrypt, const uint8_t* tweak_in,
-                               uint32_t* rk1, uint32_t* rk2, uint8_t* t) {
-    const Tau128 tau;
-    using Setup = Sm4KeySetup<Tau128>;
-    if (rk2 != nullptr && tweak_in != nullptr)
-        Setup::run<true, true>(tau, key, key + 16, decrypt, rk1, rk2, tweak_in, t);
-    else if (rk2 != nullptr)
-        Setup::run<true, false>(tau, key, key + 16, decrypt, rk1, rk2, nullptr, nullptr);
-    else if (tweak_in != nullptr)
-        Setup::run<false, true>(tau, key, key + 16, decrypt, rk1, nullptr, tweak_in, t);
-    else
-        Setup::run<false, false>(tau, key, key, decrypt, rk1, nullptr, nullptr, nullptr);
-}
+HALDEN_SM4_DEFINE_PATH(gfni_avx512, Sm4Avx512, Tau128)
 
 }  // namespace crypto_internal
 
