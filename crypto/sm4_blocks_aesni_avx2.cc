@@ -14,62 +14,17 @@
 
 #include "crypto/sm4_avx2_rounds.h"
 #include "crypto/sm4_key_setup.h"
+#include "crypto/sm4_sse_rounds.h"
 
 namespace crypto_internal {
 namespace {
 
-__m256i table256(const uint8_t (&t)[16]) {
-    return lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
-}
-
-struct TauAesni {
-    TauAesni()
-        : mask0f(_mm256_set1_epi8(0x0f)),
-          inv_shift_rows(
-              lanes(_mm_setr_epi8(0, 13, 10, 7, 4, 1, 14, 11, 8, 5, 2, 15, 12, 9, 6, 3))),
-          pre_lo(table256(sm4_affine::kAesPreLo)),
-          pre_hi(table256(sm4_affine::kAesPreHi)),
-          post_lo(table256(sm4_affine::kAesPostLo)),
-          post_hi(table256(sm4_affine::kAesPostHi)) {}
-
-    __m256i mask0f;
-    __m256i inv_shift_rows;  // AESENCLAST also applies ShiftRows; its inverse goes first
-    __m256i pre_lo;
-    __m256i pre_hi;
-    __m256i post_lo;
-    __m256i post_hi;
-
-    __m256i affine(__m256i x, __m256i lo, __m256i hi) const {
-        const __m256i l = _mm256_and_si256(x, mask0f);
-        const __m256i h = _mm256_and_si256(_mm256_srli_epi16(x, 4), mask0f);
-        return _mm256_xor_si256(_mm256_shuffle_epi8(lo, l), _mm256_shuffle_epi8(hi, h));
-    }
-
-    __m256i operator()(__m256i x) const {
-        x = affine(_mm256_shuffle_epi8(x, inv_shift_rows), pre_lo, pre_hi);
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i lo = _mm_aesenclast_si128(_mm256_castsi256_si128(x), zero);
-        const __m128i hi = _mm_aesenclast_si128(_mm256_extracti128_si256(x, 1), zero);
-        return affine(_mm256_set_m128i(hi, lo), post_lo, post_hi);
-    }
-
-    __m128i affine(__m128i x, __m256i lo, __m256i hi) const {
-        const __m128i m = _mm256_castsi256_si128(mask0f);
-        const __m128i l = _mm_and_si128(x, m);
-        const __m128i h = _mm_and_si128(_mm_srli_epi16(x, 4), m);
-        return _mm_xor_si128(_mm_shuffle_epi8(_mm256_castsi256_si128(lo), l),
-                             _mm_shuffle_epi8(_mm256_castsi256_si128(hi), h));
-    }
-
-    __m128i operator()(__m128i x) const {
-        x = affine(_mm_shuffle_epi8(x, _mm256_castsi256_si128(inv_shift_rows)), pre_lo, pre_hi);
-        return affine(_mm_aesenclast_si128(x, _mm_setzero_si128()), post_lo, post_hi);
-    }
-};
+using Rounds = Sm4Rounds<Ymm, TauAesni<Ymm>>;
+using KeyTau = TauAesni<Xmm>;
 
 }  // namespace
 
-HALDEN_SM4_DEFINE_PATH(aesni_avx2, Sm4Avx2<TauAesni>, TauAesni)
+HALDEN_SM4_DEFINE_PATH(aesni_avx2, Rounds, KeyTau)
 
 }  // namespace crypto_internal
 

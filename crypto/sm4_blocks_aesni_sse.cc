@@ -18,41 +18,12 @@
 namespace crypto_internal {
 namespace {
 
-__m128i table128(const uint8_t (&t)[16]) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
-}
-
-struct TauAesniSse {
-    TauAesniSse()
-        : mask0f(_mm_set1_epi8(0x0f)),
-          inv_shift_rows(_mm_setr_epi8(0, 13, 10, 7, 4, 1, 14, 11, 8, 5, 2, 15, 12, 9, 6, 3)),
-          pre_lo(table128(sm4_affine::kAesPreLo)),
-          pre_hi(table128(sm4_affine::kAesPreHi)),
-          post_lo(table128(sm4_affine::kAesPostLo)),
-          post_hi(table128(sm4_affine::kAesPostHi)) {}
-
-    __m128i mask0f;
-    __m128i inv_shift_rows;  // AESENCLAST also applies ShiftRows; its inverse goes first
-    __m128i pre_lo;
-    __m128i pre_hi;
-    __m128i post_lo;
-    __m128i post_hi;
-
-    __m128i affine(__m128i x, __m128i lo, __m128i hi) const {
-        const __m128i l = _mm_and_si128(x, mask0f);
-        const __m128i h = _mm_and_si128(_mm_srli_epi16(x, 4), mask0f);
-        return _mm_xor_si128(_mm_shuffle_epi8(lo, l), _mm_shuffle_epi8(hi, h));
-    }
-
-    __m128i operator()(__m128i x) const {
-        x = affine(_mm_shuffle_epi8(x, inv_shift_rows), pre_lo, pre_hi);
-        return affine(_mm_aesenclast_si128(x, _mm_setzero_si128()), post_lo, post_hi);
-    }
-};
+using Rounds = Sm4Rounds<Xmm, TauAesni<Xmm>>;
+using KeyTau = TauAesni<Xmm>;
 
 }  // namespace
 
-HALDEN_SM4_DEFINE_PATH(aesni_sse, Sm4Sse<TauAesniSse>, TauAesniSse)
+HALDEN_SM4_DEFINE_PATH(aesni_sse, Rounds, KeyTau)
 
 }  // namespace crypto_internal
 

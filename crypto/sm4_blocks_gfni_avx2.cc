@@ -14,33 +14,17 @@
 
 #include "crypto/sm4_avx2_rounds.h"
 #include "crypto/sm4_key_setup.h"
+#include "crypto/sm4_sse_rounds.h"
 
 namespace crypto_internal {
 namespace {
 
-struct TauGfni {
-    TauGfni()
-        : pre(_mm256_set1_epi64x(static_cast<long long>(sm4_affine::kGfniPreMatrix))),
-          post(_mm256_set1_epi64x(static_cast<long long>(sm4_affine::kGfniPostMatrix))) {}
-
-    __m256i pre;
-    __m256i post;
-
-    __m256i operator()(__m256i x) const {
-        x = _mm256_gf2p8affine_epi64_epi8(x, pre, sm4_affine::kGfniPreConst);
-        return _mm256_gf2p8affineinv_epi64_epi8(x, post, sm4_affine::kGfniPostConst);
-    }
-
-    __m128i operator()(__m128i x) const {
-        x = _mm_gf2p8affine_epi64_epi8(x, _mm256_castsi256_si128(pre), sm4_affine::kGfniPreConst);
-        return _mm_gf2p8affineinv_epi64_epi8(x, _mm256_castsi256_si128(post),
-                                             sm4_affine::kGfniPostConst);
-    }
-};
+using Rounds = Sm4Rounds<Ymm, TauGfni<Ymm>>;
+using KeyTau = TauGfni<Xmm>;
 
 }  // namespace
 
-HALDEN_SM4_DEFINE_PATH(gfni_avx2, Sm4Avx2<TauGfni>, TauGfni)
+HALDEN_SM4_DEFINE_PATH(gfni_avx2, Rounds, KeyTau)
 
 }  // namespace crypto_internal
 

@@ -17,23 +17,12 @@
 namespace crypto_internal {
 namespace {
 
-struct TauGfniSse {
-    TauGfniSse()
-        : pre(_mm_set1_epi64x(static_cast<long long>(sm4_affine::kGfniPreMatrix))),
-          post(_mm_set1_epi64x(static_cast<long long>(sm4_affine::kGfniPostMatrix))) {}
-
-    __m128i operator()(__m128i x) const {
-        x = _mm_gf2p8affine_epi64_epi8(x, pre, sm4_affine::kGfniPreConst);
-        return _mm_gf2p8affineinv_epi64_epi8(x, post, sm4_affine::kGfniPostConst);
-    }
-
-    __m128i pre;
-    __m128i post;
-};
+using Rounds = Sm4Rounds<Xmm, TauGfni<Xmm>>;
+using KeyTau = TauGfni<Xmm>;
 
 }  // namespace
 
-HALDEN_SM4_DEFINE_PATH(gfni_sse, Sm4Sse<TauGfniSse>, TauGfniSse)
+HALDEN_SM4_DEFINE_PATH(gfni_sse, Rounds, KeyTau)
 
 }  // namespace crypto_internal
 
