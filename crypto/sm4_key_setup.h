@@ -1,10 +1,10 @@
 // Table-free SM4 key schedules on XMM registers, shared by the vector paths: the two keys of an
 // XTS key expanded side by side (one key per 32-bit lane), with the tweak block encrypted under
 // the second key one round behind, so that the whole set-up of an XTS call costs about one key
-// schedule of latency. Each path file includes this after its target pragma and instantiates it
-// with its S-box layer (a type whose operator()(__m128i) applies the S-box to every byte);
-// everything here has internal linkage, and the file includes no standard header (which would
-// then be compiled for the path's target).
+// schedule of latency. Each path file includes this after its target pragma and defines its
+// kernels with HALDEN_SM4_DEFINE_PATH, naming its S-box layer on XMM (a type whose
+// operator()(__m128i) applies the S-box to every byte); everything here has internal linkage,
+// and the file includes no standard header (which would then be compiled for the path's target).
 #pragma once
 
 namespace crypto_internal {
