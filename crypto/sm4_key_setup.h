@@ -1,10 +1,10 @@
 // Table-free SM4 key schedules on XMM registers, shared by the vector paths: the two keys of an
 // XTS key expanded side by side (one key per 32-bit lane), with the tweak block encrypted under
 // the second key one round behind, so that the whole set-up of an XTS call costs about one key
-// schedule of latency. Each path file includes this after its target pragma and instantiates it
-// with its S-box layer (a type whose operator()(__m128i) applies the S-box to every byte);
-// everything here has internal linkage, and the file includes no standard header (which would
-// then be compiled for the path's target).
+// schedule of latency. Each path file includes this after its target pragma and defines its
+// kernels with HALDEN_SM4_DEFINE_PATH, naming its S-box layer on XMM (a type whose
+// operator()(__m128i) applies the S-box to every byte); everything here has internal linkage,
+// and the file includes no standard header (which would then be compiled for the path's target).
 #pragma once
 
 namespace crypto_internal {
@@ -113,5 +113,49 @@ class Sm4KeySetup {
     }
 };
 
+// The key schedule of key into rk, reversed when decrypt (an Sm4ExpandFn).
+template <class Tau>
+void sm4_expand_with(const uint8_t* key, bool decrypt, uint32_t* rk) {
+    Sm4KeySetup<Tau>::template run<false, false>(Tau(), key, key, decrypt, rk, nullptr, nullptr,
+                                                 nullptr);
+}
+
+// The set-up of an XTS data unit (an Sm4XtsSetupFn): the instance of Sm4KeySetup that makes just
+// the outputs asked for.
+template <class Tau>
+void sm4_xts_setup_with(const uint8_t* key, bool decrypt, const uint8_t* tweak_in, uint32_t* rk1,
+                        uint32_t* rk2, uint8_t* t) {
+    const Tau tau;
+    using Setup = Sm4KeySetup<Tau>;
+    if (rk2 != nullptr && tweak_in != nullptr)
+        Setup::template run<true, true>(tau, key, key + 16, decrypt, rk1, rk2, tweak_in, t);
+    else if (rk2 != nullptr)
+        Setup::template run<true, false>(tau, key, key + 16, decrypt, rk1, rk2, nullptr, nullptr);
+    else if (tweak_in != nullptr)
+        Setup::template run<false, true>(tau, key, key + 16, decrypt, rk1, nullptr, tweak_in, t);
+    else
+        Setup::template run<false, false>(tau, key, key, decrypt, rk1, nullptr, nullptr, nullptr);
+}
+
 }  // namespace
+
+// Defines the four kernels that sm4_blocks.h declares for path name, in namespace crypto_internal
+// after the path's target pragma: blocks and xts from Driver (a type with those two static
+// functions), the key set-up from Sm4KeySetup<Tau>.
+#define HALDEN_SM4_DEFINE_PATH(name, Driver, Tau)                                                 \
+    void sm4_blocks_##name(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t nblocks) { \
+        Driver::blocks(rk, in, out, nblocks);                                                     \
+    }                                                                                             \
+    void sm4_xts_##name(const uint32_t* rk, uint8_t* tweak, const uint8_t* in, uint8_t* out,      \
+                        size_t nblocks) {                                                         \
+        Driver::xts(rk, tweak, in, out, nblocks);                                                 \
+    }                                                                                             \
+    void sm4_expand_##name(const uint8_t* key, bool decrypt, uint32_t* rk) {                      \
+        sm4_expand_with<Tau>(key, decrypt, rk);                                                   \
+    }                                                                                             \
+    void sm4_xts_setup_##name(const uint8_t* key, bool decrypt, const uint8_t* tweak_in,          \
+                              uint32_t* rk1, uint32_t* rk2, uint8_t* t) {                         \
+        sm4_xts_setup_with<Tau>(key, decrypt, tweak_in, rk1, rk2, t);                             \
+    }
+
 }  // namespace crypto_internal
