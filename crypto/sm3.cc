@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstring>
 
+#include "crypto/cpu_features.h"
+#include "crypto/secure_wipe.h"
 #include "crypto/sm3_internal.h"
 
 #if SM3_HAVE_AVX2_PATH
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -266,6 +269,13 @@ __attribute__((target("avx2"))) inline void expand_step(uint32_t* wj) {
     store8(wj + kWpFromW, _mm256_xor_si256(load8(wj - 8 * 4), w));
 }
 
+// The schedules hold message words. A plain memset with the buffer then escaping into an asm
+// statement is not removed as a dead store, and is far cheaper than a byte-wise volatile wipe.
+inline void wipe_schedules(void* p, size_t n) {
+    std::memset(p, 0, n);
+    asm volatile("" : : "r"(p) : "memory");
+}
+
 }  // namespace
 
 namespace crypto_internal {
@@ -313,11 +323,13 @@ __attribute__((target("avx2,bmi,bmi2"))) void sm3_compress_blocks_avx2(uint32_t 
     }
     state[0] = a, state[1] = b, state[2] = c, state[3] = d;
     state[4] = e, state[5] = f, state[6] = g, state[7] = h;
+    wipe_schedules(schedules, sizeof schedules);
 }
 
 bool sm3_avx2_usable() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    const bool bmi2 = __get_cpuid_count(7, 0, &a, &b, &c, &d) && ((b >> 8) & 1);
+    return cpu_features().avx2 && bmi2;
 }
 
 }  // namespace crypto_internal
@@ -418,4 +430,6 @@ extern "C" void sm3(const uint8_t* data, uint32_t len, uint8_t* digest) {
     sm3_init(&ctx);
     sm3_update(&ctx, data, len);
     sm3_final(&ctx, digest);
+    crypto_internal::secure_wipe(&ctx,
+                                 sizeof ctx);  // the block holds message bytes (passwords, keys)
 }
