@@ -269,10 +269,12 @@ __attribute__((target("avx2"))) inline void expand_step(uint32_t* wj) {
     store8(wj + kWpFromW, _mm256_xor_si256(load8(wj - 8 * 4), w));
 }
 
-// The schedules hold message words. A plain memset with the buffer then escaping into an asm
-// statement is not removed as a dead store, and is far cheaper than a byte-wise volatile wipe.
-inline void wipe_schedules(void* p, size_t n) {
-    std::memset(p, 0, n);
+// The schedules hold message words. Vector stores of zeros that the compiler cannot drop (the
+// buffer escapes into an asm statement) wipe them at a fraction of a byte-wise volatile wipe.
+__attribute__((target("avx2"))) inline void wipe_schedule(Schedule& s) {
+    uint32_t* p = s.w;
+    for (size_t i = 0; i < sizeof s / sizeof(uint32_t); i += 8)
+        store8(p + i, _mm256_setzero_si256());
     asm volatile("" : : "r"(p) : "memory");
 }
 
@@ -282,9 +284,10 @@ namespace crypto_internal {
 
 // Groups of eight blocks: the rounds run lane by lane on one group's schedule while the vector
 // unit expands the next group's, seven steps per block, so the expansion costs no round time.
-__attribute__((target("avx2,bmi,bmi2"))) void sm3_compress_blocks_avx2(uint32_t state[8],
-                                                                       const uint8_t* data,
-                                                                       size_t n) {
+// Aligned so that the placement of the rounds in the instruction cache does not depend on the
+// link: some placements cost a quarter of the speed.
+__attribute__((target("avx2,bmi,bmi2"), aligned(64))) void sm3_compress_blocks_avx2(
+    uint32_t state[8], const uint8_t* data, size_t n) {
     if (n == 0) return;
     Schedule schedules[2];
     size_t lanes = n < 8 ? n : 8;
@@ -293,16 +296,17 @@ __attribute__((target("avx2,bmi,bmi2"))) void sm3_compress_blocks_avx2(uint32_t 
 
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int current = 0; n > 0; current ^= 1) {
+    int current = 0;
+    for (;; current ^= 1) {
         lanes = n < 8 ? n : 8;
         const size_t rest = n - lanes;
         const Schedule& now = schedules[current];
         Schedule& next = schedules[current ^ 1];
-        // After the last group the steps run on a copy of it, and their results go unused.
+        // During the last group the steps run on zeros, which expand to zeros.
         if (rest > 0)
             load_schedule(next, data + SM3_BLOCK_SIZE * lanes, rest < 8 ? rest : 8);
         else
-            load_schedule(next, data, lanes);
+            wipe_schedule(next);
         for (size_t l = 0; l < lanes; ++l) {
             const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
             const uint32_t* w = now.w + l;
@@ -318,12 +322,13 @@ __attribute__((target("avx2,bmi,bmi2"))) void sm3_compress_blocks_avx2(uint32_t 
 #undef WP
             a ^= a0, b ^= b0, c ^= c0, d ^= d0, e ^= e0, f ^= f0, g ^= g0, h ^= h0;
         }
+        if (rest == 0) break;
         data += SM3_BLOCK_SIZE * lanes;
         n = rest;
     }
     state[0] = a, state[1] = b, state[2] = c, state[3] = d;
     state[4] = e, state[5] = f, state[6] = g, state[7] = h;
-    wipe_schedules(schedules, sizeof schedules);
+    wipe_schedule(schedules[current]);
 }
 
 bool sm3_avx2_usable() {
