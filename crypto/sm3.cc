@@ -103,10 +103,9 @@ void sm3_compress_blocks_portable(uint32_t state[8], const uint8_t* data, size_t
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; n > 0; --n, data += SM3_BLOCK_SIZE) {
         const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
+        // The message expansion runs four words ahead of the rounds: W_{j+4} is made in round j.
         uint32_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = load_be32(data + 4 * i);
-            // The message expansion runs four words ahead of the rounds: W_{j+4} is made in round
-            // j.
 #define PRE(j) \
     if ((j) >= 12) SM3_EXPAND(j)
 #define W(j) w[(j)&15]
@@ -203,14 +202,13 @@ __attribute__((always_inline)) inline void round_bmi2(uint32_t a, uint32_t& b, u
 #define SM3_ROUND_BMI2(j, a, b, c, d, e, f, g, h, wj, wpj) \
     round_bmi2<(j)>(a, b, c, d, e, f, g, h, wj, wpj)
 
-// The message schedules of up to eight blocks, lane-interleaved: W_j of lane l at w[8 * j + l],
-// W'_j at wp[8 * j + l]. Steps may run four words past the end (W_68..W_71, W'_64..W'_67); those
-// words are never read by a round.
+// The message schedules of up to eight blocks, lane-interleaved: W_j of lane l at
+// words[8 * j + l], W'_j at words[kWp + 8 * j + l]. Steps may run four words past the end
+// (W_68..W_71, W'_64..W'_67); those words are never read by a round.
 struct Schedule {
-    uint32_t w[72 * 8];
-    uint32_t wp[68 * 8];
+    static constexpr size_t kWp = 72 * 8;
+    uint32_t words[kWp + 68 * 8];
 };
-constexpr ptrdiff_t kWpFromW = offsetof(Schedule, wp) / sizeof(uint32_t) - 4 * 8;
 
 __attribute__((target("avx2"))) inline __m256i rotl256(__m256i x, int n) {
     return _mm256_or_si256(_mm256_slli_epi32(x, n), _mm256_srli_epi32(x, 32 - n));
@@ -248,14 +246,15 @@ __attribute__((target("avx2"))) void load_schedule(Schedule& s, const uint8_t* d
             u[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
             u[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
         }
-        uint32_t* w = s.w + 8 * 8 * half;
+        uint32_t* w = s.words + 8 * 8 * half;
         for (int k = 0; k < 4; ++k) {
             store8(w + 8 * k, _mm256_permute2x128_si256(u[k], u[k + 4], 0x20));
             store8(w + 8 * (k + 4), _mm256_permute2x128_si256(u[k], u[k + 4], 0x31));
         }
     }
     for (int j = 0; j < 12; ++j)
-        store8(s.wp + 8 * j, _mm256_xor_si256(load8(s.w + 8 * j), load8(s.w + 8 * (j + 4))));
+        store8(s.words + Schedule::kWp + 8 * j,
+               _mm256_xor_si256(load8(s.words + 8 * j), load8(s.words + 8 * (j + 4))));
 }
 
 // One expansion step: W_j and W'_{j-4} (16 <= j <= 71) for all lanes, wj pointing at W_j.
@@ -266,16 +265,15 @@ __attribute__((target("avx2"))) inline void expand_step(uint32_t* wj) {
     const __m256i w =
         _mm256_xor_si256(_mm256_xor_si256(p1, rotl256(load8(wj - 8 * 13), 7)), load8(wj - 8 * 6));
     store8(wj, w);
-    store8(wj + kWpFromW, _mm256_xor_si256(load8(wj - 8 * 4), w));
+    store8(wj + Schedule::kWp - 8 * 4, _mm256_xor_si256(load8(wj - 8 * 4), w));
 }
 
 // The schedules hold message words. Vector stores of zeros that the compiler cannot drop (the
 // buffer escapes into an asm statement) wipe them at a fraction of a byte-wise volatile wipe.
 __attribute__((target("avx2"))) inline void wipe_schedule(Schedule& s) {
-    uint32_t* p = s.w;
-    for (size_t i = 0; i < sizeof s / sizeof(uint32_t); i += 8)
-        store8(p + i, _mm256_setzero_si256());
-    asm volatile("" : : "r"(p) : "memory");
+    for (size_t i = 0; i < sizeof s.words / sizeof(uint32_t); i += 8)
+        store8(s.words + i, _mm256_setzero_si256());
+    asm volatile("" : : "r"(s.words) : "memory");
 }
 
 }  // namespace
@@ -292,7 +290,7 @@ __attribute__((target("avx2,bmi,bmi2"), aligned(64))) void sm3_compress_blocks_a
     Schedule schedules[2];
     size_t lanes = n < 8 ? n : 8;
     load_schedule(schedules[0], data, lanes);
-    for (int j = 16; j < 68; ++j) expand_step(schedules[0].w + 8 * j);
+    for (int j = 16; j < 68; ++j) expand_step(schedules[0].words + 8 * j);
 
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
@@ -309,9 +307,9 @@ __attribute__((target("avx2,bmi,bmi2"), aligned(64))) void sm3_compress_blocks_a
             wipe_schedule(next);
         for (size_t l = 0; l < lanes; ++l) {
             const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
-            const uint32_t* w = now.w + l;
-            const uint32_t* wp = now.wp + l;
-            uint32_t* step = next.w + 8 * (16 + 7 * l);
+            const uint32_t* w = now.words + l;
+            const uint32_t* wp = w + Schedule::kWp;
+            uint32_t* step = next.words + 8 * (16 + 7 * l);
 #define PRE(j) \
     if ((j) % 9 == 4) expand_step(step + 8 * ((j) / 9))
 #define W(j) w[8 * (j)]
