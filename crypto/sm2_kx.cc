@@ -23,10 +23,9 @@ namespace {
 constexpr uint8_t kTagResponder = 0x02;
 constexpr uint8_t kTagInitiator = 0x03;
 
+// Compares confirmation values; only the answer is revealed.
 bool same_32(const uint8_t* a, const uint8_t* b) {
-    uint8_t diff = 0;
-    for (int i = 0; i < 32; ++i) diff |= a[i] ^ b[i];
-    return diff == 0;
+    return ct_declassify(crypto_internal::ct_bytes_eq_mask(a, b, 32));
 }
 
 // K and the inner hash of one side's shared point.
