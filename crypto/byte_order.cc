@@ -9,7 +9,9 @@ extern "C" bool host_is_big_endian() {
     return bytes[1] == 0x31;
 }
 
-extern "C" bool host_is_little_endian() { return !host_is_big_endian(); }
+extern "C" bool host_is_little_endian() {
+    return !host_is_big_endian();
+}
 
 namespace {
 
@@ -35,7 +37,9 @@ extern "C" uint32_t to_big_endian32(uint32_t value) {
     return host_is_big_endian() ? value : swap32(value);
 }
 
-extern "C" void reverse_16_bytes(uint8_t* buffer) { reverse_bytes(buffer, 16); }
+extern "C" void reverse_16_bytes(uint8_t* buffer) {
+    reverse_bytes(buffer, 16);
+}
 
 extern "C" void reverse_bytes_if_little_endian(uint8_t* buffer, uint32_t n) {
     if (host_is_little_endian()) reverse_bytes(buffer, n);

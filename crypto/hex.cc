@@ -23,10 +23,15 @@ extern "C" void hex_dump(const uint8_t* data, uint32_t len, const char* label) {
 
 extern "C" int32_t hex_to_bytes(const char* text, uint8_t* out) {
     int32_t count = 0;
-    do {
-        char pair[3] = {text[0], text[1], '\0'};
+    for (;;) {
+        // Never read past the NUL, even for an empty or odd-length text.
+        const char high = text[0];
+        const char low = high ? text[1] : '\0';
+        const char pair[3] = {high, low, '\0'};
         out[count++] = static_cast<uint8_t>(std::strtol(pair, nullptr, 16));
+        if (low == '\0') break;
         text += 2;
-    } while (text[-1] != '\0' && text[0] != '\0');
+        if (text[0] == '\0') break;
+    }
     return count;
 }

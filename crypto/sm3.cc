@@ -2,15 +2,22 @@
 
 #include <cstring>
 
+#include "crypto/secure_wipe.h"
 
 namespace {
 
 constexpr uint32_t kIv[8] = {0x7380166F, 0x4914B2B9, 0x172442D7, 0xDA8A0600,
                              0xA96F30BC, 0x163138AA, 0xE38DEE4D, 0xB0FB0E4E};
 
-inline uint32_t rotl(uint32_t x, unsigned n) { return (x << (n & 31)) | (x >> ((32 - n) & 31)); }
-inline uint32_t p0(uint32_t x) { return x ^ rotl(x, 9) ^ rotl(x, 17); }
-inline uint32_t p1(uint32_t x) { return x ^ rotl(x, 15) ^ rotl(x, 23); }
+inline uint32_t rotl(uint32_t x, unsigned n) {
+    return (x << (n & 31)) | (x >> ((32 - n) & 31));
+}
+inline uint32_t p0(uint32_t x) {
+    return x ^ rotl(x, 9) ^ rotl(x, 17);
+}
+inline uint32_t p1(uint32_t x) {
+    return x ^ rotl(x, 15) ^ rotl(x, 23);
+}
 
 inline uint32_t load_be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
@@ -65,7 +72,9 @@ extern "C" void sm3_init(sm3_ctx* ctx) {
     std::memset(ctx->block, 0, sizeof ctx->block);
 }
 
-extern "C" void sm3_compress(sm3_ctx* ctx) { compress_block(ctx->state, ctx->block); }
+extern "C" void sm3_compress(sm3_ctx* ctx) {
+    compress_block(ctx->state, ctx->block);
+}
 
 extern "C" void sm3_update(sm3_ctx* ctx, const uint8_t* data, uint32_t len) {
     if (len == 0) return;  // data may then be null
@@ -112,4 +121,6 @@ extern "C" void sm3(const uint8_t* data, uint32_t len, uint8_t* digest) {
     sm3_init(&ctx);
     sm3_update(&ctx, data, len);
     sm3_final(&ctx, digest);
+    crypto_internal::secure_wipe(&ctx,
+                                 sizeof ctx);  // the block holds message bytes (passwords, keys)
 }

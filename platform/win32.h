@@ -5,10 +5,20 @@
 #if defined(_WIN32)
 #include <windows.h>
 #include <wincrypt.h>
+#include <setupapi.h>
+#include <dbt.h>
+#include <winioctl.h>
+#include <ntddndis.h>
 #else
 #include "platform/api/windef.h"
 #include "platform/api/winerror.h"
 #include "platform/api/winbase.h"
+#include "platform/api/synchapi.h"
+#include "platform/api/winuser.h"
+#include "platform/api/dbt.h"
+#include "platform/api/setupapi.h"
 #include "platform/api/wincrypt.h"
+#include "platform/api/winreg.h"
+#include "platform/api/ntddndis.h"
 #include "platform/api/crt.h"
 #endif

@@ -33,17 +33,23 @@ bool fill_random(BYTE* buffer, DWORD len) {
 }  // namespace
 
 namespace sim {
-void random_fail_acquisitions(unsigned count) { failing_acquisitions = count; }
-void random_fail_generation(bool fail) { failing_generation = fail; }
-unsigned random_acquisition_calls() { return acquisition_calls; }
+void random_fail_acquisitions(unsigned count) {
+    failing_acquisitions = count;
+}
+void random_fail_generation(bool fail) {
+    failing_generation = fail;
+}
+unsigned random_acquisition_calls() {
+    return acquisition_calls;
+}
 }  // namespace sim
 
 extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR container,
                                             LPCWSTR provider_name, DWORD provider_type,
                                             DWORD flags) {
-    TRACE("advapi32", "CryptAcquireContextW(%p, %ls, %ls, %u, %#x)",
-          static_cast<void*>(provider), container ? container : L"(null)",
-          provider_name ? provider_name : L"(null)", provider_type, flags);
+    TRACE("advapi32", "CryptAcquireContextW(%p, %ls, %ls, %u, %#x)", static_cast<void*>(provider),
+          container ? container : L"(null)", provider_name ? provider_name : L"(null)",
+          provider_type, flags);
     ++acquisition_calls;
     if (!provider) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -60,7 +66,8 @@ extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR contai
             return FALSE;
         }
     }
-    *provider = reinterpret_cast<HCRYPTPROV>(platform::handle_insert(std::make_shared<CryptProvider>()));
+    *provider =
+        reinterpret_cast<HCRYPTPROV>(platform::handle_insert(std::make_shared<CryptProvider>()));
     return TRUE;
 }
 

@@ -35,4 +35,20 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
                             DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped);
 
+// The result of an overlapped operation: FALSE with ERROR_IO_INCOMPLETE while it is pending and
+// wait is FALSE; otherwise the operation's own success, with *transferred set.
+BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                                BOOL wait);
+
+}  // extern "C"
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
+
+extern "C" {
+
+// File names: Windows drive paths are mapped under the machine's root.
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags);
+BOOL WINAPI DeleteFileA(LPCSTR name);
+
 }  // extern "C"

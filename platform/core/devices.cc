@@ -49,8 +49,8 @@ void unregister_device_provider(const std::string& key) {
 using namespace platform;
 
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
-                                     LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                     DWORD flags, HANDLE template_file) {
+                                     LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                     HANDLE template_file) {
     (void)security, (void)template_file;
     TRACE("kernel32", "CreateFileA(\"%s\", %#x, %#x, %u, %#x)", name ? name : "(null)", access,
           share, disposition, flags);
@@ -82,8 +82,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
 extern "C" BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size,
                                        LPVOID out, DWORD out_size, LPDWORD returned,
                                        LPOVERLAPPED overlapped) {
-    TRACE("kernel32", "DeviceIoControl(%p, %#x, %p, %u, %p, %u, %p, %p)", device, code, in,
-          in_size, out, out_size, static_cast<void*>(returned), static_cast<void*>(overlapped));
+    TRACE("kernel32", "DeviceIoControl(%p, %#x, %p, %u, %p, %u, %p, %p)", device, code, in, in_size,
+          out, out_size, static_cast<void*>(returned), static_cast<void*>(overlapped));
     auto target = handle_get<IoTarget>(device);
     if (!target) return FALSE;
     return target->device_io_control(code, in, in_size, out, out_size, returned, overlapped);

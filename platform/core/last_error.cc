@@ -4,5 +4,9 @@ namespace {
 thread_local DWORD last_error = ERROR_SUCCESS;
 }
 
-extern "C" DWORD WINAPI GetLastError() { return last_error; }
-extern "C" void WINAPI SetLastError(DWORD error) { last_error = error; }
+extern "C" DWORD WINAPI GetLastError() {
+    return last_error;
+}
+extern "C" void WINAPI SetLastError(DWORD error) {
+    last_error = error;
+}

@@ -10,7 +10,7 @@
 namespace platform {
 
 class Object {
-public:
+  public:
     virtual ~Object() = default;
     // Called by CloseHandle before the table drops its reference; FALSE with the last error set
     // refuses the close (the handle stays valid).
@@ -19,11 +19,11 @@ public:
 
 // An object that takes device I/O: devices and files.
 class IoTarget : public Object {
-public:
+  public:
     // As DeviceIoControl: TRUE on success; FALSE with the last error set. With an OVERLAPPED the
     // target may return FALSE with ERROR_IO_PENDING and complete the record later.
-    virtual BOOL device_io_control(DWORD code, LPVOID in, DWORD in_size, LPVOID out,
-                                   DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped) {
+    virtual BOOL device_io_control(DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
+                                   LPDWORD returned, LPOVERLAPPED overlapped) {
         (void)code, (void)in, (void)in_size, (void)out, (void)out_size, (void)returned,
             (void)overlapped;
         SetLastError(ERROR_INVALID_FUNCTION);

@@ -15,7 +15,8 @@ const char* skip_nt_prefix(const char* path) {
 
 std::string machine_root() {
     if (const char* root = std::getenv("HALDEN_ROOT"); root && *root) return root;
-    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.halden";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.halden";
     return "/tmp/halden";
 }
 

@@ -4,10 +4,11 @@
 
 namespace platform {
 bool trace_enabled(const char* channel);
-void trace_print(const char* channel, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void trace_print(const char* channel, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 }  // namespace platform
 
-#define TRACE(channel, ...)                                                \
-    do {                                                                   \
+#define TRACE(channel, ...)                                                                    \
+    do {                                                                                       \
         if (::platform::trace_enabled(channel)) ::platform::trace_print(channel, __VA_ARGS__); \
     } while (0)

@@ -6,6 +6,7 @@
 
 #include "platform/core/paths.h"
 #include "platform/core/trace.h"
+#include "platform/crt/disk_space.h"
 #include "platform/win32.h"
 
 #undef fopen
@@ -30,7 +31,8 @@ extern "C" FILE* halden_crt_fopen(const char* path, const char* mode) {
         return nullptr;
     }
     ensure_drive_folder(path);
-    return ::fopen(platform::map_path(path).c_str(), mode);
+    return platform::limit_by_free_space(path, mode,
+                                         ::fopen(platform::map_path(path).c_str(), mode));
 }
 
 extern "C" int halden_crt_rename(const char* from, const char* to) {

@@ -12,7 +12,7 @@
 namespace {
 
 class PemraLibrary : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         handle_ = dlopen(PEMRA_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle_, nullptr) << dlerror();

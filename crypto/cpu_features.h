@@ -1,0 +1,21 @@
+// CPU features that the vector paths need, detected once per process (CPUID, and XGETBV for the
+// register state that the operating system saves).
+#pragma once
+
+namespace crypto_internal {
+
+struct CpuFeatures {
+    bool ssse3 = false;
+    bool sse41 = false;
+    bool aesni = false;
+    bool avx2 = false;     // with the OS saving YMM state
+    bool avx512f = false;  // with the OS saving ZMM and opmask state
+    bool avx512bw = false;
+    bool avx512vl = false;
+    bool gfni = false;  // the instructions; the VEX and EVEX forms also need avx2 or avx512f
+};
+
+// The features of this CPU, detected on the first call; safe to call from any thread.
+const CpuFeatures& cpu_features();
+
+}  // namespace crypto_internal

@@ -1,0 +1,37 @@
+// The registry inside the platform library: keys under HKEY_LOCAL_MACHINE are answered by views,
+// each owning the keys at and below its root. The ancestors of a root exist as plain keys.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace platform {
+
+struct RegistryValue {
+    std::string name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+// A key's content at the moment it is opened; enumeration works on this snapshot.
+struct RegistryKeyData {
+    std::vector<std::string> subkeys;
+    std::vector<RegistryValue> values;
+};
+
+// below: the path components under the view's root (empty for the root itself). nullopt when
+// the view has no such key.
+using RegistryView =
+    std::function<std::optional<RegistryKeyData>(const std::vector<std::string>& below)>;
+
+// root: a path under HKEY_LOCAL_MACHINE with backslashes ("SOFTWARE\\Microsoft\\...").
+void register_registry_view(const std::string& root, RegistryView view);
+
+// The value text of a REG_SZ value, with its terminating NUL.
+RegistryValue registry_string(const std::string& name, const std::string& text);
+
+}  // namespace platform

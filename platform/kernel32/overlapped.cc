@@ -1,0 +1,87 @@
+#include "platform/kernel32/overlapped.h"
+
+#include <atomic>
+
+#include "platform/core/trace.h"
+#include "platform/kernel32/event.h"
+#include "platform/kernel32/ntstatus.h"
+
+namespace platform {
+
+DWORD nt_status_to_error(uint32_t status) {
+    switch (status) {
+        case kStatusSuccess:
+            return ERROR_SUCCESS;
+        case kStatusPending:
+            return ERROR_IO_PENDING;
+        case kStatusNotImplemented:
+        case kStatusInvalidDeviceRequest:
+            return ERROR_INVALID_FUNCTION;
+        case kStatusInvalidParameter:
+            return ERROR_INVALID_PARAMETER;
+        case kStatusAccessDenied:
+            return ERROR_ACCESS_DENIED;
+        case kStatusBufferTooSmall:
+            return ERROR_INSUFFICIENT_BUFFER;
+        case kStatusDeviceNotConnected:
+            return ERROR_DEVICE_NOT_CONNECTED;
+        case kStatusIoTimeout:
+            return ERROR_SEM_TIMEOUT;
+        case kStatusCancelled:
+            return ERROR_OPERATION_ABORTED;
+        case kStatusDeviceDataError:
+            return ERROR_CRC;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+void overlapped_begin(OVERLAPPED* overlapped) {
+    std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(0, std::memory_order_relaxed);
+    std::atomic_ref<ULONG_PTR>(overlapped->Internal)
+        .store(kStatusPending, std::memory_order_release);
+    if (overlapped->hEvent) {
+        if (auto event = std::dynamic_pointer_cast<Event>(handle_lookup(overlapped->hEvent)))
+            event->reset();
+    }
+}
+
+void overlapped_complete(OVERLAPPED* overlapped, uint32_t nt_status, uint32_t information) {
+    HANDLE event = overlapped->hEvent;  // read first: the owner may reuse the record once done
+    std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh)
+        .store(information, std::memory_order_relaxed);
+    std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(nt_status, std::memory_order_release);
+    if (event) signal_event(event);
+}
+
+}  // namespace platform
+
+using namespace platform;
+
+extern "C" BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
+                                           LPDWORD transferred, BOOL wait) {
+    TRACE("kernel32", "GetOverlappedResult(%p, %p, %p, %d)", file, static_cast<void*>(overlapped),
+          static_cast<void*>(transferred), wait);
+    if (!overlapped || !transferred) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::atomic_ref<ULONG_PTR> internal(overlapped->Internal);
+    if (internal.load(std::memory_order_acquire) == kStatusPending) {
+        if (!wait) {
+            SetLastError(ERROR_IO_INCOMPLETE);
+            return FALSE;
+        }
+        auto target = handle_get<Waitable>(overlapped->hEvent ? overlapped->hEvent : file);
+        if (!target) return FALSE;
+        while (internal.load(std::memory_order_acquire) == kStatusPending) target->wait(INFINITE);
+    }
+    auto status = static_cast<uint32_t>(internal.load(std::memory_order_acquire));
+    *transferred = static_cast<DWORD>(
+        std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).load(std::memory_order_relaxed));
+    if (nt_failed(status)) {
+        SetLastError(nt_status_to_error(status));
+        return FALSE;
+    }
+    return TRUE;
+}

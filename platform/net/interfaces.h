@@ -1,0 +1,25 @@
+// The Linux backend of the network adapters: the machine's interfaces and their addresses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform::net {
+
+using HardwareAddress = std::array<uint8_t, 6>;
+
+struct Interface {
+    std::string name;         // "eth0"
+    HardwareAddress current;  // the address in use now
+};
+
+// Interfaces with a 6-byte hardware address, loopback excluded, in the kernel's index order.
+std::vector<Interface> list_interfaces();
+
+// The address the interface's driver reports as permanent (ethtool's permanent-address query);
+// false when the driver has none (no answer, or all zero).
+bool permanent_address(const std::string& name, HardwareAddress* out);
+
+}  // namespace platform::net

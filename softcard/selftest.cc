@@ -1,0 +1,411 @@
+#include "softcard/selftest.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "crypto/hex.h"
+#include "crypto/random.h"
+#include "crypto/sm2.h"
+#include "crypto/sm2_encrypt.h"
+#include "softcard/admin_key.h"
+#include "softcard/exports.h"
+#include "softcard/keys.h"
+#include "softcard/result.h"
+#include "softcard/session.h"
+#include "softcard/wipe.h"
+
+namespace {
+
+constexpr char kDefaultPin[] = "58302741";
+constexpr char kWrongPin[] = "27195038";
+constexpr char kNewPin[] = "91640275";
+constexpr int32_t kPinLength = 8;
+constexpr int kWrongTries = 6;
+constexpr uint32_t kMacDumpSize = 96;
+
+// Only these routines hold the administrator's private key.
+constexpr uint8_t kAdminPrivateKey[32] = {
+    0x4a, 0x8e, 0x2c, 0x71, 0xf0, 0x9b, 0x3d, 0x56, 0xe1, 0x2a, 0x7c, 0x48, 0xb9, 0x05, 0xf3, 0xd6,
+    0xa1, 0x7e, 0x40, 0xc2, 0x9b, 0x5d, 0x83, 0xf6, 0xe2, 0x07, 0x9a, 0x1c, 0x54, 0xb8, 0xd3, 0x6f,
+};
+
+constexpr uint8_t kTestVolumeKey[32] = {
+    0x10, 0x32, 0x54, 0x76, 0x98, 0xba, 0xdc, 0xfe, 0xef, 0xcd, 0xab, 0x89, 0x67, 0x45, 0x23, 0x01,
+    0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a, 0x69, 0x78, 0x87, 0x96, 0xa5, 0xb4, 0xc3, 0xd2, 0xe1, 0xf0,
+};
+
+constexpr uint8_t kTestMessage[32] = {
+    0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x6b, 0x6c, 0x6d, 0x6e, 0x6f, 0x70,
+    0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46,
+};
+
+const uint8_t* pin_bytes(const char* pin) {
+    return reinterpret_cast<const uint8_t*>(pin);
+}
+
+struct CardInfoView {
+    uint8_t bytes[CARD_INFO_SIZE];
+    uint8_t status() const { return bytes[CARD_INFO_STATUS]; }
+    const char* serial() const { return reinterpret_cast<const char*>(bytes + CARD_INFO_SERIAL); }
+    int serial_length() const {
+        const uint8_t* p = bytes + CARD_INFO_SERIAL_LENGTH;
+        return static_cast<int>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+    }
+};
+
+// Signs message with the administrator's key pair into signature; false when signing fails.
+bool admin_sign(const uint8_t* message, uint32_t length, uint8_t* signature) {
+    return sm2_sign(kAdminPrivateKey, kAdminPublicKey, message, length, signature) == 0;
+}
+
+bool begin_with_fresh_card() {
+    uint32_t result = init_cfg();
+    if (result != SC_OK) {
+        std::printf("init_cfg err[%08x]\n", result);
+        return false;
+    }
+    result = init_card();
+    if (result != SC_OK) {
+        std::printf("init_card err[%08x]\n", result);
+        return false;
+    }
+    std::printf("init_card ok\n");
+    return true;
+}
+
+// Prints the verdict, then leaves the process logged out on a fresh card.
+void finish(bool passed, const char* ok, const char* fail) {
+    std::printf("%s", passed ? ok : fail);
+    QeltCardLoginOut();
+    init_cfg();
+}
+
+void wrong_pin_six_times(uint32_t* tries_left) {
+    for (int attempt = 0; attempt < kWrongTries; ++attempt) {
+        const uint32_t result = QeltVerifyPinCode(pin_bytes(kWrongPin), kPinLength, tries_left);
+        if (result != SC_OK) std::printf("QeltVerifyPinCode err[%d][%08x]\n", attempt, result);
+        std::printf("leftretrycnt[%lu]\n", static_cast<unsigned long>(*tries_left));
+    }
+}
+
+bool run_sm2() {
+    uint32_t result = init_cfg();
+    if (result != SC_OK) {
+        std::printf("init_cfg err[%08x]\n", result);
+        return false;
+    }
+    DerivedKeyPairs pairs;
+    WipeOnExit wipe(pairs);
+    result = get_dkp(&pairs);
+    if (result != SC_OK) {
+        std::printf("get_dkp err[%08x]\n", result);
+        return false;
+    }
+    CardInfoView info{};
+    result = QeltQueryCardInfo(info.bytes);
+    if (result != SC_OK) {
+        std::printf("QeltQueryCardInfo err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltQueryCardInfo befor init OK, len[%d]sn[%s]stat[%02x]\n", info.serial_length(),
+                info.serial(), info.status());
+    result = init_card();
+    if (result != SC_OK) {
+        std::printf("init_card err[%08x]\n", result);
+        return false;
+    }
+    std::printf("init_card ok\n");
+    result = QeltQueryCardInfo(info.bytes);
+    if (result != SC_OK) {
+        std::printf("QeltQueryCardInfo err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltQueryCardInfo after init OK, len[%d]sn[%s]stat[%02x]\n", info.serial_length(),
+                info.serial(), info.status());
+    uint8_t sign_public[64];
+    uint8_t enc_public[64];
+    result = QeltExportPubkeys(sign_public, enc_public);
+    if (result != SC_OK) {
+        std::printf("QeltExportPubkeys err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltExportPubkeys ok\n");
+    uint8_t signature[SM2_SIGNATURE_SIZE];
+    result = QeltSm2SignIn(kTestMessage, sizeof kTestMessage, signature);
+    if (result != SC_OK) {
+        std::printf("QeltSm2SignIn err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltExportPubkeys ok\n");
+    if (sm2_verify(pairs.sign_public, kTestMessage, sizeof kTestMessage, signature) != 0) {
+        std::printf("sm2_verify err\n");
+        return false;
+    }
+    return true;
+}
+
+bool run_ev() {
+    if (!begin_with_fresh_card()) return false;
+    uint8_t sign_public[64];
+    uint8_t enc_public[64];
+    uint32_t result = QeltExportPubkeys(sign_public, enc_public);
+    if (result != SC_OK) {
+        std::printf("QeltExportPubkeys err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltExportPubkeys ok\n");
+    result = QeltEvEncFile(enc_public, "E:/test_pt.docx", "E:/test_pt.docx.ev");
+    if (result != SC_OK) {
+        std::printf("QeltEvEncFile err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltEvEncFile ok\n");
+    result = QeltEvDecFile("E:/test_pt.docx.ev", "E:/test_pt_check.docx");
+    if (result != SC_OK) {
+        std::printf("QeltEvDecFile err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltEvDecFile ok\n");
+    return true;
+}
+
+struct SignedChallenge {
+    uint8_t challenge[CHALLENGE_SIZE] = {};
+    uint8_t extra[16] = {};
+    uint8_t signature[SM2_SIGNATURE_SIZE] = {};
+};
+
+// Draws extra and signs challenge || middle || extra as the administrator.
+bool sign_challenge(SignedChallenge* signed_challenge, const uint8_t* middle,
+                    uint32_t middle_size) {
+    if (get_random(signed_challenge->extra, sizeof signed_challenge->extra) != 0) return false;
+    uint8_t message[CHALLENGE_SIZE + PIN_FIELD_SIZE + 16];
+    uint32_t length = 0;
+    std::memcpy(message, signed_challenge->challenge, CHALLENGE_SIZE);
+    length += CHALLENGE_SIZE;
+    if (middle_size > 0) std::memcpy(message + length, middle, middle_size);
+    length += middle_size;
+    std::memcpy(message + length, signed_challenge->extra, sizeof signed_challenge->extra);
+    length += sizeof signed_challenge->extra;
+    return admin_sign(message, length, signed_challenge->signature);
+}
+
+bool query_status(const char* err_format, const char* ok_format) {
+    CardInfoView info{};
+    const uint32_t result = QeltQueryCardInfo(info.bytes);
+    if (result != SC_OK) {
+        std::printf(err_format, result);
+        return false;
+    }
+    std::printf(ok_format, info.status());
+    return true;
+}
+
+bool run_lock() {
+    if (!begin_with_fresh_card()) return false;
+    QeltCardLoginOut();
+    if (!query_status("QeltQueryCardInfo err1[%08x]\n", "QeltCardInfo1 [%02x]\n")) return false;
+    uint32_t tries_left = 0;
+    wrong_pin_six_times(&tries_left);
+    if (!query_status("QeltQueryCardInfo err2[%08x]\n", "QeltCardInfo2 [%02x]\n")) return false;
+    uint32_t result = QeltVerifyPinCode(pin_bytes(kDefaultPin), kPinLength, &tries_left);
+    if (result != SC_OK) std::printf("QeltVerifyPinCode err2[%08x]\n", result);
+    std::printf("leftretrycnt[%lu]\n", static_cast<unsigned long>(tries_left));
+    SignedChallenge signed_challenge;
+    result = QeltGetChallengeCode(signed_challenge.challenge);
+    if (result != SC_OK) {
+        std::printf("QeltGetChallengeCode err[%08x]\n", result);
+        return false;
+    }
+    if (!sign_challenge(&signed_challenge, nullptr, 0)) return false;
+    result = QeltUnlockCard(signed_challenge.challenge, signed_challenge.extra,
+                            signed_challenge.signature);
+    if (result != SC_OK) {
+        std::printf("QeltUnlockCard err[%08x]\n", result);
+        return false;
+    }
+    if (!query_status("QeltQueryCardInfo err3[%08x]\n", "QeltCardInfo3 [%02x]\n")) return false;
+    result = QeltVerifyPinCode(pin_bytes(kDefaultPin), kPinLength, &tries_left);
+    if (result != SC_OK) {
+        std::printf("QeltVerifyPinCode err3[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltVerifyPinCode ok\n");
+    result = QeltSetPinCode(pin_bytes(kDefaultPin), kPinLength, pin_bytes(kNewPin), kPinLength,
+                            &tries_left);
+    if (result != SC_OK) {
+        std::printf("QeltSetPinCode err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltSetPinCode ok\n");
+    result = QeltCardLoginOut();
+    if (result != SC_OK) {
+        std::printf("QeltCardLoginOut err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltCardLoginOut ok\n");
+    result = QeltVerifyPinCode(pin_bytes(kNewPin), kPinLength, &tries_left);
+    if (result != SC_OK) {
+        std::printf("QeltVerifyPinCode err4[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltVerifyPinCode ok\n");
+    return true;
+}
+
+bool run_reset_pin() {
+    if (!begin_with_fresh_card()) return false;
+    uint32_t tries_left = 0;
+    wrong_pin_six_times(&tries_left);
+    uint32_t result = QeltVerifyPinCode(pin_bytes(kDefaultPin), kPinLength, &tries_left);
+    if (result != SC_OK) std::printf("QeltVerifyPinCode err2[%08x]\n", result);
+    std::printf("leftretrycnt[%lu]\n", static_cast<unsigned long>(tries_left));
+    SignedChallenge signed_challenge;
+    result = QeltGetChallengeCode(signed_challenge.challenge);
+    if (result != SC_OK) std::printf("QeltGetChallengeCode err[%08x]\n", result);
+    uint8_t new_pin[PIN_FIELD_SIZE] = {};
+    std::memcpy(new_pin, kNewPin, kPinLength);
+    if (!sign_challenge(&signed_challenge, new_pin, sizeof new_pin)) return false;
+    result = QeltResetPin(signed_challenge.challenge, signed_challenge.extra, new_pin,
+                          signed_challenge.signature);
+    if (result != SC_OK) {
+        std::printf("QeltResetPin err[%08x]\n", result);
+        return false;
+    }
+    result = QeltVerifyPinCode(pin_bytes(kNewPin), kPinLength, &tries_left);
+    if (result != SC_OK) {
+        std::printf("QeltVerifyPinCode err3[%08x]\n", result);
+        return false;
+    }
+    std::printf("test ok\n");
+    return true;
+}
+
+bool bind_pass(int pass) {
+    CardInfoView info{};
+    uint32_t result = QeltQueryCardInfo(info.bytes);
+    if (result != SC_OK) {
+        std::printf("QeltQueryCardInfo err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltQueryCardInfo%d OK, len[%d]sn[%s]stat[%02x]\n", pass, info.serial_length(),
+                info.serial(), info.status());
+    uint32_t cur_index = 0;
+    uint32_t has_count = 0;
+    uint32_t left_count = 0;
+    // The dump shows 96 bytes, more than the 30 of the list, so the buffer holds them all.
+    uint8_t macs[kMacDumpSize] = {};
+    result = QeltQueryBindedMac(&cur_index, &has_count, &left_count, macs);
+    if (result != SC_OK) {
+        std::printf("QeltQueryBindedMac err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltQueryBindedMac%d OK, curBindIndex[%d]hasBindCnt[%d]leftBindCnt[%d]\n", pass,
+                static_cast<int>(cur_index), static_cast<int>(has_count),
+                static_cast<int>(left_count));
+    hex_dump(macs, sizeof macs, "hasBindMac");
+    return true;
+}
+
+bool run_bind() {
+    if (!begin_with_fresh_card()) return false;
+    if (!bind_pass(1)) return false;
+    uint8_t mac[MAC_ADDRESS_SIZE];
+    uint32_t result = get_mac(mac);
+    if (result != 0) {
+        std::printf("get_mac err[%08x]\n", result);
+        return false;
+    }
+    result = QeltUnbindMac(mac);
+    if (result != SC_OK) {
+        std::printf("QeltUnbindMac err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltUnbindMac ok\n");
+    if (!bind_pass(2)) return false;
+    result = QeltBindCurMac();
+    if (result != SC_OK) {
+        std::printf("QeltBindCurMac err[%08x]\n", result);
+        return false;
+    }
+    std::printf("QeltBindCurMac ok\n");
+    return bind_pass(3);
+}
+
+}  // namespace
+
+uint32_t init_card() {
+    uint8_t record[STORE_RECORD_SIZE];
+    WipeOnExit wipe_record(record);
+    uint32_t result = get_cfg(record);
+    if (result != SC_OK) {
+        std::printf("get_cfg err[%08x]\n", result);
+        return result;
+    }
+    DerivedKeyPairs pairs;
+    WipeOnExit wipe_pairs(pairs);
+    result = get_dkp(&pairs);
+    if (result != SC_OK) {
+        std::printf("get_dkp err[%08x]\n", result);
+        return result;
+    }
+    uint32_t tries_left = 0;
+    result = QeltVerifyPinCode(pin_bytes(kDefaultPin), kPinLength, &tries_left);
+    if (result == SC_PIN_OK_NOT_BOUND) {
+        std::printf("verify pin ok but not bind\n");
+    } else if (result != SC_OK) {
+        std::printf("QeltVerifyPinCode err[%08x]\n", result);
+        return result;
+    }
+    result = QeltBindCurMac();
+    if (result != SC_OK) {
+        std::printf("QeltBindCurMac err[%08x]\n", result);
+        return result;
+    }
+    uint8_t wrapped[STORE_VOLUME_KEY_SIZE + SM2_CIPHERTEXT_OVERHEAD];
+    if (sm2_encrypt(pairs.enc_public, kTestVolumeKey, sizeof kTestVolumeKey, wrapped, nullptr) != 0)
+        return SC_FAIL;
+    result = QeltImportKey(wrapped, sizeof wrapped);
+    if (result != SC_OK) {
+        std::printf("QeltImportKey err[%08x]\n", result);
+        return result;
+    }
+    uint8_t key[STORE_VOLUME_KEY_SIZE];
+    WipeOnExit wipe_key(key);
+    uint32_t key_length = 0;
+    result = get_key(key, &key_length);
+    if (result != SC_OK) {
+        std::printf("get_key err[%08x]\n", result);
+        return result;
+    }
+    if (std::memcmp(key, kTestVolumeKey, sizeof key) != 0) {
+        std::printf("key cmp err\n");
+        return SC_FAIL;
+    }
+    return SC_OK;
+}
+
+void test_sm2() {
+    finish(run_sm2(), "test_sm2 ok!\n\n", "test_sm2 FAIL!\n\n");
+}
+void test_ev() {
+    finish(run_ev(), "test_ev OK!\n\n", "test_ev FAIL!\n\n");
+}
+void test_lock() {
+    finish(run_lock(), "test_lock OK!\n\n", "test_lock FAIL!\n\n");
+}
+void test_reset_pin() {
+    finish(run_reset_pin(), "test_reset_pin OK!\n\n", "test_reset_pin FAIL!\n\n");
+}
+void test_bind() {
+    finish(run_bind(), "test_bind OK!\n\n", "test_bind FAIL!\n\n");
+}
+
+KELVANE_EXPORT void test() {
+    test_sm2();
+    test_ev();
+    test_lock();
+    test_reset_pin();
+    test_bind();
+    std::fflush(stdout);
+}

@@ -1,0 +1,19 @@
+#include "softcard/session.h"
+
+#include "softcard/wipe.h"
+
+CardSession& card_session() {
+    static CardSession session{};
+    return session;
+}
+
+void end_login(CardSession& session) {
+    session.loggedIn = 0;
+    session.bound = 0;
+    session.curBindIndex = 0;
+}
+
+void clear_challenge(CardSession& session) {
+    session.challengePending = 0;
+    secure_wipe(session.pendingChallenge, sizeof session.pendingChallenge);
+}

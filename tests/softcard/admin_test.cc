@@ -1,0 +1,211 @@
+// Challenge, unlock, PIN reset and zeroise with signatures by the administrator's key.
+#include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/obj_mac.h>
+
+#include <cstring>
+
+#include "crypto/random.h"
+#include "softcard/admin_key.h"
+#include "tests/softcard/admin_signer.h"
+#include "tests/softcard/softcard_fixture.h"
+
+namespace {
+
+struct Challenge {
+    std::vector<uint8_t> challenge = std::vector<uint8_t>(16);
+    std::vector<uint8_t> extra = std::vector<uint8_t>(16, 0x5E);
+};
+
+Challenge new_challenge() {
+    Challenge c;
+    EXPECT_EQ(QeltGetChallengeCode(c.challenge.data()), 0u);
+    return c;
+}
+
+std::vector<uint8_t> pin_field(const char* pin) {
+    std::vector<uint8_t> field(17, 0);
+    std::memcpy(field.data(), pin, std::strlen(pin) < 17 ? std::strlen(pin) : 17);
+    return field;
+}
+
+uint32_t unlock(const Challenge& c, const std::vector<uint8_t>& signature) {
+    return QeltUnlockCard(c.challenge.data(), c.extra.data(), signature.data());
+}
+uint32_t unlock(const Challenge& c) {
+    return unlock(c, admin_signature({c.challenge, c.extra}));
+}
+
+uint32_t reset_pin(const Challenge& c, const std::vector<uint8_t>& field) {
+    const auto signature = admin_signature({c.challenge, field, c.extra});
+    return QeltResetPin(c.challenge.data(), c.extra.data(), field.data(), signature.data());
+}
+
+uint32_t zeroise(const Challenge& c) {
+    const auto signature = admin_signature({c.challenge, c.extra});
+    return QeltZeroSetCard(c.challenge.data(), c.extra.data(), signature.data());
+}
+
+using Admin = SoftcardTest;
+
+TEST(AdminKey, BuiltInKeyIsThePublicKeyOfTheAdministratorsPrivateKey) {
+    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
+    BIGNUM* d = BN_bin2bn(kAdminPrivateKey, 32, nullptr);
+    EC_POINT* point = EC_POINT_new(group);
+    EC_POINT_mul(group, point, d, nullptr, nullptr, nullptr);
+    uint8_t encoded[65];
+    EC_POINT_point2oct(group, point, POINT_CONVERSION_UNCOMPRESSED, encoded, sizeof encoded,
+                       nullptr);
+    EXPECT_EQ(std::memcmp(encoded + 1, kAdminPublicKey, 64), 0);
+    EC_POINT_free(point);
+    BN_free(d);
+    EC_GROUP_free(group);
+}
+
+TEST_F(Admin, ChallengeWorksWithoutStoreOrLogin) {
+    uint8_t first[16], second[16];
+    EXPECT_EQ(QeltGetChallengeCode(first), 0u);
+    EXPECT_EQ(QeltGetChallengeCode(second), 0u);
+    EXPECT_NE(bytes(first), bytes(second));
+    EXPECT_EQ(QeltGetChallengeCode(nullptr), 3u);
+    sim::random_fail_generation(true);
+    EXPECT_EQ(QeltGetChallengeCode(first), 1u);
+}
+
+TEST_F(Admin, UnlockOnlyALockedCard) {
+    fresh_bound_login();
+    Challenge c = new_challenge();
+    EXPECT_EQ(unlock(c), 1u);  // not locked, though the signature is valid
+    QeltCardLoginOut();
+    lock_card();
+    EXPECT_EQ(unlock(c), 0u);
+    EXPECT_EQ(record().retries_left, 6);
+    EXPECT_EQ(status() & CARD_STATUS_LOGGED_IN, 0);
+    lock_card();
+    EXPECT_EQ(unlock(c), 1u);  // the challenge is used up
+    EXPECT_EQ(login(), 8u);
+}
+
+TEST_F(Admin, FailedChecksKeepTheChallengePending) {
+    ASSERT_EQ(init_cfg(), 0u);
+    lock_card();
+    Challenge c = new_challenge();
+    Challenge other = c;
+    other.challenge[0] ^= 1;
+    EXPECT_EQ(unlock(other), 1u);  // signed, but not the pending challenge
+    auto wrong = admin_signature({c.challenge, c.extra});
+    wrong[10] ^= 1;
+    EXPECT_EQ(unlock(c, wrong), 1u);
+    Challenge changed_extra = c;
+    EXPECT_EQ(unlock(changed_extra, admin_signature({c.challenge, std::vector<uint8_t>(16, 1)})),
+              1u);
+    EXPECT_EQ(unlock(c), 0u);
+}
+
+TEST_F(Admin, NewChallengeMakesTheOldOneUnusable) {
+    ASSERT_EQ(init_cfg(), 0u);
+    lock_card();
+    Challenge first = new_challenge();
+    Challenge second = new_challenge();
+    EXPECT_EQ(unlock(first), 1u);
+    EXPECT_EQ(unlock(second), 0u);
+}
+
+TEST_F(Admin, NoChallengeNoUnlock) {
+    ASSERT_EQ(init_cfg(), 0u);
+    lock_card();
+    Challenge c;
+    EXPECT_EQ(unlock(c), 1u);
+}
+
+TEST_F(Admin, UnlockWithTheStoreFileUnreadable) {
+    ASSERT_EQ(init_cfg(), 0u);
+    lock_card();
+    Challenge c = new_challenge();
+    std::filesystem::remove(store_file());
+    EXPECT_EQ(unlock(c), 1u);
+}
+
+TEST_F(Admin, FailedWriteAfterAValidSignatureKeepsTheChallenge) {
+    ASSERT_EQ(init_cfg(), 0u);
+    lock_card();
+    Challenge c = new_challenge();
+    sim::disk_set_free_space('C', 0);
+    EXPECT_EQ(unlock(c), 2u);
+    sim::disk_clear_free_space_limits();
+    EXPECT_EQ(login(), 8u);
+    EXPECT_EQ(unlock(c), 0u);
+}
+
+// An 8-character PIN is signed as 17 bytes: the characters and nine zeros.
+TEST_F(Admin, ResetPinSignsTheWholeSeventeenByteField) {
+    ASSERT_EQ(init_cfg(), 0u);
+    lock_card();
+    Challenge c = new_challenge();
+    const auto field = pin_field(kOtherPin);
+    const auto short_signature =
+        admin_signature({c.challenge, std::vector<uint8_t>(kOtherPin, kOtherPin + 8), c.extra});
+    EXPECT_EQ(
+        QeltResetPin(c.challenge.data(), c.extra.data(), field.data(), short_signature.data()), 1u);
+    EXPECT_EQ(reset_pin(c, field), 0u);
+    EXPECT_EQ(record().retries_left, 6);
+    EXPECT_EQ(record().pin_length, 8);
+    EXPECT_EQ(login(kDefaultPin), 1u);
+    EXPECT_EQ(login(kOtherPin), 15u);
+    EXPECT_EQ(record().retries_left, 6);
+}
+
+TEST_F(Admin, ResetPinLogsOut) {
+    fresh_bound_login();
+    Challenge c = new_challenge();
+    ASSERT_EQ(reset_pin(c, pin_field("0123456789abcdef")), 0u);
+    EXPECT_EQ(status() & CARD_STATUS_LOGGED_IN, 0);
+    EXPECT_EQ(login("0123456789abcdef"), 0u);
+}
+
+TEST_F(Admin, ResetPinArguments) {
+    ASSERT_EQ(init_cfg(), 0u);
+    Challenge c = new_challenge();
+    std::vector<uint8_t> no_nul(17, '7');
+    EXPECT_EQ(reset_pin(c, pin_field("1234567")), 3u);
+    EXPECT_EQ(reset_pin(c, no_nul), 3u);
+    uint8_t sig[64] = {};
+    EXPECT_EQ(QeltResetPin(nullptr, c.extra.data(), pin_field(kOtherPin).data(), sig), 3u);
+    EXPECT_EQ(QeltResetPin(c.challenge.data(), c.extra.data(), nullptr, sig), 3u);
+    EXPECT_EQ(QeltUnlockCard(c.challenge.data(), nullptr, sig), 3u);
+    EXPECT_EQ(QeltZeroSetCard(c.challenge.data(), c.extra.data(), nullptr), 3u);
+    EXPECT_EQ(reset_pin(c, pin_field(kOtherPin)), 0u);  // the refusals left it pending
+}
+
+TEST_F(Admin, ZeroiseGivesANewEmptyCard) {
+    fresh_bound_login();
+    ASSERT_EQ(StoreVolumeKey(std::vector<uint8_t>(32, 9).data()), 0u);
+    const std::string old_serial = serial();
+    uint8_t old_sign[64], old_enc[64];
+    ASSERT_EQ(QeltExportPubkeys(old_sign, old_enc), 0u);
+    Challenge c = new_challenge();
+    ASSERT_EQ(zeroise(c), 0u);
+    EXPECT_NE(serial(), old_serial);
+    EXPECT_EQ(status(), 0);
+    uint8_t key[32];
+    uint32_t length = 0;
+    EXPECT_EQ(get_key(key, &length), 7u);
+    EXPECT_EQ(login(), 15u);
+    uint8_t sign[64], enc[64];
+    ASSERT_EQ(QeltExportPubkeys(sign, enc), 0u);
+    EXPECT_NE(bytes(sign), bytes(old_sign));
+    EXPECT_NE(bytes(enc), bytes(old_enc));
+    uint32_t index = 9, used = 9, left = 9;
+    uint8_t macs[30];
+    ASSERT_EQ(QeltQueryBindedMac(&index, &used, &left, macs), 0u);
+    EXPECT_EQ(used, 0u);
+    EXPECT_EQ(zeroise(c), 1u);  // the challenge is used up
+}
+
+TEST_F(Admin, ZeroiseNeedsTheLogin) {
+    ASSERT_EQ(init_cfg(), 0u);
+    Challenge c = new_challenge();
+    EXPECT_EQ(zeroise(c), 6u);
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// Envelope files: sizes, round trips, refusals and the messages printed.
+#include <cstring>
+
+#include "crypto/sm2_encrypt.h"
+#include "crypto/sm4.h"
+#include "softcard/envelope_buffer.h"
+#include "softcard/envelope_messages.h"
+#include "softcard/keys.h"
+#include "tests/softcard/softcard_fixture.h"
+
+namespace {
+
+constexpr char kPlain[] = "E:/plain.bin";
+constexpr char kEnvelope[] = "E:/plain.bin.ev";
+constexpr char kBack[] = "E:/plain_check.bin";
+
+class Envelope : public SoftcardTest {
+  protected:
+    void SetUp() override {
+        SoftcardTest::SetUp();
+        root.make_folder("E:/");
+        fresh_bound_login();
+        uint8_t sign_public[64];
+        ASSERT_EQ(QeltExportPubkeys(sign_public, own), 0u);
+    }
+
+    std::vector<uint8_t> file(const char* drive_path) const {
+        std::ifstream in(root.path(drive_path), std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+    void write_file(const char* drive_path, const std::vector<uint8_t>& data) const {
+        std::ofstream out(root.path(drive_path), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
+    }
+    bool exists(const char* drive_path) const {
+        return std::filesystem::exists(root.path(drive_path));
+    }
+
+    // The result and what was printed.
+    std::pair<uint32_t, std::string> decrypt() {
+        testing::internal::CaptureStdout();
+        const uint32_t result = QeltEvDecFile(kEnvelope, kBack);
+        std::fflush(stdout);
+        return {result, testing::internal::GetCapturedStdout()};
+    }
+    std::pair<uint32_t, std::string> encrypt(const uint8_t* pke) {
+        testing::internal::CaptureStdout();
+        const uint32_t result = QeltEvEncFile(pke, kPlain, kEnvelope);
+        std::fflush(stdout);
+        return {result, testing::internal::GetCapturedStdout()};
+    }
+
+    uint8_t own[64];
+};
+
+// Data with 0x80 bytes throughout and as the last byte.
+std::vector<uint8_t> sample(size_t n) {
+    std::vector<uint8_t> data(n);
+    for (size_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i % 3 == 0 ? 0x80 : i * 7);
+    if (n > 0) data[n - 1] = 0x80;
+    return data;
+}
+
+TEST_F(Envelope, SizesAndRoundTrips) {
+    const std::pair<size_t, size_t> cases[] = {{0, 704},     {1, 704},    {511, 704},
+                                               {512, 1216},  {513, 1216}, {1023, 1216},
+                                               {1024, 1728}, {5000, 5312}};
+    for (const auto& [size, envelope_size] : cases) {
+        const auto data = sample(size);
+        write_file(kPlain, data);
+        ASSERT_EQ(encrypt(own), (std::pair<uint32_t, std::string>{0, ""})) << size;
+        const auto envelope = file(kEnvelope);
+        EXPECT_EQ(envelope.size(), envelope_size) << size;
+        EXPECT_EQ(std::vector<uint8_t>(envelope.begin(), envelope.begin() + 64), bytes(own));
+        ASSERT_EQ(decrypt(), (std::pair<uint32_t, std::string>{0, ""})) << size;
+        EXPECT_EQ(file(kBack), data) << size;
+    }
+}
+
+TEST_F(Envelope, EachEncryptionUsesANewKey) {
+    write_file(kPlain, sample(700));
+    ASSERT_EQ(encrypt(own).first, 0u);
+    const auto first = file(kEnvelope);
+    ASSERT_EQ(encrypt(own).first, 0u);
+    EXPECT_NE(file(kEnvelope), first);
+    ASSERT_EQ(decrypt().first, 0u);
+    EXPECT_EQ(file(kBack), sample(700));
+    write_file(kEnvelope, first);
+    ASSERT_EQ(decrypt().first, 0u);
+    EXPECT_EQ(file(kBack), sample(700));
+}
+
+TEST_F(Envelope, WrongLengthsAreRefusedLeavingAnEmptyPlaintext) {
+    write_file(kPlain, sample(600));
+    ASSERT_EQ(encrypt(own).first, 0u);
+    const auto envelope = file(kEnvelope);
+    for (size_t size :
+         {size_t{0}, size_t{191}, size_t{193}, size_t{192 + 511}, envelope.size() - 1}) {
+        write_file(kBack, {1, 2, 3});
+        write_file(kEnvelope, std::vector<uint8_t>(envelope.begin(), envelope.begin() + size));
+        EXPECT_EQ(decrypt(), (std::pair<uint32_t, std::string>{1, MSG_CT_LENGTH_WRONG})) << size;
+        EXPECT_TRUE(exists(kBack));
+        EXPECT_TRUE(file(kBack).empty());
+    }
+}
+
+TEST_F(Envelope, HeaderAloneDecryptsToAnEmptyFile) {
+    write_file(kPlain, sample(10));
+    ASSERT_EQ(encrypt(own).first, 0u);
+    const auto envelope = file(kEnvelope);
+    write_file(kEnvelope, std::vector<uint8_t>(envelope.begin(), envelope.begin() + 192));
+    EXPECT_EQ(decrypt().first, 0u);
+    EXPECT_TRUE(file(kBack).empty());
+}
+
+TEST_F(Envelope, AddressedToAnotherKey) {
+    write_file(kPlain, sample(100));
+    uint8_t sign_public[64], enc_public[64];
+    ASSERT_EQ(QeltExportPubkeys(sign_public, enc_public), 0u);
+    ASSERT_EQ(encrypt(sign_public).first, 0u);  // any public key is accepted for encryption
+    EXPECT_EQ(decrypt(), (std::pair<uint32_t, std::string>{1, MSG_PKE_MISMATCH}));
+}
+
+TEST_F(Envelope, DamagedKeyField) {
+    write_file(kPlain, sample(100));
+    ASSERT_EQ(encrypt(own).first, 0u);
+    auto envelope = file(kEnvelope);
+    envelope[64 + 100] ^= 1;  // inside C3/C2 of csk
+    write_file(kEnvelope, envelope);
+    EXPECT_EQ(decrypt(), (std::pair<uint32_t, std::string>{1, "sm2_decrypt err\n"}));
+}
+
+TEST_F(Envelope, MissingFiles) {
+    EXPECT_EQ(encrypt(own), (std::pair<uint32_t, std::string>{1, MSG_PT_OPEN_FAILED}));
+    EXPECT_FALSE(exists(kEnvelope));
+    EXPECT_EQ(decrypt(), (std::pair<uint32_t, std::string>{1, MSG_CT_OPEN_FAILED}));
+    EXPECT_TRUE(exists(kBack));
+    write_file(kPlain, sample(10));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(QeltEvEncFile(own, kPlain, "Q:/no/such/folder.ev"), 1u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), MSG_CT_OPEN_FAILED);
+}
+
+TEST_F(Envelope, PathAndKeyArguments) {
+    const std::string longest(254, 'a');
+    const std::string too_long(255, 'a');
+    EXPECT_EQ(QeltEvEncFile(nullptr, kPlain, kEnvelope), 3u);
+    EXPECT_EQ(QeltEvEncFile(own, "", kEnvelope), 3u);
+    EXPECT_EQ(QeltEvEncFile(own, kPlain, too_long.c_str()), 3u);
+    EXPECT_EQ(QeltEvDecFile(nullptr, kBack), 3u);
+    EXPECT_EQ(QeltEvDecFile(kEnvelope, too_long.c_str()), 3u);
+    EXPECT_EQ(QeltEvDecFile(kEnvelope, ""), 3u);
+    // 254 characters pass the check and fail at the open.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(QeltEvEncFile(own, longest.c_str(), kEnvelope), 1u);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST_F(Envelope, LoggedInButNotBoundTouchesNoFile) {
+    write_file(kPlain, sample(10));
+    ASSERT_EQ(QeltUnbindMac(kThisPc.data()), 0u);
+    EXPECT_EQ(QeltEvEncFile(own, kPlain, kEnvelope), 9u);
+    EXPECT_EQ(QeltEvDecFile(kEnvelope, kBack), 9u);
+    EXPECT_FALSE(exists(kEnvelope));
+    EXPECT_FALSE(exists(kBack));
+}
+
+TEST_F(Envelope, FullDiskWhileEncryptingIsAFailure) {
+    write_file(kPlain, sample(3000));
+    sim::disk_set_free_space('E', 1000);
+    const auto [result, printed] = encrypt(own);
+    EXPECT_EQ(result, 1u);
+    EXPECT_EQ(printed, MSG_WRITE_CT_BLOCK_FAILED);
+}
+
+TEST_F(Envelope, FullDiskWhileDecryptingReportsTheWrite) {
+    write_file(kPlain, sample(3000));
+    ASSERT_EQ(encrypt(own).first, 0u);
+    sim::disk_set_free_space('E', 100);
+    const auto [result, printed] = decrypt();
+    EXPECT_TRUE(result == 19u || result == 20u) << result;
+    EXPECT_TRUE(printed == MSG_WRITE_FINAL_FAILED || printed == MSG_WRITE_PT_BLOCK_FAILED)
+        << printed;
+}
+
+class BufferEnvelope : public Envelope {};
+
+TEST_F(BufferEnvelope, RoundTrips) {
+    for (uint32_t size : {1u, 15u, 16u, 17u, 100u}) {
+        const auto data = sample(size);
+        std::vector<uint8_t> sealed(size + 16 + 192);
+        int32_t sealed_size = 0;
+        ASSERT_EQ(EnvelopeEncryptBuffer(own, data.data(), size, sealed.data(), &sealed_size), 0u);
+        EXPECT_EQ(sealed_size, static_cast<int32_t>(192 + (size / 16 + 1) * 16));
+        std::vector<uint8_t> opened(static_cast<size_t>(sealed_size) - 192);
+        uint32_t opened_size = 0;
+        ASSERT_EQ(EnvelopeDecryptBuffer(sealed.data(), static_cast<uint32_t>(sealed_size),
+                                        opened.data(), &opened_size),
+                  0u);
+        EXPECT_EQ(std::vector<uint8_t>(opened.begin(), opened.begin() + opened_size), data);
+    }
+}
+
+TEST_F(BufferEnvelope, Refusals) {
+    uint8_t out[512];
+    int32_t out_size = 0;
+    uint32_t opened_size = 0;
+    const auto data = sample(32);
+    EXPECT_EQ(EnvelopeEncryptBuffer(own, data.data(), 0, out, &out_size), 3u);
+    EXPECT_EQ(EnvelopeEncryptBuffer(nullptr, data.data(), 32, out, &out_size), 3u);
+    std::vector<uint8_t> sealed(256, 0);
+    EXPECT_EQ(EnvelopeDecryptBuffer(sealed.data(), 192, out, &opened_size), 3u);
+    EXPECT_EQ(EnvelopeDecryptBuffer(sealed.data(), 200, out, &opened_size), 3u);
+    EXPECT_EQ(EnvelopeDecryptBuffer(sealed.data(), 256, out, &opened_size), 3u);  // other pke
+}
+
+// A body whose last byte is no valid count is refused, and nothing past the output is written.
+TEST_F(BufferEnvelope, BadPaddingCountIsRefused) {
+    uint8_t key[32];
+    for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(i);
+    std::vector<uint8_t> sealed(192 + 16);
+    std::memcpy(sealed.data(), own, 64);
+    ASSERT_EQ(sm2_encrypt(own, key, 32, sealed.data() + 64, nullptr), 0);
+    for (uint8_t count : {uint8_t{0}, uint8_t{17}, uint8_t{0xFF}}) {
+        uint8_t body[16] = {};
+        body[15] = count;
+        uint8_t iv[16] = {};
+        ASSERT_EQ(sm4_cbc_encrypt(key, iv, body, 16, sealed.data() + 192), 0);
+        std::vector<uint8_t> out(16);
+        uint32_t out_size = 77;
+        EXPECT_EQ(EnvelopeDecryptBuffer(sealed.data(), static_cast<uint32_t>(sealed.size()),
+                                        out.data(), &out_size),
+                  1u)
+            << int{count};
+        EXPECT_EQ(out_size, 77u);
+    }
+}
+
+}  // namespace

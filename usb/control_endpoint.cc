@@ -1,0 +1,63 @@
+// Endpoint 0: control transfers with a setup packet in the envelope.
+#include <cstring>
+#include <new>
+
+#include "usb/control_codes.h"
+#include "usb/endpoint.h"
+#include "usb/transfer_envelope.h"
+
+CCyControlEndPoint::CCyControlEndPoint() {
+    TransferMode = 0;
+}
+
+CCyControlEndPoint::CCyControlEndPoint(HANDLE handle, const uint8_t* descriptor)
+    : CCyUSBEndPoint(handle, descriptor) {
+    TransferMode = 0;
+}
+
+CCyControlEndPoint::CCyControlEndPoint(const CCyControlEndPoint& other)
+    : CCyUSBEndPoint(other),
+      Target(other.Target),
+      RequestType(other.RequestType),
+      Direction(other.Direction),
+      RequestCode(other.RequestCode),
+      Value(other.Value),
+      Index(other.Index) {}
+
+uint8_t* CCyControlEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
+                                               OVERLAPPED* overlapped) {
+    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
+    if (length > 0xFFFF) return nullptr;  // wLength is 16 bits
+    usb::TransferEnvelope envelope;
+    envelope.request_type =
+        static_cast<uint8_t>(((Direction << 2 | (RequestType & 3)) << 5) | (Target & 0x1F));
+    IsIn = Direction == 1;
+    envelope.request = RequestCode;
+    envelope.value = Value;
+    envelope.index = Index;
+    envelope.length = static_cast<uint16_t>(length);
+    envelope.timeout_seconds = ControlTimeoutSeconds(TimeoutMs);
+    envelope.endpoint = 0;
+    envelope.data_offset = usb::envelope::kSize;
+    envelope.data_length = length;
+    uint32_t size = usb::envelope::kSize + length;
+    auto* block = new (std::nothrow) uint8_t[size]();
+    if (!block) return nullptr;
+    envelope.encode(block);
+    if (buffer && length) std::memcpy(block + usb::envelope::kSize, buffer, length);
+    SetLastError(ERROR_SUCCESS);
+    DeviceIoControl(DeviceHandle, usb::kIoctlControlTransfer, block, size, block, size, nullptr,
+                    overlapped);
+    LastError = GetLastError();
+    return block;
+}
+
+bool CCyControlEndPoint::ControlRead(uint8_t* buffer, int32_t& length) {
+    Direction = 1;
+    return TransferData(buffer, length, nullptr);
+}
+
+bool CCyControlEndPoint::ControlWrite(uint8_t* buffer, int32_t& length) {
+    Direction = 0;
+    return TransferData(buffer, length, nullptr);
+}

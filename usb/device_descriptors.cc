@@ -1,0 +1,166 @@
+// The descriptor reads and driver queries of AttachDevice.
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "usb/bytes.h"
+#include "usb/control_codes.h"
+#include "usb/device.h"
+#include "usb/transfer_envelope.h"
+
+namespace {
+
+constexpr uint8_t kGetDescriptorRequestType = 0x80;  // device to host, standard, device
+constexpr uint8_t kGetDescriptor = 6;
+constexpr uint8_t kTypeDevice = 1, kTypeConfiguration = 2, kTypeString = 3, kTypeBos = 15;
+constexpr uint32_t kDescriptorTimeoutSeconds = 5;
+constexpr uint16_t kLangIdUsEnglish = 0x0409;
+
+// Device descriptor fields.
+constexpr int kDevUsb = 2, kDevClass = 4, kDevSubClass = 5, kDevProtocol = 6, kDevMaxPacket0 = 7,
+              kDevVendor = 8, kDevProduct = 10, kDevRelease = 12, kDevConfigurations = 17;
+
+}  // namespace
+
+bool CCyUSBDriverDevice::GetDescriptor(uint8_t type, uint8_t index, uint16_t language,
+                                       uint8_t* data, uint16_t length, bool usbd_only) {
+    std::vector<uint8_t> block(usb::envelope::kSize + length);
+    usb::TransferEnvelope envelope;
+    envelope.request_type = kGetDescriptorRequestType;
+    envelope.request = kGetDescriptor;
+    envelope.value = static_cast<uint16_t>(type << 8 | index);
+    envelope.index = language;
+    envelope.length = length;
+    envelope.timeout_seconds = kDescriptorTimeoutSeconds;
+    envelope.endpoint = 0;
+    envelope.data_offset = usb::envelope::kSize;
+    envelope.data_length = length;
+    envelope.encode(block.data());
+    bool ok =
+        IoControl(usb::kIoctlControlTransfer, block.data(), static_cast<uint32_t>(block.size()));
+    LastUsbdStatus = usb::load_le32(block.data() + usb::envelope::kUsbdStatus);
+    if (!usbd_only) LastNtStatus = usb::load_le32(block.data() + usb::envelope::kNtStatus);
+    if (ok && length) std::memcpy(data, block.data() + usb::envelope::kSize, length);
+    return ok;
+}
+
+void CCyUSBDriverDevice::ReadDeviceDescriptor() {
+    std::memset(DeviceDescriptor, 0, sizeof DeviceDescriptor);
+    uint8_t d[kDeviceDescriptorSize];
+    if (!GetDescriptor(kTypeDevice, 0, 0, d, sizeof d, false)) return;
+    std::memcpy(DeviceDescriptor, d, sizeof d);
+    UsbVersion = usb::load_le16(d + kDevUsb);
+    VendorId = usb::load_le16(d + kDevVendor);
+    ProductId = usb::load_le16(d + kDevProduct);
+    DeviceClass = d[kDevClass];
+    DeviceSubClass = d[kDevSubClass];
+    DeviceProtocol = d[kDevProtocol];
+    uint8_t max_packet0 = d[kDevMaxPacket0];
+    // From USB 3.0 on, bMaxPacketSize0 is an exponent; before it, the size itself.
+    if ((UsbVersion >> 8) >= 3)
+        Ep0PacketSize = static_cast<int32_t>(1u << (max_packet0 & 31));
+    else
+        Ep0PacketSize = max_packet0;
+    DeviceRelease = usb::load_le16(d + kDevRelease);
+    ConfigurationCount = d[kDevConfigurations];
+}
+
+void CCyUSBDriverDevice::ReadLanguageId() {
+    uint8_t head[2];
+    if (!GetDescriptor(kTypeString, 0, 0, head, sizeof head, true)) return;
+    uint8_t length = head[0];
+    std::vector<uint8_t> table(length);
+    if (!GetDescriptor(kTypeString, 0, 0, table.data(), length, true)) return;
+    size_t entries = length >= 2 ? (length - 2) / 2 : 0;
+    LangId = entries ? usb::load_le16(table.data() + 2) : 0;
+    for (size_t i = 0; i < entries; ++i)
+        if (usb::load_le16(table.data() + 2 + 2 * i) == kLangIdUsEnglish) LangId = kLangIdUsEnglish;
+}
+
+void CCyUSBDriverDevice::ReadStringDescriptor(char16_t* target, uint8_t index) {
+    uint8_t head[2];
+    if (!GetDescriptor(kTypeString, index, LangId, head, sizeof head, false)) return;
+    uint8_t length = head[0];
+    std::vector<uint8_t> text(length);
+    if (!GetDescriptor(kTypeString, index, LangId, text.data(), length, false)) return;
+    if (length < 3 || text[1] != kTypeString) return;
+    std::memset(target, 0, kStringUnits * sizeof(char16_t));
+    // At most 253 bytes of text: the last unit stays 0 and ends the string.
+    for (size_t b = 0; b + 2 < length; ++b)
+        target[b / 2] = static_cast<char16_t>(target[b / 2] | text[2 + b] << (8 * (b % 2)));
+}
+
+bool CCyUSBDriverDevice::ReadBosDescriptor() {
+    uint8_t head[5];
+    if (!GetDescriptor(kTypeBos, 0, 0, head, sizeof head, false)) return false;
+    uint16_t total = usb::load_le16(head + 2);
+    auto* copy = new (std::nothrow) uint8_t[total ? total : 1]();
+    if (!copy) return false;
+    if (!GetDescriptor(kTypeBos, 0, 0, copy, total, false)) {
+        delete[] copy;
+        return false;
+    }
+    delete[] BosDescriptor;
+    BosDescriptor = copy;
+    BosDescriptorSize = total;
+    return true;
+}
+
+void CCyUSBDriverDevice::ReadConfigDescriptor(uint8_t index) {
+    if (index >= kConfigurationSlots) return;
+    uint8_t head[9];
+    if (!GetDescriptor(kTypeConfiguration, index, 0, head, sizeof head, false)) return;
+    uint16_t total = usb::load_le16(head + 2);
+    auto* copy = new (std::nothrow) uint8_t[total ? total : 1]();
+    if (!copy) return;
+    if (!GetDescriptor(kTypeConfiguration, index, 0, copy, total, false)) {
+        delete[] copy;
+        return;
+    }
+    delete[] ConfigDescriptors[index];
+    ConfigDescriptors[index] = copy;
+    ConfigDescriptorSizes[index] = total;
+}
+
+void CCyUSBDriverDevice::ReadUsbAddress() {
+    uint8_t address = 0;
+    UsbAddress = IoControl(usb::kIoctlGetAddress, &address, 1) ? address : 0;
+}
+
+void CCyUSBDriverDevice::ReadDriverDeviceName() {
+    std::memset(DriverDeviceName, 0, sizeof DriverDeviceName);
+    if (DeviceHandle == INVALID_HANDLE_VALUE) return;
+    IoControl(usb::kIoctlGetDriverName, reinterpret_cast<uint8_t*>(DriverDeviceName),
+              sizeof DriverDeviceName);
+    DriverDeviceName[kDriverNameSize - 1] = '\0';
+}
+
+void CCyUSBDriverDevice::ReadDriverFriendlyName() {
+    std::memset(DriverFriendlyName, 0, sizeof DriverFriendlyName);
+    if (DeviceHandle == INVALID_HANDLE_VALUE) return;
+    IoControl(usb::kIoctlGetFriendlyName, reinterpret_cast<uint8_t*>(DriverFriendlyName),
+              sizeof DriverFriendlyName);
+    DriverFriendlyName[kDriverNameSize - 1] = '\0';
+}
+
+void CCyUSBDriverDevice::ReadDriverVersion() {
+    uint8_t value[4] = {};
+    DriverVersionNumber =
+        IoControl(usb::kIoctlGetDriverVersion, value, sizeof value) ? usb::load_le32(value) : 0;
+}
+
+void CCyUSBDriverDevice::ReadUsbdiVersion() {
+    uint8_t value[4] = {};
+    UsbdiVersionNumber =
+        IoControl(usb::kIoctlGetUsbdiVersion, value, sizeof value) ? usb::load_le32(value) : 0;
+}
+
+void CCyUSBDriverDevice::ReadSpeed() {
+    IsHighSpeed = false;
+    IsSuperSpeed = false;
+    uint8_t value[4] = {};
+    IoControl(usb::kIoctlGetSpeed, value, sizeof value);
+    uint32_t speed = usb::load_le32(value);
+    IsHighSpeed = speed == 2;
+    IsSuperSpeed = speed == 4;
+}
