@@ -65,12 +65,13 @@ Attempt encrypt_with_nonce(const ec_point* pub, const bn256 k, const uint8_t* ms
     secure_wipe(k_mod_n, sizeof k_mod_n);
     if (zero_nonce) return Attempt::kRedraw;
 
-    ec_point c1;
-    fast::base_mul(&c1, k);
+    ec_point c1, shared;
+    fast::base_and_point_mul(&c1, &shared, pub, k);
     point_to_bytes(out + kC1, &c1);
     ct_unpoison(out + kC1, 64);
     uint8_t x2y2[64];
-    shared_point_bytes(x2y2, pub, k);
+    point_to_bytes(x2y2, &shared);
+    secure_wipe(&shared, sizeof shared);
 
     hash_c3(out + kC3, x2y2, msg, len);
     sm2_kdf(x2y2, sizeof x2y2, out + kC2, len);

@@ -161,60 +161,65 @@ SM2_INLINE void mul_wide(u64 t[8], const Fe& a, const Fe& b) {
     }
 }
 
-// t[0..7] := a^2: the six cross products once, doubled, plus the squares.
-SM2_INLINE void sqr_wide(u64 t[8], const Fe& a) {
-    u128 acc;
-    Carry carry;
-    acc = static_cast<u128>(a.v[0]) * a.v[1];
-    t[1] = static_cast<u64>(acc);
-    acc = static_cast<u128>(a.v[0]) * a.v[2] + static_cast<u64>(acc >> 64);
-    t[2] = static_cast<u64>(acc);
-    acc = static_cast<u128>(a.v[0]) * a.v[3] + static_cast<u64>(acc >> 64);
-    t[3] = static_cast<u64>(acc);
-    t[4] = static_cast<u64>(acc >> 64);
-    acc = static_cast<u128>(a.v[1]) * a.v[2] + t[3];
-    t[3] = static_cast<u64>(acc);
-    acc = static_cast<u128>(a.v[1]) * a.v[3] + t[4] + static_cast<u64>(acc >> 64);
-    t[4] = static_cast<u64>(acc);
-    t[5] = static_cast<u64>(acc >> 64);
-    acc = static_cast<u128>(a.v[2]) * a.v[3] + t[5];
-    t[5] = static_cast<u64>(acc);
-    t[6] = static_cast<u64>(acc >> 64);
-
-    carry = 0;
-    for (int i = 1; i < 7; ++i) t[i] = addc(t[i], t[i], carry);
-    t[7] = carry;
-
-    carry = 0;
-    for (int i = 0; i < 4; ++i) {
-        const u128 sq = static_cast<u128>(a.v[i]) * a.v[i];
-        t[2 * i] = addc(i == 0 ? 0 : t[2 * i], static_cast<u64>(sq), carry);
-        t[2 * i + 1] = addc(t[2 * i + 1], static_cast<u64>(sq >> 64), carry);
-    }
+// (hi, lo) := a * b.
+SM2_INLINE u64 mul_lo_hi(u64 a, u64 b, u64& hi) {
+    const u128 p = static_cast<u128>(a) * b;
+    hi = static_cast<u64>(p >> 64);
+    return static_cast<u64>(p);
 }
 
-// Montgomery reduction modulo p: t * 2^-256 mod p for t < p * 2^256. With -p^-1 = 1 mod 2^64
-// the multiplier of round i is t[i], and t[i] * p = t[i] * (2^256 - 2^224 - 2^96 + 2^64 - 1)
-// clears word i and adds m * (2^192 - 2^160 - 2^32 + 1) from word i + 1 on.
-SM2_INLINE void redc_p(Fe& out, u64 t[8]) {
-    u64 top = 0;  // bit 512 of the running sum
-    for (int i = 0; i < 4; ++i) {
-        const u64 m = t[i];
-        const u64 lo = m << 32, hi = m >> 32;
-        Carry borrow = 0;
-        const u64 v0 = subb(m, lo, borrow);
-        const u64 v1 = subb(0, hi, borrow);
-        const u64 v2 = subb(0, lo, borrow);
-        const u64 v3 = subb(m, hi, borrow);
-        Carry carry = 0;
-        t[i + 1] = addc(t[i + 1], v0, carry);
-        t[i + 2] = addc(t[i + 2], v1, carry);
-        t[i + 3] = addc(t[i + 3], v2, carry);
-        t[i + 4] = addc(t[i + 4], v3, carry);
-        for (int j = i + 5; j < 8; ++j) t[j] = addc(t[j], 0, carry);
-        top += carry;
-    }
-    final_subtract(out, t + 4, top, kP);
+// t[i .. i + 4] := t[i .. i + 3] + ai * b, the products' low and high words in two chains.
+SM2_INLINE void mul_row(u64& t0, u64& t1, u64& t2, u64& t3, u64& t4, u64 ai, const Fe& b) {
+    u64 h0, h1, h2, h3;
+    const u64 l0 = mul_lo_hi(ai, b.v[0], h0);
+    const u64 l1 = mul_lo_hi(ai, b.v[1], h1);
+    const u64 l2 = mul_lo_hi(ai, b.v[2], h2);
+    const u64 l3 = mul_lo_hi(ai, b.v[3], h3);
+    Carry c = 0;
+    t0 = addc(t0, l0, c);
+    t1 = addc(t1, l1, c);
+    t2 = addc(t2, l2, c);
+    t3 = addc(t3, l3, c);
+    t4 = c;
+    c = 0;
+    t1 = addc(t1, h0, c);
+    t2 = addc(t2, h1, c);
+    t3 = addc(t3, h2, c);
+    t4 = addc(t4, h3, c);
+}
+
+// One reduction round of Montgomery modulo p. With -p^-1 = 1 mod 2^64 the multiplier is m = t0,
+// and m p = m * (2^256 - 2^224 - 2^96 + 2^64 - 1) clears t0 and adds
+// V = m * (2^192 - 2^160 - 2^32 + 1) to t1..t4. carry enters at t4 (the carry out of the previous
+// round's top word; V's top word plus 1 never wraps) and leaves from t4.
+SM2_INLINE void redc_round(u64 t0, u64& t1, u64& t2, u64& t3, u64& t4, Carry& carry) {
+    const u64 lo = t0 << 32, hi = t0 >> 32;
+    Carry borrow = 0;
+    const u64 v0 = subb(t0, lo, borrow);
+    const u64 v1 = subb(0, hi, borrow);
+    const u64 v2 = subb(0, lo, borrow);
+    const u64 v3 = subb(t0, hi, borrow) + carry;
+    Carry c = 0;
+    t1 = addc(t1, v0, c);
+    t2 = addc(t2, v1, c);
+    t3 = addc(t3, v2, c);
+    t4 = addc(t4, v3, c);
+    carry = c;
+}
+
+SM2_INLINE void fmul(Fe& out, const Fe& a, const Fe& b) {
+    u64 t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4, t5, t6, t7;
+    mul_row(t0, t1, t2, t3, t4, a.v[0], b);
+    mul_row(t1, t2, t3, t4, t5, a.v[1], b);
+    mul_row(t2, t3, t4, t5, t6, a.v[2], b);
+    mul_row(t3, t4, t5, t6, t7, a.v[3], b);
+    Carry carry = 0;
+    redc_round(t0, t1, t2, t3, t4, carry);
+    redc_round(t1, t2, t3, t4, t5, carry);
+    redc_round(t2, t3, t4, t5, t6, carry);
+    redc_round(t3, t4, t5, t6, t7, carry);
+    const u64 r[4] = {t4, t5, t6, t7};
+    final_subtract(out, r, carry, kP);
 }
 
 // Montgomery reduction modulo n (generic, with kN0).
@@ -238,16 +243,59 @@ inline void redc_n(Fe& out, u64 t[8]) {
 
 // ---- Field modulo p (Montgomery form) ----
 
-SM2_INLINE void fmul(Fe& out, const Fe& a, const Fe& b) {
-    u64 t[8];
-    mul_wide(t, a, b);
-    redc_p(out, t);
-}
-
+// The six cross products once, doubled, plus the four squares; then the reduction of fmul.
 SM2_INLINE void fsqr(Fe& out, const Fe& a) {
-    u64 t[8];
-    sqr_wide(t, a);
-    redc_p(out, t);
+    const u64 a0 = a.v[0], a1 = a.v[1], a2 = a.v[2], a3 = a.v[3];
+    u64 h01, h02, h03, h12, h13, h23;
+    const u64 l01 = mul_lo_hi(a0, a1, h01);
+    const u64 l02 = mul_lo_hi(a0, a2, h02);
+    const u64 l03 = mul_lo_hi(a0, a3, h03);
+    const u64 l12 = mul_lo_hi(a1, a2, h12);
+    const u64 l13 = mul_lo_hi(a1, a3, h13);
+    const u64 l23 = mul_lo_hi(a2, a3, h23);
+    Carry c = 0;
+    u64 t1 = l01;
+    u64 t2 = addc(l02, h01, c);
+    u64 t3 = addc(l03, h02, c);
+    u64 t4 = addc(h03, 0, c);
+    c = 0;
+    t3 = addc(t3, l12, c);
+    t4 = addc(t4, l13, c);
+    u64 t5 = c;
+    c = 0;
+    t4 = addc(t4, h12, c);
+    t5 = addc(t5, h13, c);
+    c = 0;
+    t5 = addc(t5, l23, c);
+    u64 t6 = addc(h23, 0, c);
+    c = 0;
+    t1 = addc(t1, t1, c);
+    t2 = addc(t2, t2, c);
+    t3 = addc(t3, t3, c);
+    t4 = addc(t4, t4, c);
+    t5 = addc(t5, t5, c);
+    t6 = addc(t6, t6, c);
+    u64 t7 = c;
+    u64 h0, h1, h2, h3;
+    u64 t0 = mul_lo_hi(a0, a0, h0);
+    const u64 l1 = mul_lo_hi(a1, a1, h1);
+    const u64 l2 = mul_lo_hi(a2, a2, h2);
+    const u64 l3 = mul_lo_hi(a3, a3, h3);
+    c = 0;
+    t1 = addc(t1, h0, c);
+    t2 = addc(t2, l1, c);
+    t3 = addc(t3, h1, c);
+    t4 = addc(t4, l2, c);
+    t5 = addc(t5, h2, c);
+    t6 = addc(t6, l3, c);
+    t7 = addc(t7, h3, c);
+    Carry carry = 0;
+    redc_round(t0, t1, t2, t3, t4, carry);
+    redc_round(t1, t2, t3, t4, t5, carry);
+    redc_round(t2, t3, t4, t5, t6, carry);
+    redc_round(t3, t4, t5, t6, t7, carry);
+    const u64 r[4] = {t4, t5, t6, t7};
+    final_subtract(out, r, carry, kP);
 }
 
 SM2_INLINE void fadd(Fe& out, const Fe& a, const Fe& b) {
@@ -273,8 +321,8 @@ void to_mont_p(Fe& out, const Fe& a) {
 }
 
 void from_mont_p(Fe& out, const Fe& a) {
-    u64 t[8] = {a.v[0], a.v[1], a.v[2], a.v[3], 0, 0, 0, 0};
-    redc_p(out, t);
+    const Fe one = {{1, 0, 0, 0}};
+    fmul(out, a, one);
 }
 
 // a^(p - 2). p - 2 from the top: 31 ones, a zero, 128 ones, 32 zeros, 62 ones, 0, 1. With
@@ -462,10 +510,10 @@ inline void select_point(JacobianPoint& out, u64 mask, const JacobianPoint& a,
     select(out.z, mask, a.z, b.z);
 }
 
-// The affine limb form of p, (0, 0) for infinity. Constant-time.
-void to_affine(ec_point* out, const JacobianPoint& p, u64 negate) {
-    Fe zinv, zinv2, x, y, ny;
-    finv(zinv, p.z);
+// The affine limb form of p given zinv = 1 / Z (0 for infinity, giving (0, 0)), y negated
+// under the mask. Constant-time.
+void to_affine_with(ec_point* out, const JacobianPoint& p, const Fe& zinv, u64 negate) {
+    Fe zinv2, x, y, ny;
     fsqr(zinv2, zinv);
     fmul(x, p.x, zinv2);
     fmul(zinv2, zinv2, zinv);
@@ -476,11 +524,17 @@ void to_affine(ec_point* out, const JacobianPoint& p, u64 negate) {
     from_mont_p(y, y);
     store(out->x, x);
     store(out->y, y);
-    secure_wipe(&zinv, sizeof zinv);
     secure_wipe(&zinv2, sizeof zinv2);
     secure_wipe(&x, sizeof x);
     secure_wipe(&y, sizeof y);
     secure_wipe(&ny, sizeof ny);
+}
+
+void to_affine(ec_point* out, const JacobianPoint& p, u64 negate) {
+    Fe zinv;
+    finv(zinv, p.z);
+    to_affine_with(out, p, zinv, negate);
+    secure_wipe(&zinv, sizeof zinv);
 }
 
 // The scalar for the windowed methods: k mod n, or n - (k mod n) when that is smaller, with
@@ -621,10 +675,14 @@ int32_t point_check(const ec_point* point) {
     return equal(lhs, rhs) ? 0 : 1;
 }
 
-void base_mul(ec_point* out, const bn256 k) {
+namespace {
+
+// [k'] G with k' = k mod n or n - (k mod n); returns the mask of the second choice.
+u64 base_mul_jacobian(JacobianPoint& acc, const bn256 k) {
     u64 scalar[5];
     const u64 negate = small_scalar(scalar, k);
-    JacobianPoint acc = {}, sum, entry_j;
+    JacobianPoint sum, entry_j;
+    acc = {};
     u64 at_infinity = ~u64{0};
     AffinePoint entry;
     for (int i = 0; i < 64; ++i) {
@@ -650,15 +708,15 @@ void base_mul(ec_point* out, const bn256 k) {
         select_point(acc, skip, acc, sum);
         at_infinity &= skip;
     }
-    to_affine(out, acc, negate);
     secure_wipe(scalar, sizeof scalar);
-    secure_wipe(&acc, sizeof acc);
     secure_wipe(&sum, sizeof sum);
     secure_wipe(&entry, sizeof entry);
     secure_wipe(&entry_j, sizeof entry_j);
+    return negate;
 }
 
-void point_mul(ec_point* out, const ec_point* point, const bn256 k) {
+// [k'] point as base_mul_jacobian.
+u64 point_mul_jacobian(JacobianPoint& acc, const ec_point* point, const bn256 k) {
     // [1..16] point; the point is public, so building the table may branch.
     AffinePoint p;
     load(p.x, point->x);
@@ -672,7 +730,8 @@ void point_mul(ec_point* out, const ec_point* point, const bn256 k) {
 
     u64 scalar[5];
     const u64 negate = small_scalar(scalar, k);
-    JacobianPoint acc = {}, sum, entry;
+    JacobianPoint sum, entry;
+    acc = {};
     u64 at_infinity = ~u64{0};
     for (int i = 51; i >= 0; --i) {
         if (i != 51)
@@ -699,14 +758,11 @@ void point_mul(ec_point* out, const ec_point* point, const bn256 k) {
         select_point(acc, skip, acc, sum);
         at_infinity &= skip;
     }
-    to_affine(out, acc, negate);
     secure_wipe(scalar, sizeof scalar);
-    secure_wipe(&acc, sizeof acc);
     secure_wipe(&sum, sizeof sum);
     secure_wipe(&entry, sizeof entry);
+    return negate;
 }
-
-namespace {
 
 // Width-w NAF of u < 2^256: digits[i] odd or zero, |digits[i]| < 2^(w-1). Returns the length.
 int wnaf(int8_t digits[257], const bn256 u, int w) {
@@ -779,9 +835,7 @@ void add_mixed_vartime(JacobianPoint& acc, const AffinePoint& b) {
     acc = sum;
 }
 
-}  // namespace
-
-void double_mul(ec_point* out, const bn256 u1, const ec_point* q, const bn256 u2) {
+void double_mul_jacobian(JacobianPoint& acc, const bn256 u1, const ec_point* q, const bn256 u2) {
     constexpr int kWidthG = 7, kWidthQ = 5;
     int8_t d1[257] = {}, d2[257] = {};
     const int len1 = wnaf(d1, u1, kWidthG);
@@ -801,7 +855,7 @@ void double_mul(ec_point* out, const bn256 u1, const ec_point* q, const bn256 u2
         add_vartime(odd_q[j], q2);
     }
 
-    JacobianPoint acc = {};
+    acc = {};
     for (int i = (len1 > len2 ? len1 : len2) - 1; i >= 0; --i) {
         if (!at_infinity(acc)) point_double(acc, acc);
         if (d2[i] != 0) {
@@ -815,7 +869,83 @@ void double_mul(ec_point* out, const bn256 u1, const ec_point* q, const bn256 u2
             add_mixed_vartime(acc, e);
         }
     }
+}
+
+}  // namespace
+
+void base_mul(ec_point* out, const bn256 k) {
+    JacobianPoint acc;
+    const u64 negate = base_mul_jacobian(acc, k);
+    to_affine(out, acc, negate);
+    secure_wipe(&acc, sizeof acc);
+}
+
+void point_mul(ec_point* out, const ec_point* point, const bn256 k) {
+    JacobianPoint acc;
+    const u64 negate = point_mul_jacobian(acc, point, k);
+    to_affine(out, acc, negate);
+    secure_wipe(&acc, sizeof acc);
+}
+
+void base_and_point_mul(ec_point* base_out, ec_point* point_out, const ec_point* point,
+                        const bn256 k) {
+    JacobianPoint a, b;
+    const u64 negate = base_mul_jacobian(a, k);
+    point_mul_jacobian(b, point, k);
+    // One inversion for both: 1 / Za = Zb / (Za Zb) and the other way round.
+    Fe zz, inv, zinv;
+    fmul(zz, a.z, b.z);
+    finv(inv, zz);
+    fmul(zinv, inv, b.z);
+    to_affine_with(base_out, a, zinv, negate);
+    fmul(zinv, inv, a.z);
+    to_affine_with(point_out, b, zinv, negate);
+    secure_wipe(&a, sizeof a);
+    secure_wipe(&b, sizeof b);
+    secure_wipe(&zz, sizeof zz);
+    secure_wipe(&inv, sizeof inv);
+    secure_wipe(&zinv, sizeof zinv);
+}
+
+void double_mul(ec_point* out, const bn256 u1, const ec_point* q, const bn256 u2) {
+    JacobianPoint acc;
+    double_mul_jacobian(acc, u1, q, u2);
     to_affine(out, acc, 0);
+}
+
+int32_t verify_compare(const bn256 u1, const ec_point* q, const bn256 u2, const bn256 e,
+                       const bn256 r) {
+    JacobianPoint acc;
+    double_mul_jacobian(acc, u1, q, u2);
+    Fe er, rw, candidate;
+    load(er, e);
+    nreduce(er, er);
+    load(rw, r);
+    // R = r exactly when x = r - e mod n or that plus n (below p), and x = X / Z^2.
+    mod_sub(candidate, rw, er, kN);
+    if (!at_infinity(acc)) {
+        Fe zz, t;
+        fsqr(zz, acc.z);
+        for (int i = 0; i < 2; ++i) {
+            Fe m;
+            to_mont_p(m, candidate);
+            fmul(t, m, zz);
+            if (equal(t, acc.x)) return 0;
+            Carry carry = 0;
+            for (int w = 0; w < 4; ++w) candidate.v[w] = addc(candidate.v[w], kN.v[w], carry);
+            if (carry || !less_than(candidate, kP)) break;
+        }
+    }
+    // No match: the comparison needs R itself.
+    ec_point x1;
+    to_affine(&x1, acc, 0);
+    Fe big_r;
+    load(big_r, x1.x);
+    nreduce(big_r, big_r);
+    mod_add(big_r, big_r, er, kN);
+    bn256 big_r_limbs;
+    store(big_r_limbs, big_r);
+    return bn_cmp(big_r_limbs, r);
 }
 
 void point_add(ec_point* out, const ec_point* p1, const ec_point* p2) {

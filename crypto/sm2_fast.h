@@ -33,9 +33,17 @@ void base_mul(ec_point* out, const bn256 k);
 // out := [k mod n] point for a point that passes point_check. Constant-time in k (secret); the
 // point is public.
 void point_mul(ec_point* out, const ec_point* point, const bn256 k);
+// base_out := [k mod n] G and point_out := [k mod n] point (base_mul and point_mul) with one
+// inversion. Constant-time in k (secret).
+void base_and_point_mul(ec_point* base_out, ec_point* point_out, const ec_point* point,
+                        const bn256 k);
 // out := [u1] G + [u2] q for q that passes point_check; (0, 0) for the point at infinity.
 // Variable-time: every input is public.
 void double_mul(ec_point* out, const bn256 u1, const ec_point* q, const bn256 u2);
+// The comparison of SM2 verification: bn_cmp((x + e) mod n, r) for (x, y) = [u1] G + [u2] q
+// ((0, 0) at infinity), q passing point_check, r below n. Variable-time.
+int32_t verify_compare(const bn256 u1, const ec_point* q, const bn256 u2, const bn256 e,
+                       const bn256 r);
 // out := p1 + p2 for points that pass point_check, (0, 0) when their x coordinates are equal
 // (ec_point_add). Variable-time.
 void point_add(ec_point* out, const ec_point* p1, const ec_point* p2);

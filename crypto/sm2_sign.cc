@@ -188,12 +188,9 @@ int32_t sm2_verify_digest(const uint8_t* pub, const uint8_t* e, const uint8_t* r
     bn_mod_add(t, rbn, sbn, N);
     if (bn_is_zero(t)) return -1;
 
+    if (fast::point_check(&q) == 0) return fast::verify_compare(sbn, &q, t, ebn, rbn);
     ec_point x1;
-    if (fast::point_check(&q) == 0) {
-        fast::double_mul(&x1, sbn, &q, t);
-    } else {
-        ec_double_point_mul(&x1, &sm2_curve.g, &q, sbn, t);  // a key off the curve
-    }
+    ec_double_point_mul(&x1, &sm2_curve.g, &q, sbn, t);  // a key off the curve
     bn256 big_r;
     add_mod_n(big_r, x1.x, ebn);
     return bn_cmp(big_r, rbn);

@@ -283,4 +283,68 @@ TEST(Sm2FastPoint, AddMatchesEcPointAdd) {
     }
 }
 
+// bn_cmp((x + e) mod n, r) for the x of [u1] G + [u2] q, from the reference functions.
+int32_t reference_compare(const Bytes32& u1, const ec_point& q, const Bytes32& u2, const Bytes32& e,
+                          const Bytes32& r) {
+    ec_point sum;
+    ec_double_point_mul(&sum, &G, &q, u1.data(), u2.data());
+    bn256 x, er, big_r;
+    bn_mod_mul(x, sum.x, small(1).data(), sm2_curve.n);
+    bn_mod_mul(er, e.data(), small(1).data(), sm2_curve.n);
+    bn_mod_add(big_r, x, er, sm2_curve.n);
+    return bn_cmp(big_r, r.data());
+}
+
+TEST(Sm2FastPoint, VerifyCompareMatchesTheReferenceComparison) {
+    std::mt19937_64 rng(29);
+    const ec_point q = reference_mul(G, random_below(rng, kN));
+    struct Case {
+        ec_point q;
+        Bytes32 u1, u2, e;
+    };
+    std::vector<Case> cases = {
+        {G, small(1), minus(kN, 1), random_bytes(rng)},  // infinity: R = e mod n
+        {G, small(2), small(3), all_ones()},
+        {negate(G), small(9), small(4), small(0)},
+    };
+    for (int i = 0; i < 8; ++i)
+        cases.push_back({q, random_below(rng, kN), random_below(rng, kN), random_bytes(rng)});
+    for (const auto& c : cases) {
+        // r = R itself (0), R - 1 and R + 1 (1 and -1), and the ends of the range.
+        ec_point sum;
+        ec_double_point_mul(&sum, &G, &c.q, c.u1.data(), c.u2.data());
+        bn256 x, er, big_r;
+        bn_mod_mul(x, sum.x, small(1).data(), sm2_curve.n);
+        bn_mod_mul(er, c.e.data(), small(1).data(), sm2_curve.n);
+        bn_mod_add(big_r, x, er, sm2_curve.n);
+        Bytes32 exact;
+        bn_copy(exact.data(), big_r);
+        std::vector<Bytes32> rs = {small(1), minus(kN, 1)};
+        if (!bn_is_zero(exact.data())) rs.push_back(exact);
+        if (bn_cmp(exact.data(), small(1).data()) > 0) rs.push_back(minus(exact, 1));
+        if (bn_cmp(exact.data(), minus(kN, 1).data()) < 0) rs.push_back(plus(exact, 1));
+        for (const auto& r : rs) {
+            EXPECT_EQ(fast::verify_compare(c.u1.data(), &c.q, c.u2.data(), c.e.data(), r.data()),
+                      reference_compare(c.u1, c.q, c.u2, c.e, r))
+                << bn_to_hex(c.u1.data()) << " " << bn_to_hex(c.u2.data()) << " r "
+                << bn_to_hex(r.data());
+        }
+    }
+}
+
+TEST(Sm2FastPoint, BaseAndPointMulMatchTheSeparateProducts) {
+    std::mt19937_64 rng(31);
+    const ec_point p = reference_mul(G, random_below(rng, kN));
+    std::vector<Bytes32> scalars = special_scalars();
+    for (int i = 0; i < 4; ++i) scalars.push_back(random_bytes(rng));
+    for (const auto& k : scalars) {
+        ec_point a, b, want_a, want_b;
+        fast::base_and_point_mul(&a, &b, &p, k.data());
+        fast::base_mul(&want_a, k.data());
+        fast::point_mul(&want_b, &p, k.data());
+        EXPECT_TRUE(same_point(a, want_a)) << bn_to_hex(k.data());
+        EXPECT_TRUE(same_point(b, want_b)) << bn_to_hex(k.data());
+    }
+}
+
 }  // namespace
