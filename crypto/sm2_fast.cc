@@ -306,6 +306,35 @@ SM2_INLINE void fsub(Fe& out, const Fe& a, const Fe& b) {
     mod_sub(out, a, b, kP);
 }
 
+// a * k for a small k (k <= 8): the product's fifth word h folds back as h 2^256 = h c
+// (mod p), c = 2^224 + 2^96 - 2^64 + 1, that is the words h, h 2^32 - h, 0, h 2^32.
+SM2_INLINE void fmul_small(Fe& out, const Fe& a, u64 k) {
+    u64 h0, h1, h2, h3;
+    u64 r0 = mul_lo_hi(a.v[0], k, h0);
+    u64 r1 = mul_lo_hi(a.v[1], k, h1);
+    u64 r2 = mul_lo_hi(a.v[2], k, h2);
+    u64 r3 = mul_lo_hi(a.v[3], k, h3);
+    Carry c = 0;
+    r1 = addc(r1, h0, c);
+    r2 = addc(r2, h1, c);
+    r3 = addc(r3, h2, c);
+    const u64 h = h3 + c;
+    c = 0;
+    r0 = addc(r0, h, c);
+    r1 = addc(r1, (h << 32) - h, c);
+    r2 = addc(r2, 0, c);
+    r3 = addc(r3, h << 32, c);
+    // A carry leaves less than 2^229: one more 2^256 = c cannot carry again.
+    const u64 m = 0 - u64{c};
+    c = 0;
+    r0 = addc(r0, m & 1, c);
+    r1 = addc(r1, m & 0xffffffffULL, c);
+    r2 = addc(r2, 0, c);
+    r3 = addc(r3, m & (u64{1} << 32), c);
+    const u64 r[4] = {r0, r1, r2, r3};
+    final_subtract(out, r, 0, kP);
+}
+
 inline void fneg(Fe& out, const Fe& a) {
     const Fe zero = {};
     mod_sub(out, zero, a, kP);
@@ -412,23 +441,17 @@ void point_double(JacobianPoint& out, const JacobianPoint& in) {
     fsub(t, in.x, delta);
     fadd(u, in.x, delta);
     fmul(alpha, t, u);
-    fadd(t, alpha, alpha);
-    fadd(alpha, alpha, t);  // 3 (X - delta)(X + delta)
-    fadd(t, in.y, in.z);
-    fsqr(t, t);
-    fsub(t, t, gamma);
-    fsub(out.z, t, delta);
-    fadd(beta, beta, beta);
-    fadd(beta, beta, beta);  // 4 beta
+    fmul_small(alpha, alpha, 3);  // 3 (X - delta)(X + delta)
+    fmul(t, in.y, in.z);
+    fadd(out.z, t, t);  // 2 Y Z = (Y + Z)^2 - gamma - delta
+    fmul_small(beta, beta, 4);
     fsqr(t, alpha);
     fadd(u, beta, beta);
     fsub(out.x, t, u);
     fsub(t, beta, out.x);
     fmul(t, alpha, t);
     fsqr(gamma, gamma);
-    fadd(gamma, gamma, gamma);
-    fadd(gamma, gamma, gamma);
-    fadd(gamma, gamma, gamma);  // 8 gamma^2
+    fmul_small(gamma, gamma, 8);
     fsub(out.y, t, gamma);
 }
 
@@ -454,11 +477,9 @@ void point_add_jacobian(JacobianPoint& out, const JacobianPoint& a, const Jacobi
     fmul(j, h, i);
     fadd(r, r, r);
     fmul(v, u1, i);
-    fadd(t, a.z, b.z);
-    fsqr(t, t);
-    fsub(t, t, z1z1);
-    fsub(t, t, z2z2);
-    fmul(out.z, t, h);
+    fmul(t, a.z, b.z);
+    fadd(t, t, t);
+    fmul(out.z, t, h);  // 2 Z1 Z2 H
     fsqr(t, r);
     fsub(t, t, j);
     fsub(t, t, v);
@@ -488,10 +509,8 @@ void point_add_mixed(JacobianPoint& out, const JacobianPoint& a, const AffinePoi
     fmul(j, h, i);
     fadd(r, r, r);
     fmul(v, a.x, i);
-    fadd(t, a.z, h);
-    fsqr(t, t);
-    fsub(t, t, z1z1);
-    fsub(out.z, t, hh);
+    fmul(t, a.z, h);
+    fadd(out.z, t, t);  // 2 Z1 H
     fsqr(t, r);
     fsub(t, t, j);
     fsub(t, t, v);
@@ -768,27 +787,28 @@ u64 point_mul_jacobian(JacobianPoint& acc, const ec_point* point, const bn256 k)
 int wnaf(int8_t digits[257], const bn256 u, int w) {
     Fe k;
     load(k, u);
-    u64 x[5] = {k.v[0], k.v[1], k.v[2], k.v[3], 0};
-    const u64 window = u64{1} << w, mask = window - 1;
+    const u64 x[5] = {k.v[0], k.v[1], k.v[2], k.v[3], 0};
+    for (int i = 0; i < 257; ++i) digits[i] = 0;
+    // Scan for the next bit that differs from the carry; a window from there gives an odd digit
+    // in (-2^(w-1), 2^(w-1)), and a negative digit carries into the bits above.
+    u64 carry = 0;
     int len = 0;
-    while ((x[0] | x[1] | x[2] | x[3] | x[4]) != 0) {
-        int digit = 0;
-        if (x[0] & 1) {
-            digit = static_cast<int>(x[0] & mask);
-            if (digit >= static_cast<int>(window >> 1)) digit -= static_cast<int>(window);
-            // x := x - digit
-            Carry borrow = 0, carry = 0;
-            if (digit > 0) {
-                x[0] = subb(x[0], static_cast<u64>(digit), borrow);
-                for (int i = 1; i < 5; ++i) x[i] = subb(x[i], 0, borrow);
-            } else {
-                x[0] = addc(x[0], static_cast<u64>(-digit), carry);
-                for (int i = 1; i < 5; ++i) x[i] = addc(x[i], 0, carry);
-            }
+    for (int bit = 0; bit < 256;) {
+        if (((x[bit / 64] >> (bit % 64)) & 1) == carry) {
+            ++bit;
+            continue;
         }
-        digits[len++] = static_cast<int8_t>(digit);
-        for (int i = 0; i < 4; ++i) x[i] = (x[i] >> 1) | (x[i + 1] << 63);
-        x[4] >>= 1;
+        const int width = w < 256 - bit ? w : 256 - bit;
+        u64 word = window_bits(x, bit, width) + carry;
+        carry = (word >> (w - 1)) & 1;
+        const int digit = static_cast<int>(word) - static_cast<int>(carry << w);
+        digits[bit] = static_cast<int8_t>(digit);
+        len = bit + 1;
+        bit += width;
+    }
+    if (carry) {
+        digits[256] = 1;
+        len = 257;
     }
     return len;
 }
@@ -836,7 +856,7 @@ void add_mixed_vartime(JacobianPoint& acc, const AffinePoint& b) {
 }
 
 void double_mul_jacobian(JacobianPoint& acc, const bn256 u1, const ec_point* q, const bn256 u2) {
-    constexpr int kWidthG = 7, kWidthQ = 5;
+    constexpr int kWidthG = 8, kWidthQ = 5;
     int8_t d1[257] = {}, d2[257] = {};
     const int len1 = wnaf(d1, u1, kWidthG);
     const int len2 = wnaf(d2, u2, kWidthQ);
