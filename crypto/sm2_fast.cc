@@ -306,20 +306,10 @@ SM2_INLINE void fsub(Fe& out, const Fe& a, const Fe& b) {
     mod_sub(out, a, b, kP);
 }
 
-// a * k for a small k (k <= 8): the product's fifth word h folds back as h 2^256 = h c
-// (mod p), c = 2^224 + 2^96 - 2^64 + 1, that is the words h, h 2^32 - h, 0, h 2^32.
-SM2_INLINE void fmul_small(Fe& out, const Fe& a, u64 k) {
-    u64 h0, h1, h2, h3;
-    u64 r0 = mul_lo_hi(a.v[0], k, h0);
-    u64 r1 = mul_lo_hi(a.v[1], k, h1);
-    u64 r2 = mul_lo_hi(a.v[2], k, h2);
-    u64 r3 = mul_lo_hi(a.v[3], k, h3);
+// r + h 2^256 mod p for h <= 8 and r < 2^256: h 2^256 = h c (mod p) with
+// c = 2^224 + 2^96 - 2^64 + 1, the words h, h 2^32 - h, 0, h 2^32.
+SM2_INLINE void fold_small(Fe& out, u64 r0, u64 r1, u64 r2, u64 r3, u64 h) {
     Carry c = 0;
-    r1 = addc(r1, h0, c);
-    r2 = addc(r2, h1, c);
-    r3 = addc(r3, h2, c);
-    const u64 h = h3 + c;
-    c = 0;
     r0 = addc(r0, h, c);
     r1 = addc(r1, (h << 32) - h, c);
     r2 = addc(r2, 0, c);
@@ -333,6 +323,23 @@ SM2_INLINE void fmul_small(Fe& out, const Fe& a, u64 k) {
     r3 = addc(r3, m & (u64{1} << 32), c);
     const u64 r[4] = {r0, r1, r2, r3};
     final_subtract(out, r, 0, kP);
+}
+
+// a * 2^s for s = 1..3.
+SM2_INLINE void fshl(Fe& out, const Fe& a, int s) {
+    const u64 h = a.v[3] >> (64 - s);
+    fold_small(out, a.v[0] << s, (a.v[1] << s) | (a.v[0] >> (64 - s)),
+               (a.v[2] << s) | (a.v[1] >> (64 - s)), (a.v[3] << s) | (a.v[2] >> (64 - s)), h);
+}
+
+// 3 a = a + 2 a.
+SM2_INLINE void ftriple(Fe& out, const Fe& a) {
+    Carry c = 0;
+    const u64 r0 = addc(a.v[0], a.v[0] << 1, c);
+    const u64 r1 = addc(a.v[1], (a.v[1] << 1) | (a.v[0] >> 63), c);
+    const u64 r2 = addc(a.v[2], (a.v[2] << 1) | (a.v[1] >> 63), c);
+    const u64 r3 = addc(a.v[3], (a.v[3] << 1) | (a.v[2] >> 63), c);
+    fold_small(out, r0, r1, r2, r3, (a.v[3] >> 63) + c);
 }
 
 inline void fneg(Fe& out, const Fe& a) {
@@ -441,17 +448,17 @@ void point_double(JacobianPoint& out, const JacobianPoint& in) {
     fsub(t, in.x, delta);
     fadd(u, in.x, delta);
     fmul(alpha, t, u);
-    fmul_small(alpha, alpha, 3);  // 3 (X - delta)(X + delta)
+    ftriple(alpha, alpha);  // 3 (X - delta)(X + delta)
     fmul(t, in.y, in.z);
     fadd(out.z, t, t);  // 2 Y Z = (Y + Z)^2 - gamma - delta
-    fmul_small(beta, beta, 4);
+    fshl(beta, beta, 2);
     fsqr(t, alpha);
     fadd(u, beta, beta);
     fsub(out.x, t, u);
     fsub(t, beta, out.x);
     fmul(t, alpha, t);
     fsqr(gamma, gamma);
-    fmul_small(gamma, gamma, 8);
+    fshl(gamma, gamma, 3);
     fsub(out.y, t, gamma);
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "crypto/bn256.h"
 #include "crypto/ec.h"
 #include "crypto/sm2.h"
+#include "crypto/sm2_kx.h"
 #include "tests/crypto/bn_test_helpers.h"
 
 namespace {
@@ -344,6 +346,104 @@ TEST(Sm2FastPoint, BaseAndPointMulMatchTheSeparateProducts) {
         fast::point_mul(&want_b, &p, k.data());
         EXPECT_TRUE(same_point(a, want_a)) << bn_to_hex(k.data());
         EXPECT_TRUE(same_point(b, want_b)) << bn_to_hex(k.data());
+    }
+}
+
+// Points that are not on the curve, or not in range, for the routines that do not check them.
+std::vector<ec_point> points_off_the_curve() {
+    ec_point y_plus_1 = G, zero = {}, x_is_p = G, x_plus_p = G;
+    bn_add(y_plus_1.y, G.y, small(1).data());
+    bn_copy(x_is_p.x, sm2_curve.p);
+    bn_add(x_plus_p.x, G.x, sm2_curve.p);
+    return {y_plus_1, zero, x_is_p, x_plus_p};
+}
+
+std::array<uint8_t, 64> bytes_of(const ec_point& p) {
+    std::array<uint8_t, 64> out;
+    bn_from_bytes(out.data(), p.x);
+    bn_from_bytes(out.data() + 32, p.y);
+    return out;
+}
+
+TEST(Sm2FastRouting, PointMulBytesMatchesTheLadderOnAndOffTheCurve) {
+    std::mt19937_64 rng(37);
+    std::vector<ec_point> points = points_off_the_curve();
+    points.push_back(G);
+    points.push_back(reference_mul(G, random_below(rng, kN)));
+    for (const auto& p : points) {
+        for (const auto& k :
+             {small(0), small(1), small(2), minus(kN, 1), all_ones(), random_bytes(rng)}) {
+            Bytes32 k_be;
+            bn_from_bytes(k_be.data(), k.data());
+            std::array<uint8_t, 64> got;
+            ASSERT_EQ(sm2_point_mul_bytes(bytes_of(p).data(), k_be.data(), got.data()), 0);
+            EXPECT_EQ(got, bytes_of(reference_mul(p, k)))
+                << point_hex(p) << " k " << bn_to_hex(k.data());
+        }
+    }
+}
+
+TEST(Sm2FastRouting, VerifyDigestMatchesTheReferenceComparisonForAnyKey) {
+    std::mt19937_64 rng(41);
+    std::vector<ec_point> keys = points_off_the_curve();
+    keys.push_back(reference_mul(G, random_below(rng, kN)));
+    keys.push_back(G);
+    for (const auto& q : keys) {
+        for (int i = 0; i < 4; ++i) {
+            const Bytes32 r = random_below(rng, kN), s = random_below(rng, kN),
+                          e = random_bytes(rng);
+            bn256 t;
+            bn_mod_add(t, r.data(), s.data(), sm2_curve.n);
+            Bytes32 t_limbs;
+            bn_copy(t_limbs.data(), t);
+            const int32_t want = reference_compare(s, q, t_limbs, e, r);
+            Bytes32 r_be, s_be, e_be;
+            bn_from_bytes(r_be.data(), r.data());
+            bn_from_bytes(s_be.data(), s.data());
+            bn_from_bytes(e_be.data(), e.data());
+            EXPECT_EQ(sm2_verify_digest(bytes_of(q).data(), e_be.data(), r_be.data(), s_be.data()),
+                      want)
+                << point_hex(q);
+        }
+    }
+}
+
+TEST(Sm2FastRouting, KeyExchangeSharedPointMatchesTheReferenceForAnyPeerKey) {
+    std::mt19937_64 rng(43);
+    const ec_point own_r = reference_mul(G, random_below(rng, kN));
+    const ec_point peer_r = reference_mul(G, random_below(rng, kN));
+    std::vector<ec_point> peer_keys = points_off_the_curve();
+    peer_keys.push_back(reference_mul(G, random_below(rng, kN)));
+    bn256 xb;
+    sm2_kx_x_bar(xb, peer_r.x);
+    peer_keys.push_back(negate(reference_mul(peer_r, sm2_test::curve_value(xb))));  // W = 0
+    for (const auto& peer_p : peer_keys) {
+        const Bytes32 d = random_bytes(rng), r = random_bytes(rng);
+        // t = (d + x_bar(own R) r) mod n; W = P + [x_bar(peer R)] R; U = [t] W.
+        bn256 x_bar, t, dr, rr;
+        bn_mod_mul(dr, d.data(), small(1).data(), sm2_curve.n);
+        bn_mod_mul(rr, r.data(), small(1).data(), sm2_curve.n);
+        sm2_kx_x_bar(x_bar, own_r.x);
+        bn_mod_mul(t, x_bar, rr, sm2_curve.n);
+        bn_mod_add(t, dr, t, sm2_curve.n);
+        sm2_kx_x_bar(x_bar, peer_r.x);
+        ec_point w = reference_mul(peer_r, sm2_test::curve_value(x_bar));
+        ec_point_add(&w, &peer_p, &w);
+        const ec_point u = reference_mul(w, sm2_test::curve_value(t));
+
+        Bytes32 d_be, r_be;
+        bn_from_bytes(d_be.data(), d.data());
+        bn_from_bytes(r_be.data(), r.data());
+        std::array<uint8_t, 64> got{};
+        const int32_t result =
+            sm2_kx_shared_point(d_be.data(), r_be.data(), bytes_of(own_r).data(),
+                                bytes_of(peer_p).data(), bytes_of(peer_r).data(), got.data());
+        if (ec_point_is_zero(&u)) {
+            EXPECT_EQ(result, -1) << point_hex(peer_p);
+        } else {
+            EXPECT_EQ(result, 0) << point_hex(peer_p);
+            EXPECT_EQ(got, bytes_of(u)) << point_hex(peer_p);
+        }
     }
 }
 
