@@ -129,8 +129,8 @@ int32_t sm2_sign_digest(uint8_t* r, uint8_t* s, const uint8_t* priv, const uint8
     }
     ct_poison(k, sizeof k);
     fast::fn_reduce(k, k);
-    if (ct_declassify(
-            ct_bytes_zero_mask(k, sizeof k))) {  // k = 0, or k = n, which would give s away
+    // k = 0, or k = n, which would give s away.
+    if (ct_declassify(ct_bytes_zero_mask(k, sizeof k))) {
         secure_wipe(k, sizeof k);
         return -1;
     }
