@@ -462,17 +462,27 @@ void point_double(JacobianPoint& out, const JacobianPoint& in) {
     fsub(out.y, t, gamma);
 }
 
+// A Jacobian point with Z^2 and Z^3, for points added many times.
+struct CachedPoint {
+    Fe x, y, z, zz, zzz;
+};
+
+CachedPoint cached(const JacobianPoint& p) {
+    CachedPoint c = {p.x, p.y, p.z, {}, {}};
+    fsqr(c.zz, p.z);
+    fmul(c.zzz, c.zz, p.z);
+    return c;
+}
+
 // a + b (add-2007-bl) for a != +-b, neither at infinity. h_zero and r_zero report the
 // exceptional cases to the variable-time caller.
-void point_add_jacobian(JacobianPoint& out, const JacobianPoint& a, const JacobianPoint& b,
-                        u64* h_zero = nullptr, u64* r_zero = nullptr) {
-    Fe z1z1, z2z2, u1, u2, s1, s2, h, i, j, r, v, t;
+void point_add_cached(JacobianPoint& out, const JacobianPoint& a, const CachedPoint& b,
+                      u64* h_zero = nullptr, u64* r_zero = nullptr) {
+    Fe z1z1, u1, u2, s1, s2, h, i, j, r, v, t;
     fsqr(z1z1, a.z);
-    fsqr(z2z2, b.z);
-    fmul(u1, a.x, z2z2);
+    fmul(u1, a.x, b.zz);
     fmul(u2, b.x, z1z1);
-    fmul(s1, a.y, b.z);
-    fmul(s1, s1, z2z2);
+    fmul(s1, a.y, b.zzz);
     fmul(s2, b.y, a.z);
     fmul(s2, s2, z1z1);
     fsub(h, u2, u1);
@@ -496,6 +506,12 @@ void point_add_jacobian(JacobianPoint& out, const JacobianPoint& a, const Jacobi
     fmul(s1, s1, j);
     fadd(s1, s1, s1);
     fsub(out.y, t, s1);
+}
+
+void point_add_jacobian(JacobianPoint& out, const JacobianPoint& a, const JacobianPoint& b) {
+    CachedPoint c = cached(b);
+    point_add_cached(out, a, c);
+    secure_wipe(&c, sizeof c);
 }
 
 // a + b for affine b (madd-2007-bl), with the same conditions as point_add_jacobian.
@@ -825,18 +841,18 @@ bool at_infinity(const JacobianPoint& p) {
 }
 
 // acc := acc + b, any inputs.
-void add_vartime(JacobianPoint& acc, const JacobianPoint& b) {
-    if (at_infinity(b)) return;
+void add_vartime(JacobianPoint& acc, const CachedPoint& b) {
+    if (is_zero_mask(b.z)) return;
     if (at_infinity(acc)) {
-        acc = b;
+        acc = {b.x, b.y, b.z};
         return;
     }
     JacobianPoint sum;
     u64 h_zero, r_zero;
-    point_add_jacobian(sum, acc, b, &h_zero, &r_zero);
+    point_add_cached(sum, acc, b, &h_zero, &r_zero);
     if (h_zero) {
         if (r_zero)
-            point_double(acc, b);
+            point_double(acc, {b.x, b.y, b.z});
         else
             acc = {};
         return;
@@ -874,19 +890,21 @@ void double_mul_jacobian(JacobianPoint& acc, const bn256 u1, const ec_point* q, 
     load(qa.y, q->y);
     to_mont_p(qa.x, qa.x);
     to_mont_p(qa.y, qa.y);
-    JacobianPoint odd_q[8], q2;
-    odd_q[0] = {qa.x, qa.y, kOneP};
-    point_double(q2, odd_q[0]);
+    CachedPoint odd_q[8];
+    JacobianPoint q1 = {qa.x, qa.y, kOneP}, q2;
+    odd_q[0] = {qa.x, qa.y, kOneP, kOneP, kOneP};
+    point_double(q2, q1);
+    const CachedPoint q2c = cached(q2);
     for (int j = 1; j < 8; ++j) {
-        odd_q[j] = odd_q[j - 1];
-        add_vartime(odd_q[j], q2);
+        add_vartime(q1, q2c);
+        odd_q[j] = cached(q1);
     }
 
     acc = {};
     for (int i = (len1 > len2 ? len1 : len2) - 1; i >= 0; --i) {
         if (!at_infinity(acc)) point_double(acc, acc);
         if (d2[i] != 0) {
-            JacobianPoint e = odd_q[(d2[i] > 0 ? d2[i] : -d2[i]) / 2];
+            CachedPoint e = odd_q[(d2[i] > 0 ? d2[i] : -d2[i]) / 2];
             if (d2[i] < 0) fneg(e.y, e.y);
             add_vartime(acc, e);
         }
