@@ -1,14 +1,20 @@
 #include "crypto/sm2_encrypt.h"
 
-#include "crypto/ec.h"
+#include "crypto/constant_time.h"
 #include "crypto/random.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2.h"
+#include "crypto/sm2_fast.h"
 #include "crypto/sm2_point_bytes.h"
 #include "crypto/sm3.h"
 
 // SM2 public-key encryption (GB/T 32918.4): C1 || C3 || C2.
 
+namespace fast = crypto_internal::sm2_fast;
+using crypto_internal::ct_bytes_zero_mask;
+using crypto_internal::ct_declassify;
+using crypto_internal::ct_poison;
+using crypto_internal::ct_unpoison;
 using crypto_internal::point_from_bytes;
 using crypto_internal::point_to_bytes;
 using crypto_internal::secure_wipe;
@@ -24,16 +30,15 @@ static_assert(kC2 == SM2_CIPHERTEXT_OVERHEAD);
 // key stream, which for a one-byte message has a chance of 1 in 256.
 constexpr int kMaxNonceDraws = 11;
 
+// Whether the len secret bytes at data are all zero; only the answer is revealed.
 bool all_zero(const uint8_t* data, uint32_t len) {
-    uint8_t acc = 0;
-    for (uint32_t i = 0; i < len; ++i) acc |= data[i];
-    return acc == 0;
+    return ct_declassify(ct_bytes_zero_mask(data, len));
 }
 
-// The 64 bytes x2 || y2 of [scalar] point.
+// The 64 bytes x2 || y2 of [scalar] point, for a valid point. scalar is secret.
 void shared_point_bytes(uint8_t* x2y2, const ec_point* point, const bn256 scalar) {
     ec_point s;
-    ec_point_mul(&s, point, scalar, nullptr);
+    fast::point_mul(&s, point, scalar);
     point_to_bytes(x2y2, &s);
     secure_wipe(&s, sizeof s);
 }
@@ -55,17 +60,18 @@ enum class Attempt { kDone, kFailed, kRedraw };
 Attempt encrypt_with_nonce(const ec_point* pub, const bn256 k, const uint8_t* msg, uint32_t len,
                            uint8_t* out) {
     bn256 k_mod_n;
-    bn_copy(k_mod_n, k);
-    if (bn_cmp(k_mod_n, sm2_curve.n) >= 0) bn_sub(k_mod_n, k_mod_n, sm2_curve.n);
-    const bool zero_nonce = bn_is_zero(k_mod_n);
+    fast::fn_reduce(k_mod_n, k);
+    const bool zero_nonce = all_zero(k_mod_n, sizeof k_mod_n);
     secure_wipe(k_mod_n, sizeof k_mod_n);
     if (zero_nonce) return Attempt::kRedraw;
 
-    ec_point c1;
-    ec_point_mul(&c1, &sm2_curve.g, k, nullptr);
+    ec_point c1, shared;
+    fast::base_and_point_mul(&c1, &shared, pub, k);
     point_to_bytes(out + kC1, &c1);
+    ct_unpoison(out + kC1, 64);
     uint8_t x2y2[64];
-    shared_point_bytes(x2y2, pub, k);
+    point_to_bytes(x2y2, &shared);
+    secure_wipe(&shared, sizeof shared);
 
     hash_c3(out + kC3, x2y2, msg, len);
     sm2_kdf(x2y2, sizeof x2y2, out + kC2, len);
@@ -76,6 +82,7 @@ Attempt encrypt_with_nonce(const ec_point* pub, const bn256 k, const uint8_t* ms
         result = Attempt::kRedraw;  // GB/T 32918.4: an all-zero key stream takes a new k
     } else {
         for (uint32_t i = 0; i < len; ++i) out[kC2 + i] ^= msg[i];
+        ct_unpoison(out + kC3, 32 + len);  // the ciphertext is public
     }
     secure_wipe(x2y2, sizeof x2y2);
     return result;
@@ -83,6 +90,7 @@ Attempt encrypt_with_nonce(const ec_point* pub, const bn256 k, const uint8_t* ms
 
 }  // namespace
 
+// The nonce is secret; pub, msg's length and the ciphertext are public.
 int32_t sm2_encrypt(const uint8_t* pub, const uint8_t* msg, uint32_t len, uint8_t* out,
                     uint32_t* out_len) {
     if (pub == nullptr || out == nullptr || (msg == nullptr && len != 0)) return -1;
@@ -102,6 +110,7 @@ int32_t sm2_encrypt(const uint8_t* pub, const uint8_t* msg, uint32_t len, uint8_
             attempt = Attempt::kFailed;
             break;
         }
+        ct_poison(k, sizeof k);
         attempt = encrypt_with_nonce(&p, k, msg, len, out);
         written = true;
         if (attempt != Attempt::kRedraw) break;
@@ -115,6 +124,7 @@ int32_t sm2_encrypt(const uint8_t* pub, const uint8_t* msg, uint32_t len, uint8_
     return 0;
 }
 
+// priv and the plaintext are secret; the ciphertext and the result are public.
 int32_t sm2_decrypt(const uint8_t* priv, const uint8_t* in, uint32_t inlen, uint8_t* out,
                     uint32_t* out_len) {
     if (priv == nullptr || in == nullptr || out_len == nullptr) return -1;
@@ -138,9 +148,8 @@ int32_t sm2_decrypt(const uint8_t* priv, const uint8_t* in, uint32_t inlen, uint
         uint8_t u[32];
         hash_c3(u, x2y2, out, klen);
         *out_len = klen;
-        uint8_t diff = 0;
-        for (int i = 0; i < 32; ++i) diff |= u[i] ^ in[kC3 + i];
-        if (diff == 0) result = 0;
+        if (ct_declassify(crypto_internal::ct_bytes_eq_mask(u, in + kC3, 32))) result = 0;
+        secure_wipe(u, sizeof u);
     }
     // Unauthenticated bytes (or the bare key stream) never reach the caller.
     if (result != 0) secure_wipe(out, klen);

@@ -1,15 +1,19 @@
 #include "crypto/sm2_kx.h"
 
+#include "crypto/constant_time.h"
 #include "crypto/ec.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2.h"
 #include "crypto/sm2_encrypt.h"
+#include "crypto/sm2_fast.h"
 #include "crypto/sm2_point_bytes.h"
 #include "crypto/sm3.h"
 
 // SM2 key agreement (GB/T 32918.3). Failures (an invalid peer point, a shared point at infinity,
 // a failed ephemeral draw) are reported as -1 with no key written.
 
+namespace fast = crypto_internal::sm2_fast;
+using crypto_internal::ct_declassify;
 using crypto_internal::point_from_bytes;
 using crypto_internal::point_to_bytes;
 using crypto_internal::secure_wipe;
@@ -19,10 +23,9 @@ namespace {
 constexpr uint8_t kTagResponder = 0x02;
 constexpr uint8_t kTagInitiator = 0x03;
 
+// Compares confirmation values; only the answer is revealed.
 bool same_32(const uint8_t* a, const uint8_t* b) {
-    uint8_t diff = 0;
-    for (int i = 0; i < 32; ++i) diff |= a[i] ^ b[i];
-    return diff == 0;
+    return ct_declassify(crypto_internal::ct_bytes_eq_mask(a, b, 32));
 }
 
 // K and the inner hash of one side's shared point.
@@ -50,21 +53,35 @@ int32_t sm2_kx_shared_point(const uint8_t* d, const uint8_t* r, const uint8_t* o
     point_from_bytes(&peer_big_p, peer_p);
     if (sm2_point_check(&peer_big_r) != 0) return -1;
 
+    // t = (d + x_bar(own R) r) mod n; d and r are secret and may be any 256-bit numbers.
     bn256 dbn, rbn, x_bar, t;
     bn_from_bytes(dbn, d);
     bn_from_bytes(rbn, r);
+    fast::fn_reduce(dbn, dbn);
+    fast::fn_reduce(rbn, rbn);
     sm2_kx_x_bar(x_bar, own_big_r.x);
-    bn_mod_mul(t, x_bar, rbn, sm2_curve.n);
-    bn_mod_add(t, dbn, t, sm2_curve.n);
+    fast::fn_mul(t, x_bar, rbn);
+    fast::fn_add(t, dbn, t);
 
+    // W = P + [x_bar(peer R)] R is public. A peer P off the curve takes the reference addition,
+    // and a W off the curve the reference ladder, whose results for such points are their own.
     sm2_kx_x_bar(x_bar, peer_big_r.x);
-    ec_point_mul(&w, &peer_big_r, x_bar, nullptr);
-    ec_point_add(&w, &peer_big_p, &w);
-    bn_mod_mul(t, t, sm2_curve.h, sm2_curve.n);
-    ec_point_mul(&w, &w, t, nullptr);
+    fast::point_mul(&w, &peer_big_r, x_bar);
+    if (fast::point_check(&peer_big_p) == 0) {
+        fast::point_add(&w, &peer_big_p, &w);
+    } else {
+        ec_point_add(&w, &peer_big_p, &w);
+    }
+    if (fast::point_check(&w) == 0) {
+        fast::point_mul(&w, &w, t);
+    } else {
+        ec_point_mul(&w, &w, t, nullptr);
+    }
 
     int32_t result = -1;
-    if (!ec_point_is_zero(&w)) {  // GB/T 32918.3: U at infinity fails the exchange
+    const uint64_t at_infinity =
+        crypto_internal::ct_bytes_zero_mask(reinterpret_cast<const uint8_t*>(&w), sizeof w);
+    if (!ct_declassify(at_infinity)) {  // GB/T 32918.3: U at infinity fails the exchange
         point_to_bytes(u, &w);
         result = 0;
     }
