@@ -51,7 +51,9 @@ int32_t sm2_kx_shared_point(const uint8_t* d, const uint8_t* r, const uint8_t* o
     point_from_bytes(&own_big_r, own_r);
     point_from_bytes(&peer_big_r, peer_r);
     point_from_bytes(&peer_big_p, peer_p);
-    if (sm2_point_check(&peer_big_r) != 0) return -1;
+    // The peer's long-term key is checked too: [t] of a point off the curve would lead the
+    // secret t into a group of small order and into arithmetic that is not constant-time.
+    if (sm2_point_check(&peer_big_r) != 0 || sm2_point_check(&peer_big_p) != 0) return -1;
 
     // t = (d + x_bar(own R) r) mod n; d and r are secret and may be any 256-bit numbers.
     bn256 dbn, rbn, x_bar, t;
@@ -63,15 +65,11 @@ int32_t sm2_kx_shared_point(const uint8_t* d, const uint8_t* r, const uint8_t* o
     fast::fn_mul(t, x_bar, rbn);
     fast::fn_add(t, dbn, t);
 
-    // W = P + [x_bar(peer R)] R is public. A peer P off the curve takes the reference addition,
-    // and a W off the curve the reference ladder, whose results for such points are their own.
+    // W = P + [x_bar(peer R)] R is public. A W off the curve (the point at infinity) takes the
+    // reference ladder, whose result for it is its own.
     sm2_kx_x_bar(x_bar, peer_big_r.x);
     fast::point_mul(&w, &peer_big_r, x_bar);
-    if (fast::point_check(&peer_big_p) == 0) {
-        fast::point_add(&w, &peer_big_p, &w);
-    } else {
-        ec_point_add(&w, &peer_big_p, &w);
-    }
+    fast::point_add(&w, &peer_big_p, &w);
     if (fast::point_check(&w) == 0) {
         fast::point_mul(&w, &w, t);
     } else {

@@ -408,7 +408,7 @@ TEST(Sm2FastRouting, VerifyDigestMatchesTheReferenceComparisonForAnyKey) {
     }
 }
 
-TEST(Sm2FastRouting, KeyExchangeSharedPointMatchesTheReferenceForAnyPeerKey) {
+TEST(Sm2FastRouting, KeyExchangeSharedPointMatchesTheReferenceOrRejectsThePeerKey) {
     std::mt19937_64 rng(43);
     const ec_point own_r = reference_mul(G, random_below(rng, kN));
     const ec_point peer_r = reference_mul(G, random_below(rng, kN));
@@ -438,8 +438,9 @@ TEST(Sm2FastRouting, KeyExchangeSharedPointMatchesTheReferenceForAnyPeerKey) {
         const int32_t result =
             sm2_kx_shared_point(d_be.data(), r_be.data(), bytes_of(own_r).data(),
                                 bytes_of(peer_p).data(), bytes_of(peer_r).data(), got.data());
-        if (ec_point_is_zero(&u)) {
+        if (sm2_point_check(&peer_p) != 0 || ec_point_is_zero(&u)) {
             EXPECT_EQ(result, -1) << point_hex(peer_p);
+            EXPECT_EQ(got, (std::array<uint8_t, 64>{})) << point_hex(peer_p);
         } else {
             EXPECT_EQ(result, 0) << point_hex(peer_p);
             EXPECT_EQ(got, bytes_of(u)) << point_hex(peer_p);

@@ -184,4 +184,22 @@ TEST(Sm2Kx, InvalidPeerEphemeralPointIsRejected) {
     }
 }
 
+TEST(Sm2Kx, InvalidPeerLongTermKeyIsRejected) {
+    Party a(kIdA), b(kIdB);
+    std::array<uint8_t, 64> off_curve = b.p, zero{};
+    off_curve[63] ^= 1;
+    for (const auto* bad : {&off_curve, &zero}) {
+        Bytes u(64, 0xEE), k(16, 0xEE);
+        EXPECT_EQ(sm2_kx_shared_point(a.d.data(), a.r.data(), a.big_r.data(), bad->data(),
+                                      b.big_r.data(), u.data()),
+                  -1);
+        EXPECT_EQ(u, Bytes(64, 0xEE));
+        EXPECT_EQ(
+            sm2_kx_initiator(a.r.data(), a.d.data(), a.big_r.data(), b.big_r.data(), bad->data(),
+                             a.z.data(), b.z.data(), nullptr, k.data(), 16, nullptr),
+            -1);
+        EXPECT_EQ(k, Bytes(16, 0xEE));
+    }
+}
+
 }  // namespace
