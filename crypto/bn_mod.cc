@@ -1,6 +1,7 @@
 #include <cstdint>
 
 #include "crypto/bn256.h"
+#include "crypto/byte_access.h"
 #include "crypto/secure_wipe.h"
 
 // Modular operations: the fast reduction for the SM2 prime, the general bit-serial reduction used
@@ -18,16 +19,14 @@ void bn_mod_sub(bn256 out, const bn256 x, const bn256 y, const bn256 m) {
 namespace {
 
 uint32_t word_of(const uint8_t* limbs, int j) {
-    const uint8_t* w = limbs + 4 * j;
-    return uint32_t{w[0]} | (uint32_t{w[1]} << 8) | (uint32_t{w[2]} << 16) | (uint32_t{w[3]} << 24);
+    return bytes::load_le32(limbs + 4 * j);
 }
 
 // The number holding the word value c at each listed word position and zero elsewhere.
 template <int N>
 void word_term(bn256 out, uint32_t c, const int (&positions)[N]) {
     bn_clear(out);
-    for (int j : positions)
-        for (int b = 0; b < 4; ++b) out[4 * j + b] = static_cast<uint8_t>(c >> (8 * b));
+    for (int j : positions) bytes::store_le32(out + 4 * j, c);
 }
 
 // Running sum of the reduction with its signed carry beyond 2^256.

@@ -1,3 +1,4 @@
+#include "crypto/byte_access.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"
@@ -7,9 +8,8 @@ void sm2_kdf(const uint8_t* z, uint32_t zlen, uint8_t* out, uint32_t klen) {
     uint32_t counter = 1;
     uint8_t block[SM3_DIGEST_SIZE];
     for (uint32_t done = 0; done < klen; ++counter) {
-        const uint8_t ct[4] = {static_cast<uint8_t>(counter >> 24),
-                               static_cast<uint8_t>(counter >> 16),
-                               static_cast<uint8_t>(counter >> 8), static_cast<uint8_t>(counter)};
+        uint8_t ct[4];
+        bytes::store_be32(ct, counter);
         sm3_ctx ctx;
         sm3_init(&ctx);
         sm3_update(&ctx, z, zlen);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "crypto/byte_access.h"
 #include "crypto/cpu_features.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm3_internal.h"
@@ -26,16 +27,8 @@ inline uint32_t p1(uint32_t x) {
     return x ^ std::rotl(x, 15) ^ std::rotl(x, 23);
 }
 
-inline uint32_t load_be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-inline void store_be32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
+using bytes::load_be32;
+using bytes::store_be32;
 
 // Round constants T_j <<< (j mod 32).
 constexpr std::array<uint32_t, 64> kRoundConstants = [] {

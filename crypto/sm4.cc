@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "crypto/byte_access.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_internal.h"
@@ -43,16 +44,8 @@ inline uint32_t rotl(uint32_t x, unsigned n) {
     return (x << n) | (x >> (32 - n));
 }
 
-inline uint32_t load_be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-inline void store_be32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
+using bytes::load_be32;
+using bytes::store_be32;
 
 // tau: the S-box on each byte.
 inline uint32_t tau(uint32_t x) {

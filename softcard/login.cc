@@ -1,8 +1,9 @@
 // Card information, PIN and login.
-#include <cstdio>
 #include <cstring>
 
 #include "card/mac.h"
+#include "crypto/byte_access.h"
+#include "crypto/hex.h"
 #include "softcard/binding.h"
 #include "softcard/exports.h"
 #include "softcard/result.h"
@@ -15,10 +16,6 @@ bool pin_length_ok(int32_t length) {
     return length >= PIN_MIN_LENGTH && length <= PIN_MAX_LENGTH;
 }
 
-void write_u32_le(uint8_t* out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 }  // namespace
 
 KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) {
@@ -28,10 +25,8 @@ KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) {
     const uint32_t result = read_card_record(&record);
     if (result != SC_OK) return result;
     std::memset(info, 0, CARD_INFO_SIZE);
-    for (uint32_t i = 0; i < STORE_SEED_SIZE; ++i)
-        std::snprintf(reinterpret_cast<char*>(info + CARD_INFO_SERIAL + 2 * i), 3, "%02x",
-                      record.seed[i]);
-    write_u32_le(info + CARD_INFO_SERIAL_LENGTH, 2 * STORE_SEED_SIZE);
+    bytes_to_hex(record.seed, STORE_SEED_SIZE, reinterpret_cast<char*>(info + CARD_INFO_SERIAL));
+    bytes::store_le32(info + CARD_INFO_SERIAL_LENGTH, 2 * STORE_SEED_SIZE);
     const CardSession& session = card_session();
     uint8_t status = 0;
     if (session.loggedIn) status |= CARD_STATUS_LOGGED_IN;

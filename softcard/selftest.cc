@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crypto/byte_access.h"
 #include "crypto/hex.h"
 #include "crypto/random.h"
 #include "crypto/sm2.h"
@@ -48,8 +49,7 @@ struct CardInfoView {
     uint8_t status() const { return bytes[CARD_INFO_STATUS]; }
     const char* serial() const { return reinterpret_cast<const char*>(bytes + CARD_INFO_SERIAL); }
     int serial_length() const {
-        const uint8_t* p = bytes + CARD_INFO_SERIAL_LENGTH;
-        return static_cast<int>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+        return static_cast<int>(bytes::load_le32(bytes + CARD_INFO_SERIAL_LENGTH));
     }
 };
 

@@ -2,20 +2,17 @@
 
 #include <cstring>
 
+#include "crypto/byte_access.h"
 #include "softcard/wipe.h"
 
 namespace {
 
 int32_t read_i32(const uint8_t* bytes, uint32_t offset) {
-    const uint8_t* p = bytes + offset;
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                                static_cast<uint32_t>(p[2]) << 16 |
-                                static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<int32_t>(bytes::load_le32(bytes + offset));
 }
 
 void write_i32(uint8_t* bytes, uint32_t offset, int32_t value) {
-    const uint32_t v = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(v >> (8 * i));
+    bytes::store_le32(bytes + offset, static_cast<uint32_t>(value));
 }
 
 }  // namespace

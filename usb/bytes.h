@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/byte_access.h"
+
 namespace usb {
 
 struct ByteView {
@@ -19,20 +21,9 @@ struct ByteView {
     bool has(size_t at, size_t length) const { return at <= size && length <= size - at; }
 };
 
-inline uint16_t load_le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-inline uint32_t load_le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-inline void store_le16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void store_le32(uint8_t* p, uint32_t v) {
-    store_le16(p, static_cast<uint16_t>(v));
-    store_le16(p + 2, static_cast<uint16_t>(v >> 16));
-}
+using bytes::load_le16;
+using bytes::load_le32;
+using bytes::store_le16;
+using bytes::store_le32;
 
 }  // namespace usb
