@@ -336,7 +336,65 @@ struct PortableField {
     "]\n\t"                                  \
     "adcq $0, %[" #r4 "]\n\t"
 
-// a * b with MULX (BMI2) and ADCX/ADOX (ADX), then the reduction of fmul_portable.
+// One round of the reduction of redc_p with m = t_i: t_{i+1}..t_{i+4} += m (2^192 + 1) and
+// -= m (2^160 + 2^32), the words lo = m << 32 and hi = m >> 32. The window plus V stays below
+// 2^257, so the add carry minus the subtract borrow is 0 or 1; it is left in m's register and
+// belongs to word i + 5, which no later multiplier reads, so it is added after the last round.
+#define SM2_ADX_REDC(m, r1, r2, r3, r4) \
+    "movq %[" #m                        \
+    "], %[lo]\n\t"                      \
+    "shlq $32, %[lo]\n\t"               \
+    "movq %[" #m                        \
+    "], %[hi]\n\t"                      \
+    "shrq $32, %[hi]\n\t"               \
+    "addq %[" #m "], %[" #r1            \
+    "]\n\t"                             \
+    "adcq $0, %[" #r2                   \
+    "]\n\t"                             \
+    "adcq $0, %[" #r3                   \
+    "]\n\t"                             \
+    "adcq %[" #m "], %[" #r4            \
+    "]\n\t"                             \
+    "movl $0, %k[" #m                   \
+    "]\n\t"                             \
+    "adcq $0, %[" #m                    \
+    "]\n\t"                             \
+    "subq %[lo], %[" #r1                \
+    "]\n\t"                             \
+    "sbbq %[hi], %[" #r2                \
+    "]\n\t"                             \
+    "sbbq %[lo], %[" #r3                \
+    "]\n\t"                             \
+    "sbbq %[hi], %[" #r4                \
+    "]\n\t"                             \
+    "sbbq $0, %[" #m "]\n\t"
+
+// The four reductions, the deferred carries (t0..t3) added in, and the final subtraction of p
+// by CMOV: the result in lo, hi, t0, t1.
+#define SM2_ADX_REDUCE               \
+    SM2_ADX_REDC(t0, t1, t2, t3, t4) \
+    SM2_ADX_REDC(t1, t2, t3, t4, t5) \
+    SM2_ADX_REDC(t2, t3, t4, t5, t6) \
+    SM2_ADX_REDC(t3, t4, t5, t6, t7) \
+    "addq %[t0], %[t5]\n\t"          \
+    "adcq %[t1], %[t6]\n\t"          \
+    "adcq %[t2], %[t7]\n\t"          \
+    "adcq $0, %[t3]\n\t"             \
+    "movq %[t4], %[lo]\n\t"          \
+    "subq $-1, %[lo]\n\t"            \
+    "movq %[t5], %[hi]\n\t"          \
+    "sbbq %[p1], %[hi]\n\t"          \
+    "movq %[t6], %[t0]\n\t"          \
+    "sbbq $-1, %[t0]\n\t"            \
+    "movq %[t7], %[t1]\n\t"          \
+    "sbbq %[p3], %[t1]\n\t"          \
+    "sbbq $0, %[t3]\n\t"             \
+    "cmovcq %[t4], %[lo]\n\t"        \
+    "cmovcq %[t5], %[hi]\n\t"        \
+    "cmovcq %[t6], %[t0]\n\t"        \
+    "cmovcq %[t7], %[t1]\n\t"
+
+// a * b with MULX (BMI2) and ADCX/ADOX (ADX), then the reduction of redc_p (the same value).
 SM2_INLINE void fmul_adx(Fe& out, const Fe& a, const Fe& b) {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, lo, hi;
     __asm__(
@@ -351,18 +409,22 @@ SM2_INLINE void fmul_adx(Fe& out, const Fe& a, const Fe& b) {
         "adcq $0, %[t4]\n\t"                 //
         SM2_ADX_ROW(8, t1, t2, t3, t4, t5)   //
         SM2_ADX_ROW(16, t2, t3, t4, t5, t6)  //
-        SM2_ADX_ROW(24, t3, t4, t5, t6, t7)
+        SM2_ADX_ROW(24, t3, t4, t5, t6, t7)  //
+        SM2_ADX_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
           [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
-        : [a] "r"(a.v), [b] "r"(b.v), "m"(a), "m"(b)
+        : [a] "r"(a.v), [b] "r"(b.v), "m"(a), "m"(b), [p1] "m"(kP.v[1]), [p3] "m"(kP.v[3])
         : "rdx", "cc");
-    redc_p(out, t0, t1, t2, t3, t4, t5, t6, t7);
+    out.v[0] = lo;
+    out.v[1] = hi;
+    out.v[2] = t0;
+    out.v[3] = t1;
 }
 
 #undef SM2_ADX_ROW
 
 // The six cross products on two carry chains, then doubling (CF) and the squares (OF) in one
-// pass; t7 stays zero until that pass and serves as the zero word.
+// pass; t7 stays zero until that pass and serves as the zero word. Then the reduction of fmul_adx.
 SM2_INLINE void fsqr_adx(Fe& out, const Fe& a) {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, lo, hi;
     __asm__(
@@ -407,13 +469,20 @@ SM2_INLINE void fsqr_adx(Fe& out, const Fe& a) {
         "adcxq %[t6], %[t6]\n\t"
         "adoxq %[lo], %[t6]\n\t"
         "adcxq %[t7], %[t7]\n\t"
-        "adoxq %[hi], %[t7]\n\t"
+        "adoxq %[hi], %[t7]\n\t"  //
+        SM2_ADX_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
           [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
-        : [a] "r"(a.v), "m"(a)
+        : [a] "r"(a.v), "m"(a), [p1] "m"(kP.v[1]), [p3] "m"(kP.v[3])
         : "rdx", "cc");
-    redc_p(out, t0, t1, t2, t3, t4, t5, t6, t7);
+    out.v[0] = lo;
+    out.v[1] = hi;
+    out.v[2] = t0;
+    out.v[3] = t1;
 }
+
+#undef SM2_ADX_REDUCE
+#undef SM2_ADX_REDC
 
 struct AdxField {
     static SM2_INLINE void mul(Fe& out, const Fe& a, const Fe& b) { fmul_adx(out, a, b); }
