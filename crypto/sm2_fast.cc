@@ -2,6 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#if defined(HALDEN_CT_VALGRIND)
+#include <cstdlib>
+#include <cstring>
+#endif
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -1223,11 +1227,24 @@ struct Ops {
 // The chosen backend: -1 until the first use, then a FieldBackend value.
 std::atomic<int> g_backend{-1};
 
+FieldBackend choose_backend() {
+#if defined(HALDEN_CT_VALGRIND) && defined(SM2_HAVE_ADX)
+    // The memcheck build takes the backend from HALDEN_SM2_FIELD: valgrind runs ADCX/ADOX but
+    // hides ADX from CPUID.
+    if (const char* name = std::getenv("HALDEN_SM2_FIELD")) {
+        if (std::strcmp(name, "portable") == 0) return FieldBackend::kPortable;
+        if (std::strcmp(name, "adx") == 0 && cpu_features().bmi2) return FieldBackend::kAdx;
+        std::abort();
+    }
+#endif
+    return field_backend_supported(FieldBackend::kAdx) ? FieldBackend::kAdx
+                                                       : FieldBackend::kPortable;
+}
+
 FieldBackend active_backend() {
     int b = g_backend.load(std::memory_order_relaxed);
     if (b < 0) {
-        b = static_cast<int>(field_backend_supported(FieldBackend::kAdx) ? FieldBackend::kAdx
-                                                                         : FieldBackend::kPortable);
+        b = static_cast<int>(choose_backend());
         g_backend.store(b, std::memory_order_relaxed);
     }
     return static_cast<FieldBackend>(b);
