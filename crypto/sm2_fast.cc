@@ -313,65 +313,47 @@ struct PortableField {
 
 // Row i of a * b: rdx = a_i; t_i..t_{i+4} += rdx * b, the low product words on the CF chain
 // (ADCX) and the high words on the OF chain (ADOX). The XOR clears t_{i+4} and both flags.
+// clang-format off
 #define SM2_ADX_ROW(off, r0, r1, r2, r3, r4) \
-    "movq " #off                             \
-    "(%[a]), %%rdx\n\t"                      \
-    "xorl %k[" #r4 "], %k[" #r4              \
-    "]\n\t"                                  \
+    "movq " #off "(%[a]), %%rdx\n\t"         \
+    "xorl %k[" #r4 "], %k[" #r4 "]\n\t"      \
     "mulxq 0(%[b]), %[lo], %[hi]\n\t"        \
-    "adcxq %[lo], %[" #r0                    \
-    "]\n\t"                                  \
-    "adoxq %[hi], %[" #r1                    \
-    "]\n\t"                                  \
+    "adcxq %[lo], %[" #r0 "]\n\t"            \
+    "adoxq %[hi], %[" #r1 "]\n\t"            \
     "mulxq 8(%[b]), %[lo], %[hi]\n\t"        \
-    "adcxq %[lo], %[" #r1                    \
-    "]\n\t"                                  \
-    "adoxq %[hi], %[" #r2                    \
-    "]\n\t"                                  \
+    "adcxq %[lo], %[" #r1 "]\n\t"            \
+    "adoxq %[hi], %[" #r2 "]\n\t"            \
     "mulxq 16(%[b]), %[lo], %[hi]\n\t"       \
-    "adcxq %[lo], %[" #r2                    \
-    "]\n\t"                                  \
-    "adoxq %[hi], %[" #r3                    \
-    "]\n\t"                                  \
+    "adcxq %[lo], %[" #r2 "]\n\t"            \
+    "adoxq %[hi], %[" #r3 "]\n\t"            \
     "mulxq 24(%[b]), %[lo], %[hi]\n\t"       \
-    "adcxq %[lo], %[" #r3                    \
-    "]\n\t"                                  \
-    "adoxq %[hi], %[" #r4                    \
-    "]\n\t"                                  \
+    "adcxq %[lo], %[" #r3 "]\n\t"            \
+    "adoxq %[hi], %[" #r4 "]\n\t"            \
     "adcq $0, %[" #r4 "]\n\t"
+// clang-format on
 
 // One round of the reduction of redc_p with m = t_i: t_{i+1}..t_{i+4} += m (2^192 + 1) and
 // -= m (2^160 + 2^32), the words lo = m << 32 and hi = m >> 32. The window plus V stays below
 // 2^257, so the add carry minus the subtract borrow is 0 or 1; it is left in m's register and
 // belongs to word i + 5, which no later multiplier reads, so it is added after the last round.
+// clang-format off
 #define SM2_ADX_REDC(m, r1, r2, r3, r4) \
-    "movq %[" #m                        \
-    "], %[lo]\n\t"                      \
+    "movq %[" #m "], %[lo]\n\t"         \
     "shlq $32, %[lo]\n\t"               \
-    "movq %[" #m                        \
-    "], %[hi]\n\t"                      \
+    "movq %[" #m "], %[hi]\n\t"         \
     "shrq $32, %[hi]\n\t"               \
-    "addq %[" #m "], %[" #r1            \
-    "]\n\t"                             \
-    "adcq $0, %[" #r2                   \
-    "]\n\t"                             \
-    "adcq $0, %[" #r3                   \
-    "]\n\t"                             \
-    "adcq %[" #m "], %[" #r4            \
-    "]\n\t"                             \
-    "movl $0, %k[" #m                   \
-    "]\n\t"                             \
-    "adcq $0, %[" #m                    \
-    "]\n\t"                             \
-    "subq %[lo], %[" #r1                \
-    "]\n\t"                             \
-    "sbbq %[hi], %[" #r2                \
-    "]\n\t"                             \
-    "sbbq %[lo], %[" #r3                \
-    "]\n\t"                             \
-    "sbbq %[hi], %[" #r4                \
-    "]\n\t"                             \
+    "addq %[" #m "], %[" #r1 "]\n\t"    \
+    "adcq $0, %[" #r2 "]\n\t"           \
+    "adcq $0, %[" #r3 "]\n\t"           \
+    "adcq %[" #m "], %[" #r4 "]\n\t"    \
+    "movl $0, %k[" #m "]\n\t"           \
+    "adcq $0, %[" #m "]\n\t"            \
+    "subq %[lo], %[" #r1 "]\n\t"        \
+    "sbbq %[hi], %[" #r2 "]\n\t"        \
+    "sbbq %[lo], %[" #r3 "]\n\t"        \
+    "sbbq %[hi], %[" #r4 "]\n\t"        \
     "sbbq $0, %[" #m "]\n\t"
+// clang-format on
 
 // The four reductions, the deferred carries (t0..t3) added in, and the final subtraction of p
 // by CMOV: the result in lo, hi, t0, t1.
