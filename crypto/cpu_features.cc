@@ -36,6 +36,8 @@ CpuFeatures detect() {
     f.avx512bw = f.avx512f && ((b >> 30) & 1);
     f.avx512vl = f.avx512f && ((b >> 31) & 1);
     f.gfni = (c >> 8) & 1;
+    f.bmi2 = (b >> 8) & 1;
+    f.adx = (b >> 19) & 1;
     return f;
 }
 #else

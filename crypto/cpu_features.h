@@ -13,6 +13,8 @@ struct CpuFeatures {
     bool avx512bw = false;
     bool avx512vl = false;
     bool gfni = false;  // the instructions; the VEX and EVEX forms also need avx2 or avx512f
+    bool bmi2 = false;  // MULX
+    bool adx = false;   // ADCX and ADOX
 };
 
 // The features of this CPU, detected on the first call; safe to call from any thread.

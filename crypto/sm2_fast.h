@@ -48,4 +48,18 @@ int32_t verify_compare(const bn256 u1, const ec_point* q, const bn256 u2, const 
 // (ec_point_add). Variable-time.
 void point_add(ec_point* out, const ec_point* p1, const ec_point* p2);
 
+// The field arithmetic under all of the above: portable C++, or MULX/ADCX/ADOX (BMI2 and ADX)
+// on x86-64. The results are the same; the fastest supported backend is chosen on first use.
+enum class FieldBackend { kPortable, kAdx };
+bool field_backend_supported(FieldBackend backend);
+FieldBackend field_backend();
+// Makes backend the active one, for tests and benchmarks; false (nothing changed) when it is not
+// supported. Not to be called while another thread runs SM2.
+bool force_field_backend(FieldBackend backend);
+// One Montgomery multiplication x y / 2^256 (squaring x x / 2^256) modulo p on words, least
+// significant first, with a supported backend. Inputs below p give the result below p; any
+// other 256-bit inputs give the same words on every backend.
+void mont_mul_p(uint64_t out[4], const uint64_t x[4], const uint64_t y[4], FieldBackend backend);
+void mont_sqr_p(uint64_t out[4], const uint64_t x[4], FieldBackend backend);
+
 }  // namespace crypto_internal::sm2_fast
