@@ -23,5 +23,7 @@ cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release -DHALDEN_WERROR=
       -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 cmake --build build/windows
 export WINEPREFIX="$PWD/build/wine-prefix"
+# Make the prefix once, before tests start in parallel, and wait until its set-up has ended.
 WINEDEBUG=-all DISPLAY= wineboot --init >/dev/null 2>&1 || true
+wineserver -w || true
 ctest --no-tests=error --test-dir build/windows --output-on-failure -j "$jobs"
