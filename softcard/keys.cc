@@ -42,19 +42,23 @@ uint32_t get_dkp(DerivedKeyPairs* pairs) {
     return SC_OK;
 }
 
-uint32_t check_card_and_login() {
+namespace {
+
+// The checks of the key exports after their arguments (card state, then login), then the pairs.
+uint32_t logged_in_key_pairs(DerivedKeyPairs* pairs) {
     const uint32_t state = CheckCardState();
     if (state != SC_OK) return state;
-    return card_session().loggedIn ? SC_OK : SC_NOT_LOGGED_IN;
+    if (!card_session().loggedIn) return SC_NOT_LOGGED_IN;
+    return get_dkp(pairs);
 }
+
+}  // namespace
 
 KELVANE_EXPORT uint32_t QeltImportKey(const uint8_t* ciphertext, int32_t length) {
     if (!ciphertext || length != static_cast<int32_t>(IMPORT_SIZE)) return SC_ARG;
-    uint32_t result = check_card_and_login();
-    if (result != SC_OK) return result;
     DerivedKeyPairs pairs;
     WipeOnExit wipe_pairs(pairs);
-    result = get_dkp(&pairs);
+    const uint32_t result = logged_in_key_pairs(&pairs);
     if (result != SC_OK) return result;
     uint8_t key[STORE_VOLUME_KEY_SIZE];
     WipeOnExit wipe_key(key);
@@ -67,11 +71,9 @@ KELVANE_EXPORT uint32_t QeltImportKey(const uint8_t* ciphertext, int32_t length)
 
 KELVANE_EXPORT uint32_t QeltExportPubkeys(uint8_t* sign_public_key, uint8_t* enc_public_key) {
     if (!sign_public_key || !enc_public_key) return SC_ARG;
-    uint32_t result = check_card_and_login();
-    if (result != SC_OK) return result;
     DerivedKeyPairs pairs;
     WipeOnExit wipe(pairs);
-    result = get_dkp(&pairs);
+    const uint32_t result = logged_in_key_pairs(&pairs);
     if (result != SC_OK) return result;
     std::memcpy(sign_public_key, pairs.sign_public, sizeof pairs.sign_public);
     std::memcpy(enc_public_key, pairs.enc_public, sizeof pairs.enc_public);
@@ -80,11 +82,9 @@ KELVANE_EXPORT uint32_t QeltExportPubkeys(uint8_t* sign_public_key, uint8_t* enc
 
 KELVANE_EXPORT uint32_t QeltSm2SignIn(const uint8_t* message, int32_t length, uint8_t* signature) {
     if (!message || length <= 0 || !signature) return SC_ARG;
-    uint32_t result = check_card_and_login();
-    if (result != SC_OK) return result;
     DerivedKeyPairs pairs;
     WipeOnExit wipe(pairs);
-    result = get_dkp(&pairs);
+    const uint32_t result = logged_in_key_pairs(&pairs);
     if (result != SC_OK) return result;
     uint8_t produced[SM2_SIGNATURE_SIZE];
     if (sm2_sign(pairs.sign_private, pairs.sign_public, message, static_cast<uint32_t>(length),

@@ -13,6 +13,3 @@ static_assert(sizeof(DerivedKeyPairs) == 192);
 
 // 0; 3 for a null output; or a store error. The same seed always gives the same pairs.
 uint32_t get_dkp(DerivedKeyPairs* pairs);
-
-// The checks of the key exports after their arguments: card state, then login.
-uint32_t check_card_and_login();
