@@ -634,35 +634,35 @@ void fn_reduce(bn256 out, const bn256 x) {
     secure_wipe(&a, sizeof a);
 }
 
-void fn_add(bn256 out, const bn256 x, const bn256 y) {
+namespace {
+
+// out := op(x, y) on scalars loaded as words; the working copies are wiped.
+template <class Op>
+void scalar_binary(bn256 out, const bn256 x, const bn256 y, Op op) {
     Fe a, b;
     load(a, x);
     load(b, y);
-    mod_add(a, a, b, kN);
+    op(a, b);
     store(out, a);
     secure_wipe(&a, sizeof a);
     secure_wipe(&b, sizeof b);
+}
+
+}  // namespace
+
+void fn_add(bn256 out, const bn256 x, const bn256 y) {
+    scalar_binary(out, x, y, [](Fe& a, const Fe& b) { mod_add(a, a, b, kN); });
 }
 
 void fn_sub(bn256 out, const bn256 x, const bn256 y) {
-    Fe a, b;
-    load(a, x);
-    load(b, y);
-    mod_sub(a, a, b, kN);
-    store(out, a);
-    secure_wipe(&a, sizeof a);
-    secure_wipe(&b, sizeof b);
+    scalar_binary(out, x, y, [](Fe& a, const Fe& b) { mod_sub(a, a, b, kN); });
 }
 
 void fn_mul(bn256 out, const bn256 x, const bn256 y) {
-    Fe a, b;
-    load(a, x);
-    load(b, y);
-    nmul(a, a, b);  // x y / R
-    nmul(a, a, kRRn);
-    store(out, a);
-    secure_wipe(&a, sizeof a);
-    secure_wipe(&b, sizeof b);
+    scalar_binary(out, x, y, [](Fe& a, const Fe& b) {
+        nmul(a, a, b);  // x y / R
+        nmul(a, a, kRRn);
+    });
 }
 
 void fn_inv(bn256 out, const bn256 x) {

@@ -6,6 +6,13 @@
 #include "usb/endpoint.h"
 #include "usb/transfer_envelope.h"
 
+uint8_t* CCyUSBEndPoint::BeginTransferInMode(uint8_t* buffer, uint32_t length,
+                                             OVERLAPPED* overlapped) {
+    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
+    return TransferMode == 1 ? BeginDirectTransfer(buffer, length, overlapped)
+                             : BeginBufferedTransfer(buffer, length, overlapped);
+}
+
 CCyBulkEndPoint::CCyBulkEndPoint() = default;
 CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor)
     : CCyUSBEndPoint(handle, descriptor) {}
@@ -15,9 +22,7 @@ CCyBulkEndPoint::CCyBulkEndPoint(const CCyBulkEndPoint& other) : CCyUSBEndPoint(
 
 uint8_t* CCyBulkEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                             OVERLAPPED* overlapped) {
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    return TransferMode == 1 ? BeginDirectTransfer(buffer, length, overlapped)
-                             : BeginBufferedTransfer(buffer, length, overlapped);
+    return BeginTransferInMode(buffer, length, overlapped);
 }
 
 CCyInterruptEndPoint::CCyInterruptEndPoint() = default;
@@ -31,9 +36,7 @@ CCyInterruptEndPoint::CCyInterruptEndPoint(const CCyInterruptEndPoint& other)
 
 uint8_t* CCyInterruptEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                                  OVERLAPPED* overlapped) {
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    return TransferMode == 1 ? BeginDirectTransfer(buffer, length, overlapped)
-                             : BeginBufferedTransfer(buffer, length, overlapped);
+    return BeginTransferInMode(buffer, length, overlapped);
 }
 
 CCyIsocEndPoint::CCyIsocEndPoint() = default;
@@ -45,9 +48,7 @@ CCyIsocEndPoint::CCyIsocEndPoint(const CCyIsocEndPoint& other) : CCyUSBEndPoint(
 
 uint8_t* CCyIsocEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                             OVERLAPPED* overlapped) {
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    return TransferMode == 1 ? BeginDirectTransfer(buffer, length, overlapped)
-                             : BeginBufferedTransfer(buffer, length, overlapped);
+    return BeginTransferInMode(buffer, length, overlapped);
 }
 
 namespace {

@@ -44,7 +44,6 @@ class CCyUSBEndPoint {
     // Declared after the four slots so that their order stays; owners delete endpoints through
     // this class.
     virtual ~CCyUSBEndPoint() = default;
-
     // One complete transfer of length bytes; on return length holds the bytes transferred.
     bool TransferData(uint8_t* buffer, int32_t& length, IsoPacketRecord* packets = nullptr);
     bool WaitForTransfer(OVERLAPPED* overlapped);
@@ -80,6 +79,9 @@ class CCyUSBEndPoint {
     uint32_t TransferMode = 1;  // 0 buffered, 1 direct
 
   protected:
+    // The data transfer of bulk, interrupt and isochronous endpoints: TransferMode 1 picks the
+    // direct form, anything else the buffered one; nothing without a handle.
+    uint8_t* BeginTransferInMode(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped);
     // Takes the thread's last error and, unless the transfer is pending, the envelope's status
     // words.
     void NoteDriverCall(const uint8_t* envelope);

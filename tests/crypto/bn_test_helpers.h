@@ -6,6 +6,7 @@
 #include <string>
 
 #include "crypto/bn256.h"
+#include "crypto/ec.h"
 #include "tests/support/vectors.h"
 
 namespace sm2_test {
@@ -40,6 +41,26 @@ inline bool same_point(const ec_point& a, const ec_point& b) {
 inline Bytes32 curve_value(const uint8_t* limbs) {
     Bytes32 out;
     for (int i = 0; i < 32; ++i) out[i] = limbs[i];
+    return out;
+}
+
+inline Bytes32 small(uint8_t v) {
+    Bytes32 x{};
+    x[0] = v;
+    return x;
+}
+
+// [k] p through the specified ladder.
+inline ec_point ladder_mul(const ec_point& p, const Bytes32& k) {
+    ec_point out;
+    ec_point_mul(&out, &p, k.data(), nullptr);
+    return out;
+}
+
+inline ec_point negate(const ec_point& p) {
+    ec_point out = p;
+    bn256 zero = {0};
+    bn_mod_sub(out.y, zero, p.y, sm2_curve.p);
     return out;
 }
 

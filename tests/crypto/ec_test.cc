@@ -13,8 +13,11 @@ namespace {
 
 using sm2_test::bn_hex;
 using sm2_test::Bytes32;
+using sm2_test::ladder_mul;
+using sm2_test::negate;
 using sm2_test::point_of;
 using sm2_test::same_point;
+using sm2_test::small;
 
 const ec_point& G = sm2_curve.g;
 const Bytes32 kN = sm2_test::curve_value(sm2_curve.n);
@@ -24,28 +27,9 @@ const ec_point k2G =
     point_of(bn_hex("56cefd60d7c87c000d58ef57fa73ba4d9c0dfa08c08a7331495c2e1da3f2bd52"),
              bn_hex("31b7e7e6cc8189f668535ce0f8eaf1bd6de84c182f6c8e716f780d3a970a23c3"));
 
-Bytes32 small(uint8_t v) {
-    Bytes32 x{};
-    x[0] = v;
-    return x;
-}
-
 Bytes32 n_minus(uint8_t v) {
     Bytes32 out;
     bn_sub(out.data(), kN.data(), small(v).data());
-    return out;
-}
-
-ec_point mul(const ec_point& p, const Bytes32& k) {
-    ec_point out;
-    ec_point_mul(&out, &p, k.data(), nullptr);
-    return out;
-}
-
-ec_point negate(const ec_point& p) {
-    ec_point out = p;
-    bn256 zero = {0};
-    bn_mod_sub(out.y, zero, p.y, sm2_curve.p);
     return out;
 }
 
@@ -70,27 +54,27 @@ Bytes32 random_scalar(std::mt19937_64& rng) {
 }
 
 TEST(EcPointMul, SmallMultiplesMatchAdditions) {
-    const ec_point g2 = mul(G, small(2));
+    const ec_point g2 = ladder_mul(G, small(2));
     EXPECT_TRUE(same_point(g2, k2G));
     EXPECT_TRUE(same_point(twice(G), k2G));
     ec_point g3;
     ec_point_add(&g3, &k2G, &G);
-    EXPECT_TRUE(same_point(mul(G, small(3)), g3));
+    EXPECT_TRUE(same_point(ladder_mul(G, small(3)), g3));
     ec_point g4;
     ec_point_add(&g4, &g3, &G);
-    EXPECT_TRUE(same_point(mul(G, small(4)), g4));
+    EXPECT_TRUE(same_point(ladder_mul(G, small(4)), g4));
     EXPECT_TRUE(same_point(twice(k2G), g4));
     EXPECT_EQ(sm2_point_check(&g3), 0);
 }
 
 TEST(EcPointMul, NMinus2GivesMinusTwoG) {
-    EXPECT_TRUE(same_point(mul(G, n_minus(2)), negate(k2G)));
+    EXPECT_TRUE(same_point(ladder_mul(G, n_minus(2)), negate(k2G)));
 }
 
 TEST(EcPointMul, ResultMayBeThePointArray) {
     std::mt19937_64 rng(11);
     const Bytes32 k = random_scalar(rng);
-    const ec_point expected = mul(k2G, k);
+    const ec_point expected = ladder_mul(k2G, k);
     ec_point in_place = k2G;
     ec_point_mul(&in_place, &in_place, k.data(), nullptr);
     EXPECT_TRUE(same_point(in_place, expected));
@@ -100,19 +84,19 @@ TEST(EcPointMul, ScalarsOfNOrMoreActModN) {
     const Bytes32 all_ones = bn_hex(std::string(64, 'f'));
     Bytes32 reduced;
     bn_sub(reduced.data(), all_ones.data(), kN.data());
-    EXPECT_TRUE(same_point(mul(G, all_ones), mul(G, reduced)));
+    EXPECT_TRUE(same_point(ladder_mul(G, all_ones), ladder_mul(G, reduced)));
     Bytes32 n_plus_2;
     bn_add(n_plus_2.data(), kN.data(), small(2).data());
-    EXPECT_TRUE(same_point(mul(G, n_plus_2), k2G));
+    EXPECT_TRUE(same_point(ladder_mul(G, n_plus_2), k2G));
 }
 
 // Outside the ladder's range: 0 and n give infinity, 1 the point, n - 1 its negative.
 TEST(EcPointMul, ScalarsOutsideTheLadderRange) {
     const ec_point infinity = point_of(Bytes32{}, Bytes32{});
-    EXPECT_TRUE(same_point(mul(k2G, Bytes32{}), infinity));
-    EXPECT_TRUE(same_point(mul(k2G, kN), infinity));
-    EXPECT_TRUE(same_point(mul(k2G, small(1)), k2G));
-    EXPECT_TRUE(same_point(mul(k2G, n_minus(1)), negate(k2G)));
+    EXPECT_TRUE(same_point(ladder_mul(k2G, Bytes32{}), infinity));
+    EXPECT_TRUE(same_point(ladder_mul(k2G, kN), infinity));
+    EXPECT_TRUE(same_point(ladder_mul(k2G, small(1)), k2G));
+    EXPECT_TRUE(same_point(ladder_mul(k2G, n_minus(1)), negate(k2G)));
 }
 
 TEST(EcPointMul, ScalarMultiplicationComposes) {
@@ -121,8 +105,8 @@ TEST(EcPointMul, ScalarMultiplicationComposes) {
         const Bytes32 a = random_scalar(rng), b = random_scalar(rng);
         Bytes32 ab;
         bn_mod_mul(ab.data(), a.data(), b.data(), kN.data());
-        const ec_point lhs = mul(mul(G, a), b);
-        EXPECT_TRUE(same_point(lhs, mul(G, ab)));
+        const ec_point lhs = ladder_mul(ladder_mul(G, a), b);
+        EXPECT_TRUE(same_point(lhs, ladder_mul(G, ab)));
         EXPECT_EQ(sm2_point_check(&lhs), 0);
     }
 }
@@ -132,28 +116,28 @@ TEST(EcPointMul, InitialZDoesNotChangeTheResult) {
     const Bytes32 k = random_scalar(rng), z0 = random_scalar(rng);
     ec_point with_z;
     ec_point_mul(&with_z, &G, k.data(), z0.data());
-    EXPECT_TRUE(same_point(with_z, mul(G, k)));
+    EXPECT_TRUE(same_point(with_z, ladder_mul(G, k)));
 }
 
 TEST(EcDoublePointMul, OneZeroScalarGivesASingleMultiple) {
     std::mt19937_64 rng(14);
-    const ec_point p = mul(G, random_scalar(rng));
+    const ec_point p = ladder_mul(G, random_scalar(rng));
     for (int i = 0; i < 4; ++i) {
         const Bytes32 u = random_scalar(rng);
         ec_point out;
         ec_double_point_mul(&out, &G, &p, u.data(), Bytes32{}.data());
-        EXPECT_TRUE(same_point(out, mul(G, u)));
+        EXPECT_TRUE(same_point(out, ladder_mul(G, u)));
         ec_double_point_mul(&out, &G, &p, Bytes32{}.data(), u.data());
-        EXPECT_TRUE(same_point(out, mul(p, u)));
+        EXPECT_TRUE(same_point(out, ladder_mul(p, u)));
     }
 }
 
 TEST(EcDoublePointMul, EqualsTheSumOfTwoLadders) {
     std::mt19937_64 rng(15);
     for (int i = 0; i < 6; ++i) {
-        const ec_point p = mul(G, random_scalar(rng));
+        const ec_point p = ladder_mul(G, random_scalar(rng));
         const Bytes32 u1 = random_scalar(rng), u2 = random_scalar(rng);
-        const ec_point a = mul(G, u1), b = mul(p, u2);
+        const ec_point a = ladder_mul(G, u1), b = ladder_mul(p, u2);
         ec_point expected, out;
         ec_point_add(&expected, &a, &b);
         ec_double_point_mul(&out, &G, &p, u1.data(), u2.data());
@@ -170,10 +154,10 @@ TEST(EcDoublePointMul, SecondPointEqualToPlusOrMinusTheFirst) {
     bn_mod_sub(diff.data(), u1.data(), u2.data(), kN.data());
     ec_point out;
     ec_double_point_mul(&out, &G, &G, u1.data(), u2.data());
-    EXPECT_TRUE(same_point(out, mul(G, sum)));
+    EXPECT_TRUE(same_point(out, ladder_mul(G, sum)));
     const ec_point minus_g = negate(G);
     ec_double_point_mul(&out, &G, &minus_g, u1.data(), u2.data());
-    EXPECT_TRUE(same_point(out, mul(G, diff)));
+    EXPECT_TRUE(same_point(out, ladder_mul(G, diff)));
     ec_double_point_mul(&out, &G, &minus_g, u1.data(), u1.data());
     EXPECT_TRUE(ec_point_is_zero(&out));
 }

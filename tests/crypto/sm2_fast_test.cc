@@ -19,17 +19,14 @@ namespace {
 namespace fast = crypto_internal::sm2_fast;
 using sm2_test::bn_to_hex;
 using sm2_test::Bytes32;
+using sm2_test::ladder_mul;
+using sm2_test::negate;
 using sm2_test::same_point;
+using sm2_test::small;
 
 const Bytes32 kP = sm2_test::curve_value(sm2_curve.p);
 const Bytes32 kN = sm2_test::curve_value(sm2_curve.n);
 const ec_point& G = sm2_curve.g;
-
-Bytes32 small(uint8_t v) {
-    Bytes32 x{};
-    x[0] = v;
-    return x;
-}
 
 Bytes32 minus(const Bytes32& m, uint8_t v) {
     Bytes32 out;
@@ -80,19 +77,6 @@ std::vector<Bytes32> operands_below(const Bytes32& m, int random_count) {
 
 std::string point_hex(const ec_point& p) {
     return bn_to_hex(p.x) + " " + bn_to_hex(p.y);
-}
-
-ec_point reference_mul(const ec_point& p, const Bytes32& k) {
-    ec_point out;
-    ec_point_mul(&out, &p, k.data(), nullptr);
-    return out;
-}
-
-ec_point negate(const ec_point& p) {
-    ec_point out = p;
-    bn256 zero = {0};
-    bn_mod_sub(out.y, zero, p.y, sm2_curve.p);
-    return out;
 }
 
 // Scalars for the multiplications: the ladder's special cases and the ends of the range.
@@ -192,7 +176,7 @@ TEST(Sm2FastPoint, CheckAgreesWithSm2PointCheck) {
     bn_copy(ones.x, all_ones().data());
     bn_copy(ones.y, all_ones().data());
     std::vector<ec_point> points = {
-        G, g_y_plus_1, x_is_p, y_is_p, zero, neg_g, x_plus_p, ones, reference_mul(G, small(5))};
+        G, g_y_plus_1, x_is_p, y_is_p, zero, neg_g, x_plus_p, ones, ladder_mul(G, small(5))};
     std::mt19937_64 rng(11);
     for (int i = 0; i < 10; ++i) {
         ec_point p;
@@ -211,7 +195,7 @@ TEST(Sm2FastPoint, BaseMulMatchesTheLadder) {
     for (const auto& k : scalars) {
         ec_point got;
         fast::base_mul(&got, k.data());
-        EXPECT_EQ(point_hex(got), point_hex(reference_mul(G, k))) << bn_to_hex(k.data());
+        EXPECT_EQ(point_hex(got), point_hex(ladder_mul(G, k))) << bn_to_hex(k.data());
     }
 }
 
@@ -231,14 +215,14 @@ TEST(Sm2FastPoint, EveryBaseTableEntryAgreesWithTheVariableBaseMethod) {
 
 TEST(Sm2FastPoint, PointMulMatchesTheLadder) {
     std::mt19937_64 rng(17);
-    std::vector<ec_point> points = {G, negate(G), reference_mul(G, random_below(rng, kN))};
+    std::vector<ec_point> points = {G, negate(G), ladder_mul(G, random_below(rng, kN))};
     std::vector<Bytes32> scalars = special_scalars();
     for (int i = 0; i < 8; ++i) scalars.push_back(random_bytes(rng));
     for (const auto& p : points) {
         for (const auto& k : scalars) {
             ec_point got;
             fast::point_mul(&got, &p, k.data());
-            EXPECT_EQ(point_hex(got), point_hex(reference_mul(p, k)))
+            EXPECT_EQ(point_hex(got), point_hex(ladder_mul(p, k)))
                 << point_hex(p) << " k " << bn_to_hex(k.data());
         }
     }
@@ -246,8 +230,8 @@ TEST(Sm2FastPoint, PointMulMatchesTheLadder) {
 
 TEST(Sm2FastPoint, DoubleMulMatchesTheJointScan) {
     std::mt19937_64 rng(19);
-    const ec_point q = reference_mul(G, random_below(rng, kN));
-    const ec_point two_g = reference_mul(G, small(2));
+    const ec_point q = ladder_mul(G, random_below(rng, kN));
+    const ec_point two_g = ladder_mul(G, small(2));
     struct Case {
         ec_point q;
         Bytes32 u1, u2;
@@ -273,10 +257,10 @@ TEST(Sm2FastPoint, DoubleMulMatchesTheJointScan) {
 
 TEST(Sm2FastPoint, AddMatchesEcPointAdd) {
     std::mt19937_64 rng(23);
-    const ec_point a = reference_mul(G, random_below(rng, kN));
-    const ec_point b = reference_mul(G, random_below(rng, kN));
+    const ec_point a = ladder_mul(G, random_below(rng, kN));
+    const ec_point b = ladder_mul(G, random_below(rng, kN));
     const std::pair<ec_point, ec_point> cases[] = {
-        {a, b}, {b, a}, {a, G}, {a, a}, {a, negate(a)}, {G, reference_mul(G, small(2))}};
+        {a, b}, {b, a}, {a, G}, {a, a}, {a, negate(a)}, {G, ladder_mul(G, small(2))}};
     for (const auto& [p1, p2] : cases) {
         ec_point want, got;
         ec_point_add(&want, &p1, &p2);
@@ -299,7 +283,7 @@ int32_t reference_compare(const Bytes32& u1, const ec_point& q, const Bytes32& u
 
 TEST(Sm2FastPoint, VerifyCompareMatchesTheReferenceComparison) {
     std::mt19937_64 rng(29);
-    const ec_point q = reference_mul(G, random_below(rng, kN));
+    const ec_point q = ladder_mul(G, random_below(rng, kN));
     struct Case {
         ec_point q;
         Bytes32 u1, u2, e;
@@ -336,7 +320,7 @@ TEST(Sm2FastPoint, VerifyCompareMatchesTheReferenceComparison) {
 
 TEST(Sm2FastPoint, BaseAndPointMulMatchTheSeparateProducts) {
     std::mt19937_64 rng(31);
-    const ec_point p = reference_mul(G, random_below(rng, kN));
+    const ec_point p = ladder_mul(G, random_below(rng, kN));
     std::vector<Bytes32> scalars = special_scalars();
     for (int i = 0; i < 4; ++i) scalars.push_back(random_bytes(rng));
     for (const auto& k : scalars) {
@@ -369,7 +353,7 @@ TEST(Sm2FastRouting, PointMulBytesMatchesTheLadderOnAndOffTheCurve) {
     std::mt19937_64 rng(37);
     std::vector<ec_point> points = points_off_the_curve();
     points.push_back(G);
-    points.push_back(reference_mul(G, random_below(rng, kN)));
+    points.push_back(ladder_mul(G, random_below(rng, kN)));
     for (const auto& p : points) {
         for (const auto& k :
              {small(0), small(1), small(2), minus(kN, 1), all_ones(), random_bytes(rng)}) {
@@ -377,7 +361,7 @@ TEST(Sm2FastRouting, PointMulBytesMatchesTheLadderOnAndOffTheCurve) {
             bn_from_bytes(k_be.data(), k.data());
             std::array<uint8_t, 64> got;
             ASSERT_EQ(sm2_point_mul_bytes(bytes_of(p).data(), k_be.data(), got.data()), 0);
-            EXPECT_EQ(got, bytes_of(reference_mul(p, k)))
+            EXPECT_EQ(got, bytes_of(ladder_mul(p, k)))
                 << point_hex(p) << " k " << bn_to_hex(k.data());
         }
     }
@@ -386,7 +370,7 @@ TEST(Sm2FastRouting, PointMulBytesMatchesTheLadderOnAndOffTheCurve) {
 TEST(Sm2FastRouting, VerifyDigestMatchesTheReferenceComparisonForAnyKey) {
     std::mt19937_64 rng(41);
     std::vector<ec_point> keys = points_off_the_curve();
-    keys.push_back(reference_mul(G, random_below(rng, kN)));
+    keys.push_back(ladder_mul(G, random_below(rng, kN)));
     keys.push_back(G);
     for (const auto& q : keys) {
         for (int i = 0; i < 4; ++i) {
@@ -410,13 +394,13 @@ TEST(Sm2FastRouting, VerifyDigestMatchesTheReferenceComparisonForAnyKey) {
 
 TEST(Sm2FastRouting, KeyExchangeSharedPointMatchesTheReferenceOrRejectsThePeerKey) {
     std::mt19937_64 rng(43);
-    const ec_point own_r = reference_mul(G, random_below(rng, kN));
-    const ec_point peer_r = reference_mul(G, random_below(rng, kN));
+    const ec_point own_r = ladder_mul(G, random_below(rng, kN));
+    const ec_point peer_r = ladder_mul(G, random_below(rng, kN));
     std::vector<ec_point> peer_keys = points_off_the_curve();
-    peer_keys.push_back(reference_mul(G, random_below(rng, kN)));
+    peer_keys.push_back(ladder_mul(G, random_below(rng, kN)));
     bn256 xb;
     sm2_kx_x_bar(xb, peer_r.x);
-    peer_keys.push_back(negate(reference_mul(peer_r, sm2_test::curve_value(xb))));  // W = 0
+    peer_keys.push_back(negate(ladder_mul(peer_r, sm2_test::curve_value(xb))));  // W = 0
     for (const auto& peer_p : peer_keys) {
         const Bytes32 d = random_bytes(rng), r = random_bytes(rng);
         // t = (d + x_bar(own R) r) mod n; W = P + [x_bar(peer R)] R; U = [t] W.
@@ -427,9 +411,9 @@ TEST(Sm2FastRouting, KeyExchangeSharedPointMatchesTheReferenceOrRejectsThePeerKe
         bn_mod_mul(t, x_bar, rr, sm2_curve.n);
         bn_mod_add(t, dr, t, sm2_curve.n);
         sm2_kx_x_bar(x_bar, peer_r.x);
-        ec_point w = reference_mul(peer_r, sm2_test::curve_value(x_bar));
+        ec_point w = ladder_mul(peer_r, sm2_test::curve_value(x_bar));
         ec_point_add(&w, &peer_p, &w);
-        const ec_point u = reference_mul(w, sm2_test::curve_value(t));
+        const ec_point u = ladder_mul(w, sm2_test::curve_value(t));
 
         Bytes32 d_be, r_be;
         bn_from_bytes(d_be.data(), d.data());
