@@ -13,3 +13,28 @@ function(halden_kernel_mode target)
     target_compile_options(${target} PRIVATE -Wno-array-bounds)
   endif()
 endfunction()
+
+# halden_kernel_driver(name SOURCES ... [LIBS ...]): a kernel-mode driver from the same sources in
+# both builds. Windows: name.sys, native subsystem, entry DriverEntry, linked against the kernel
+# alone (plus IoCreateDeviceSecure, which the toolchain lacks). Linux: libname.so, exporting only
+# DriverEntry, for the simulated kernel's loader.
+function(halden_kernel_driver name)
+  cmake_parse_arguments(D "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} SHARED ${D_SOURCES})
+  halden_kernel_mode(${name})
+  target_link_libraries(${name} PRIVATE ${D_LIBS})
+  if(WIN32)
+    set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".sys")
+    target_link_options(${name} PRIVATE -nostdlib -Wl,--subsystem,native
+                        -Wl,--entry,DriverEntry)
+    target_link_libraries(${name} PRIVATE halden_wdmlib ntoskrnl gcc)
+  else()
+    # Only the version script decides what is exported: DriverEntry alone.
+    set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET default)
+    target_link_libraries(${name} PRIVATE HaldenPlatform)
+    target_link_options(${name} PRIVATE
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/kernel_driver.map -Wl,--no-undefined)
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
+                 ${PROJECT_SOURCE_DIR}/cmake/kernel_driver.map)
+  endif()
+endfunction()
