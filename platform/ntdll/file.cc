@@ -71,7 +71,7 @@ File::~File() {
 uint32_t File::check_alignment(const void* buffer, uint32_t length, uint64_t offset) const {
     if (!no_buffering_) return kStatusSuccess;
     const bool aligned = length % kSectorSize == 0 && offset % kSectorSize == 0 &&
-                         reinterpret_cast<uintptr_t>(buffer) % kSectorSize == 0;
+                         (reinterpret_cast<uintptr_t>(buffer) & kAlignmentRequirement) == 0;
     return aligned ? kStatusSuccess : kStatusInvalidParameter;
 }
 

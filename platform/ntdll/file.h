@@ -30,6 +30,9 @@ constexpr uint32_t kFileOverwritten = 3;
 // The offset that writes at the end of the file, whatever its size.
 constexpr uint64_t kWriteAtEnd = ~0ull;
 constexpr uint32_t kSectorSize = 512;
+// What FileAlignmentInformation reports for a file: buffers of unbuffered transfers may lie at
+// any address (FILE_BYTE_ALIGNMENT); their offsets and lengths are whole sectors.
+constexpr uint32_t kAlignmentRequirement = 0;
 
 // Generic rights (GENERIC_READ ...) turned into the file rights they stand for.
 uint32_t map_generic_file_access(uint32_t access);

@@ -131,10 +131,10 @@ NTSTATUS unload_driver(const std::string& service) {
         if (found == l.drivers.end()) return STATUS_OBJECT_NAME_NOT_FOUND;
         if (!found->second.driver->DriverUnload) return STATUS_INVALID_DEVICE_REQUEST;
         driver = found->second;
+        io::set_driver_unloading(driver.driver);
         l.drivers.erase(found);
     }
     PDRIVER_OBJECT object = driver.driver;
-    io::set_driver_unloading(object);
     io::wait_until_devices_closed(object);
     io::run_on_system_thread([object] { object->DriverUnload(object); });
     if (object->DeviceObject)

@@ -159,7 +159,7 @@ NTSTATUS query_host(platform::File& host, PVOID information, ULONG length,
         }
         case FileAlignmentInformation: {
             if (length < sizeof(FILE_ALIGNMENT_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
-            const FILE_ALIGNMENT_INFORMATION alignment{FILE_BYTE_ALIGNMENT};
+            const FILE_ALIGNMENT_INFORMATION alignment{platform::kAlignmentRequirement};
             std::memcpy(information, &alignment, sizeof alignment);
             *written = sizeof alignment;
             return STATUS_SUCCESS;
