@@ -1,4 +1,5 @@
-# cmake -DLIBRARY=... -DFORMAT=elf|pe -DNM=... -DOBJDUMP=... -DABSENT=name|... -P check_image.cmake
+# cmake -DLIBRARY=... -DFORMAT=elf|pe -DNM=... -DOBJDUMP=... -DABSENT=name|...
+#       [-DSANITIZED=ON] -P check_image.cmake
 #
 # What the built library holds and what runs when it is loaded, read from the file itself:
 #
@@ -16,7 +17,9 @@
 #    A static object with a constructor or destructor adds an entry here, and so does any runtime
 #    piece that it drags in (a threads runtime's TLS callback, the C++ runtime's emergency pool):
 #    both are code that the library would run at load. The names are those of the GNU toolchain
-#    and mingw-w64 runtime that the build uses; another runtime needs its own names here.
+#    and mingw-w64 runtime that the build uses; another runtime needs its own names here. A
+#    sanitizer build adds the sanitizer's module constructors and destructors (GCC's
+#    _sub_I_00099_* and _sub_D_00099_*), which SANITIZED allows.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -35,8 +38,8 @@ function(normal_address var hex)
   set(${var} "${hex}" PARENT_SCOPE)
 endfunction()
 
-# Symbol table: sym_<address> names the code at an address (a function's name, else the name of
-# its section), addr_<name> is the address of a plain name, `defined` lists every defined name
+# Symbol table: sym_<address> names the function at an address and section_at_<address> the section
+# that starts there; addr_<name> is the address of a name, and `defined` lists every defined name
 # (C++ names demangled and cut before their parameters).
 run(${NM} --defined-only ${LIBRARY})
 string(REPLACE "\n" ";" rows "${out}")
@@ -46,8 +49,8 @@ foreach(row IN LISTS rows)
     set(type "${CMAKE_MATCH_2}")
     normal_address(address "${CMAKE_MATCH_1}")
     if(name MATCHES "^\\.")
-      if(NOT DEFINED section_${address})
-        set(section_${address} "${name}")
+      if(NOT DEFINED section_at_${address})
+        set(section_at_${address} "${name}")
       endif()
     elseif(type MATCHES "^[TtWw]$" AND NOT DEFINED sym_${address})
       set(sym_${address} "${name}")
@@ -74,9 +77,57 @@ foreach(name IN LISTS ABSENT)
   endif()
 endforeach()
 
-# The 8-byte entries of [start, stop) in memory order, as hex addresses ("0" for null, "-1" for ~0).
+# Allocated sections: section_names, and sec_start_<name>, sec_stop_<name> (hex, exclusive).
+run(${OBJDUMP} -h ${LIBRARY})
+string(REPLACE "\n" ";" rows "${out}")
+set(section_names "")
+set(pending "")
+foreach(row IN LISTS rows)
+  if(row MATCHES "^ +[0-9]+ ([^ ]+) +([0-9a-f]+) +([0-9a-f]+) ")
+    set(pending "${CMAKE_MATCH_1};${CMAKE_MATCH_2};${CMAKE_MATCH_3}")
+  elseif(pending AND row MATCHES "ALLOC")
+    list(GET pending 0 name)
+    list(GET pending 1 size)
+    list(GET pending 2 vma)
+    math(EXPR stop "0x${vma} + 0x${size}" OUTPUT_FORMAT HEXADECIMAL)
+    string(REGEX REPLACE "^0x" "" stop "${stop}")
+    list(APPEND section_names "${name}")
+    set(sec_start_${name} "${vma}")
+    set(sec_stop_${name} "${stop}")
+    set(pending "")
+  else()
+    set(pending "")
+  endif()
+endforeach()
+
+# The allocated section that holds address (hex), or "".
+function(section_of var address)
+  set(${var} "" PARENT_SCOPE)
+  math(EXPR at "0x${address}")
+  foreach(name IN LISTS section_names)
+    math(EXPR start "0x${sec_start_${name}}")
+    math(EXPR stop "0x${sec_stop_${name}}")
+    if(at GREATER_EQUAL start AND at LESS stop)
+      set(${var} "${name}" PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+endfunction()
+
+# The 8-byte entries of [start, stop) in memory order, as hex addresses ("0" for null, "-1" for
+# ~0). The range lies in one allocated section, and only that section is read.
 function(read_entries var start stop)
-  run(${OBJDUMP} -s --start-address=0x${start} --stop-address=0x${stop} ${LIBRARY})
+  section_of(section "${start}")
+  set(${var} "" PARENT_SCOPE)
+  if(section STREQUAL "")
+    return()
+  endif()
+  math(EXPR stop_value "0x${stop}")
+  math(EXPR section_end "0x${sec_stop_${section}}")
+  if(stop_value GREATER section_end)
+    set(stop "${sec_stop_${section}}")
+  endif()
+  run(${OBJDUMP} -s -j ${section} --start-address=0x${start} --stop-address=0x${stop} ${LIBRARY})
   string(REPLACE "\n" ";" lines "${out}")
   set(bytes "")
   foreach(line IN LISTS lines)
@@ -118,7 +169,10 @@ function(check_entries table entries allowed)
     endif()
     set(name "${sym_${entry}}")
     if(name STREQUAL "")
-      set(name "0x${entry} (in ${section_${entry}})")
+      set(name "0x${entry} (in ${section_at_${entry}})")
+    endif()
+    if(SANITIZED AND name MATCHES "^_sub_[ID]_00099_[0-9]+$")
+      continue()
     endif()
     if(NOT name IN_LIST allowed)
       string(APPEND failures "\n  ${table} calls ${name} at load or unload")
@@ -135,13 +189,9 @@ endfunction()
 
 # 2. Tables of load-time and unload-time calls.
 if(FORMAT STREQUAL "elf")
-  run(${OBJDUMP} -h ${LIBRARY})
-  string(REPLACE "\n" ";" rows "${out}")
-  foreach(row IN LISTS rows)
-    if(row MATCHES "^ +[0-9]+ (\\.preinit_array|\\.init_array|\\.fini_array|\\.ctors|\\.dtors) +([0-9a-f]+) +([0-9a-f]+)")
-      set(section "${CMAKE_MATCH_1}")
-      hex_add(stop "${CMAKE_MATCH_3}" "0x${CMAKE_MATCH_2}")
-      read_entries(entries "${CMAKE_MATCH_3}" "${stop}")
+  foreach(section IN ITEMS .preinit_array .init_array .fini_array .ctors .dtors)
+    if(section IN_LIST section_names)
+      read_entries(entries "${sec_start_${section}}" "${sec_stop_${section}}")
       check_entries("${section}" "${entries}" "frame_dummy;__do_global_dtors_aux")
     endif()
   endforeach()
