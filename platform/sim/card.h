@@ -122,14 +122,14 @@ CardState random_card();
 // others, and only the answer is changed or lost.
 struct Fault {
     // Answered with this status word (an FPGA frame: this status byte) and zero outputs.
-    std::optional<uint32_t> status;
-    std::optional<uint32_t> answer_bytes;  // only the answer's first n bytes arrive
-    bool no_answer = false;                // the answer never comes: the read times out
-    bool stall = false;                    // the IN endpoint stalls instead of answering
+    std::optional<uint32_t> status = {};
+    std::optional<uint32_t> answer_bytes = {};  // only the answer's first n bytes arrive
+    bool no_answer = false;                     // the answer never comes: the read times out
+    bool stall = false;                         // the IN endpoint stalls instead of answering
     bool unplug = false;  // the card is pulled after taking the frame, before it answers
     // FPGA frames: the reply's total length field, and its echoed sector.
-    std::optional<uint32_t> total_length;
-    std::optional<uint64_t> echoed_sector;
+    std::optional<uint32_t> total_length = {};
+    std::optional<uint64_t> echoed_sector = {};
 };
 
 // Why the card refused a frame without acting on it.

@@ -150,7 +150,8 @@ struct Reply {
 
 // What an endpoint does; one object may serve several endpoints (a firmware model behind 0x02
 // and 0x86, and endpoint 0). Called from the host's thread or the bus's worker thread, one call
-// at a time per device; it must not call back into the device.
+// at a time per device; it must not call back into the device, with one exception: answer() may
+// unplug it and return not_ready(), and the IN transfer then ends with the device gone.
 class EndpointBehaviour {
   public:
     virtual ~EndpointBehaviour() = default;

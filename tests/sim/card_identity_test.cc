@@ -14,7 +14,7 @@ using namespace sim::card;
 using CardIdentity = SimCard;
 
 uint8_t info_state() {
-    const Answer info = exchange(kQueryCardInfo);
+    const Answer info = roundtrip(kQueryCardInfo);
     EXPECT_EQ(info.read, 0);
     EXPECT_EQ(info.status(), kOk);
     return info.bytes.at(16);
@@ -26,7 +26,7 @@ uint32_t tries_of(const Answer& answer) {
 
 TEST_F(CardIdentity, CardInfoCarriesSerialAndStateInAFullResponse) {
     plug();
-    const Answer info = exchange(kQueryCardInfo);
+    const Answer info = roundtrip(kQueryCardInfo);
     ASSERT_EQ(info.write, 0);
     ASSERT_EQ(info.read, 0);
     ASSERT_EQ(info.bytes.size(), 128u);
@@ -55,7 +55,7 @@ TEST_F(CardIdentity, StateBitsFollowLoginBindingVolumeKeyAndLock) {
 TEST_F(CardIdentity, SixWrongPinsCountDownThenTheCardIsLocked) {
     auto card = plug();
     for (uint32_t left = 5;; --left) {
-        const Answer wrong = exchange(kVerifyPin, verify_pin_frame("87654321", 8));
+        const Answer wrong = roundtrip(kVerifyPin, verify_pin_frame("87654321", 8));
         EXPECT_EQ(wrong.status(), kWrongPin);
         EXPECT_EQ(tries_of(wrong), left);
         if (left == 0) break;
@@ -67,8 +67,8 @@ TEST_F(CardIdentity, SixWrongPinsCountDownThenTheCardIsLocked) {
 
 TEST_F(CardIdentity, TheRightPinRestoresTheTries) {
     auto card = plug();
-    EXPECT_EQ(exchange(kVerifyPin, verify_pin_frame("87654321", 8)).status(), kWrongPin);
-    EXPECT_EQ(exchange(kVerifyPin, verify_pin_frame("87654321", 8)).status(), kWrongPin);
+    EXPECT_EQ(roundtrip(kVerifyPin, verify_pin_frame("87654321", 8)).status(), kWrongPin);
+    EXPECT_EQ(roundtrip(kVerifyPin, verify_pin_frame("87654321", 8)).status(), kWrongPin);
     EXPECT_EQ(card->state().pin_tries, 4u);
     EXPECT_EQ(login(), kPinRightHostNotBound);
     EXPECT_EQ(card->state().pin_tries, kPinTries);
@@ -94,7 +94,7 @@ TEST_F(CardIdentity, PinFieldsAreComparedWithTheirLength) {
         SCOPED_TRACE(c.name);
         sim::usb::unplug_all();
         auto card = plug();
-        EXPECT_EQ(exchange(kVerifyPin, verify_pin_frame(c.pin, c.length)).status(), c.status);
+        EXPECT_EQ(roundtrip(kVerifyPin, verify_pin_frame(c.pin, c.length)).status(), c.status);
         EXPECT_EQ(card->state().pin_tries, c.status == kWrongPin ? kPinTries - 1 : kPinTries);
     }
 }
@@ -102,7 +102,7 @@ TEST_F(CardIdentity, PinFieldsAreComparedWithTheirLength) {
 TEST_F(CardIdentity, ALoggedInCardRefusesAnotherLoginWithoutCountingIt) {
     auto card = plug();
     ASSERT_EQ(login(), kPinRightHostNotBound);
-    EXPECT_EQ(exchange(kVerifyPin, verify_pin_frame("87654321", 8)).status(), kAlreadyLoggedIn);
+    EXPECT_EQ(roundtrip(kVerifyPin, verify_pin_frame("87654321", 8)).status(), kAlreadyLoggedIn);
     EXPECT_EQ(card->state().pin_tries, kPinTries);
 }
 
@@ -123,9 +123,9 @@ TEST_F(CardIdentity, LoginFindsTheHostInTheAllowedBindSlots) {
 
 TEST_F(CardIdentity, LogoutEndsTheLoginAndNeedsOne) {
     auto card = plug();
-    EXPECT_EQ(exchange(kLogout).status(), kNotLoggedIn);
+    EXPECT_EQ(roundtrip(kLogout).status(), kNotLoggedIn);
     login_bound();
-    EXPECT_EQ(exchange(kLogout).status(), kOk);
+    EXPECT_EQ(roundtrip(kLogout).status(), kOk);
     EXPECT_FALSE(card->state().logged_in);
     EXPECT_FALSE(card->state().bound);
     EXPECT_EQ(card->state().bind_index, 0u);
@@ -141,18 +141,18 @@ Frame set_pin_frame(const std::string& old_pin, const std::string& new_pin) {
 TEST_F(CardIdentity, SetPinNeedsABoundLoginAndTheOldPin) {
     auto card = plug();
     const std::string new_pin = "abcdefghijklmnop";  // 16 characters fill the field
-    EXPECT_EQ(exchange(kSetPin, set_pin_frame(kPin, new_pin)).status(), kNotLoggedIn);
+    EXPECT_EQ(roundtrip(kSetPin, set_pin_frame(kPin, new_pin)).status(), kNotLoggedIn);
     ASSERT_EQ(login(), kPinRightHostNotBound);
-    EXPECT_EQ(exchange(kSetPin, set_pin_frame(kPin, new_pin)).status(), kNotBound);
+    EXPECT_EQ(roundtrip(kSetPin, set_pin_frame(kPin, new_pin)).status(), kNotBound);
     ASSERT_EQ(bind(), kOk);
-    EXPECT_EQ(exchange(kSetPin, set_pin_frame(kPin, "1234567")).status(), kInvalidArgument);
-    const Answer wrong = exchange(kSetPin, set_pin_frame("00000000", new_pin));
+    EXPECT_EQ(roundtrip(kSetPin, set_pin_frame(kPin, "1234567")).status(), kInvalidArgument);
+    const Answer wrong = roundtrip(kSetPin, set_pin_frame("00000000", new_pin));
     EXPECT_EQ(wrong.status(), kWrongPin);
     EXPECT_EQ(tries_of(wrong), 5u);
-    EXPECT_EQ(exchange(kSetPin, set_pin_frame(kPin, new_pin)).status(), kOk);
+    EXPECT_EQ(roundtrip(kSetPin, set_pin_frame(kPin, new_pin)).status(), kOk);
     EXPECT_EQ(card->state().pin, new_pin);
     EXPECT_EQ(card->state().pin_tries, kPinTries);
-    ASSERT_EQ(exchange(kLogout).status(), kOk);
+    ASSERT_EQ(roundtrip(kLogout).status(), kOk);
     EXPECT_EQ(login(kPin), kWrongPin);
     EXPECT_EQ(login(new_pin), kOk);
 }
@@ -162,17 +162,17 @@ TEST_F(CardIdentity, KeyAndBindingCommandsNeedALoginAndAnUnlockedCard) {
                                 kUnbind,           kQueryBinding, kBackup,          kRecover};
     CardState state = known_card();
     auto card = plug(state);
-    for (const Command& c : commands) EXPECT_EQ(exchange(c).status(), kNotLoggedIn) << c.code;
+    for (const Command& c : commands) EXPECT_EQ(roundtrip(c).status(), kNotLoggedIn) << c.code;
     state.pin_tries = 0;
     card->set_state(state);
-    for (const Command& c : commands) EXPECT_EQ(exchange(c).status(), kLocked) << c.code;
+    for (const Command& c : commands) EXPECT_EQ(roundtrip(c).status(), kLocked) << c.code;
 }
 
 TEST_F(CardIdentity, PublicKeysAndSignaturesComeFromTheCardsPairs) {
     auto card = plug();
     login_bound();
     const CardState state = card->state();
-    const Answer keys = exchange(kExportPublicKeys);
+    const Answer keys = roundtrip(kExportPublicKeys);
     ASSERT_EQ(keys.status(), kOk);
     EXPECT_EQ(slice(keys.bytes, 16, 64),
               Bytes(state.signing.public_key.begin(), state.signing.public_key.end()));
@@ -183,7 +183,7 @@ TEST_F(CardIdentity, PublicKeysAndSignaturesComeFromTheCardsPairs) {
     uint8_t e[32];
     sm2_msg_digest(state.signing.public_key.data(), message.data(),
                    static_cast<uint32_t>(message.size()), e);
-    const Answer signed_ = exchange(kSign, request(kSign).bytes(16, e, 32));
+    const Answer signed_ = roundtrip(kSign, request(kSign).bytes(16, e, 32));
     ASSERT_EQ(signed_.status(), kOk);
     EXPECT_EQ(sm2_verify(state.signing.public_key.data(), message.data(),
                          static_cast<uint32_t>(message.size()), signed_.bytes.data() + 16),
@@ -207,18 +207,18 @@ TEST_F(CardIdentity, AVolumeKeyImportsOnlyWhenSentToTheEncryptionKey) {
     ASSERT_EQ(get_random(key.data(), 32), 0);
     Bytes to_signing = wrapped(state.signing.public_key, key);
     EXPECT_EQ(
-        exchange(kImportVolumeKey, request(kImportVolumeKey).bytes(16, to_signing.data(), 128))
+        roundtrip(kImportVolumeKey, request(kImportVolumeKey).bytes(16, to_signing.data(), 128))
             .status(),
         kFailed);
     Bytes damaged = wrapped(state.encryption.public_key, key);
     damaged[100] ^= 1;
-    EXPECT_EQ(exchange(kImportVolumeKey, request(kImportVolumeKey).bytes(16, damaged.data(), 128))
+    EXPECT_EQ(roundtrip(kImportVolumeKey, request(kImportVolumeKey).bytes(16, damaged.data(), 128))
                   .status(),
               kFailed);
     EXPECT_FALSE(card->state().volume_key);
     Bytes good = wrapped(state.encryption.public_key, key);
     EXPECT_EQ(
-        exchange(kImportVolumeKey, request(kImportVolumeKey).bytes(16, good.data(), 128)).status(),
+        roundtrip(kImportVolumeKey, request(kImportVolumeKey).bytes(16, good.data(), 128)).status(),
         kOk);
     ASSERT_TRUE(card->state().volume_key);
     EXPECT_EQ(*card->state().volume_key, key);
@@ -229,7 +229,7 @@ std::array<uint8_t, 6> mac(uint8_t last) {
 }
 
 Answer query_binding() {
-    return exchange(kQueryBinding);
+    return roundtrip(kQueryBinding);
 }
 
 TEST_F(CardIdentity, BindingFillsFiveSlotsAndRefusesDoubles) {
@@ -238,13 +238,13 @@ TEST_F(CardIdentity, BindingFillsFiveSlotsAndRefusesDoubles) {
     EXPECT_EQ(bind(), kOk);
     EXPECT_EQ(card->state().bind_index, 1u);
     EXPECT_EQ(bind(mac(9)), kAlreadyBound);  // this login is bound already
-    ASSERT_EQ(exchange(kLogout).status(), kOk);
+    ASSERT_EQ(roundtrip(kLogout).status(), kOk);
     // Another host: not bound at login, and the first host's MAC is taken.
     ASSERT_EQ(login(kPin, mac(1)), kPinRightHostNotBound);
     EXPECT_EQ(bind(kHostMac), kAlreadyBound);
     for (uint8_t i = 1; i <= 4; ++i) {
         ASSERT_EQ(bind(mac(i)), kOk);
-        ASSERT_EQ(exchange(kLogout).status(), kOk);
+        ASSERT_EQ(roundtrip(kLogout).status(), kOk);
         ASSERT_EQ(login(kPin, mac(static_cast<uint8_t>(i + 1))), kPinRightHostNotBound);
     }
     EXPECT_EQ(bind(mac(5)), kNoFreeBindSlot);
@@ -269,10 +269,10 @@ TEST_F(CardIdentity, QueryListsBoundMacsWithoutGapsAndUnbindClearsTheHost) {
     expected.resize(30, 0);
     EXPECT_EQ(slice(list.bytes, 20, 30), expected);
 
-    EXPECT_EQ(exchange(kUnbind, request(kUnbind).bytes(16, mac(7))).status(), kMacNotBound);
-    EXPECT_EQ(exchange(kUnbind, request(kUnbind).bytes(16, mac(1))).status(), kOk);
+    EXPECT_EQ(roundtrip(kUnbind, request(kUnbind).bytes(16, mac(7))).status(), kMacNotBound);
+    EXPECT_EQ(roundtrip(kUnbind, request(kUnbind).bytes(16, mac(1))).status(), kOk);
     EXPECT_TRUE(card->state().bound);
-    EXPECT_EQ(exchange(kUnbind, request(kUnbind).bytes(16, kHostMac)).status(), kOk);
+    EXPECT_EQ(roundtrip(kUnbind, request(kUnbind).bytes(16, kHostMac)).status(), kOk);
     EXPECT_FALSE(card->state().bound);
     EXPECT_EQ(card->state().bind_index, 0u);
     list = query_binding();

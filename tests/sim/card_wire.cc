@@ -121,7 +121,7 @@ int Link::read(Bytes& into, uint32_t length, uint32_t timeout_ms) {
     return transfer(*device_, 0x86, into.data(), length, timeout_ms);
 }
 
-Answer exchange(const Bytes& frame, uint32_t read_length, uint8_t index, uint32_t timeout_ms) {
+Answer roundtrip(const Bytes& frame, uint32_t read_length, uint8_t index, uint32_t timeout_ms) {
     Answer answer;
     Link link(index);
     if (!link.attached()) {
@@ -176,12 +176,12 @@ Frame verify_pin_frame(const std::string& pin, uint32_t length, const std::array
 }
 
 uint32_t SimCard::login(const std::string& pin, const std::array<uint8_t, 6>& mac) {
-    return exchange(kVerifyPin, verify_pin_frame(pin, static_cast<uint32_t>(pin.size()), mac))
+    return roundtrip(kVerifyPin, verify_pin_frame(pin, static_cast<uint32_t>(pin.size()), mac))
         .status();
 }
 
 uint32_t SimCard::bind(const std::array<uint8_t, 6>& mac) {
-    return exchange(kBind, request(kBind).bytes(16, mac)).status();
+    return roundtrip(kBind, request(kBind).bytes(16, mac)).status();
 }
 
 void SimCard::login_bound() {

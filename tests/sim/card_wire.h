@@ -76,10 +76,10 @@ struct Answer {
 };
 
 // Open, write, read read_length bytes, close: the host's exchange.
-Answer exchange(const Bytes& frame, uint32_t read_length, uint8_t index = 0,
-                uint32_t timeout_ms = 3000);
-inline Answer exchange(const Frame& frame, uint32_t read_length, uint8_t index = 0) {
-    return exchange(frame.data(), read_length, index);
+Answer roundtrip(const Bytes& frame, uint32_t read_length, uint8_t index = 0,
+                 uint32_t timeout_ms = 3000);
+inline Answer roundtrip(const Frame& frame, uint32_t read_length, uint8_t index = 0) {
+    return roundtrip(frame.data(), read_length, index);
 }
 
 // Fixed keys for the tests.
@@ -126,11 +126,11 @@ inline uint32_t rounded(uint32_t n) {
 inline Frame request(const Command& c) {
     return Frame(c.code, c.request);
 }
-inline Answer exchange(const Command& c, const Frame& frame, uint8_t index = 0) {
-    return exchange(frame.data(), rounded(c.response), index);
+inline Answer roundtrip(const Command& c, const Frame& frame, uint8_t index = 0) {
+    return roundtrip(frame.data(), rounded(c.response), index);
 }
-inline Answer exchange(const Command& c, uint8_t index = 0) {
-    return exchange(c, request(c), index);
+inline Answer roundtrip(const Command& c, uint8_t index = 0) {
+    return roundtrip(c, request(c), index);
 }
 
 // Request frames with their fields.
