@@ -172,7 +172,7 @@ class Card {
     virtual void clear_faults() = 0;
 
     // Every frame received, and the refused ones alone. With recording off the card keeps only
-    // the refused frames (benches).
+    // the refused frames, and its bus device no traffic (benches).
     virtual std::vector<FrameRecord> frames() const = 0;
     virtual std::vector<FrameRecord> refused() const = 0;
     virtual void clear_records() = 0;

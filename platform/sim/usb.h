@@ -230,6 +230,8 @@ class Device {
     virtual std::vector<TransferRecord> transfers() const = 0;
     virtual std::vector<uint32_t> control_codes() const = 0;  // every request's code, in order
     virtual void clear_traffic() = 0;
+    // On by default; off, the device keeps neither transfers nor control codes (long benches).
+    virtual void set_recording(bool on) = 0;
     virtual size_t open_handles() const = 0;
     virtual size_t pending_transfers() const = 0;
     virtual uint8_t alternate_setting() const = 0;

@@ -213,6 +213,12 @@ TEST_F(CardBus, WithRecordingOffOnlyRefusedFramesAreKept) {
     EXPECT_EQ(roundtrip(bad, 128).status(), kBadFrame);
     EXPECT_TRUE(card->frames().empty());
     EXPECT_EQ(card->refused().size(), 1u);
+    EXPECT_TRUE(card->device()->transfers().empty());
+    EXPECT_TRUE(card->device()->control_codes().empty());
+    card->set_recording(true);
+    EXPECT_EQ(roundtrip(kQueryCardInfo).status(), kOk);
+    EXPECT_EQ(card->frames().size(), 1u);
+    EXPECT_FALSE(card->device()->transfers().empty());
 }
 
 TEST_F(CardBus, AnAnswerLongerThanTheReadIsCutAndAShorterOneMakesTheReadShort) {

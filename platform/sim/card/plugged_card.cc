@@ -203,7 +203,10 @@ class PluggedCard : public Card {
     std::vector<FrameRecord> frames() const override { return model_->frames(); }
     std::vector<FrameRecord> refused() const override { return model_->refused(); }
     void clear_records() override { model_->clear_records(); }
-    void set_recording(bool on) override { model_->set_recording(on); }
+    void set_recording(bool on) override {
+        model_->set_recording(on);
+        device_->set_recording(on);
+    }
 
   private:
     std::shared_ptr<sim::usb::Device> device_;
