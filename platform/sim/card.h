@@ -130,6 +130,10 @@ struct Fault {
     // FPGA frames: the reply's total length field, and its echoed sector.
     std::optional<uint32_t> total_length = {};
     std::optional<uint64_t> echoed_sector = {};
+    // Bytes written over the answer from this offset once the card has built it (header fields,
+    // outputs); what would fall past the answer's end is dropped.
+    size_t overwrite_at = 0;
+    std::vector<uint8_t> overwrite = {};
 };
 
 // Why the card refused a frame without acting on it.

@@ -82,6 +82,26 @@ TEST_F(CardBus, AnInjectedStatusReplacesTheCommandWhileItLasts) {
     EXPECT_FALSE(card->frames().at(1).faulted);
 }
 
+TEST_F(CardBus, OverwrittenAnswerBytesLandAfterTheCardBuiltTheAnswer) {
+    auto card = plug();
+    // A wrong PIN as the card would answer it, with other tries, code and tag.
+    card->fail(0x721, {.status = kWrongPin,
+                       .overwrite_at = 0,
+                       .overwrite = {0x99, 0x07, 0, 0, 0xAB, 0xCD, 0, 0, 48, 0,
+                                     0,    0,    0, 0, 0,    20,   0, 0, 0,  5}});
+    const Answer answer = roundtrip(kVerifyPin, verify_pin_frame(kPin, 8));
+    EXPECT_EQ(answer.status(), kWrongPin);
+    EXPECT_EQ(load_le32(answer.bytes, 0), 0x799u);
+    EXPECT_EQ(load_be32(answer.bytes, 4), 0xABCD0000u);
+    EXPECT_EQ(load_be32(answer.bytes, 16), 5u);
+    EXPECT_FALSE(card->state().logged_in);
+    // Past the end nothing is written.
+    card->fail_next(1, {.overwrite_at = 60, .overwrite = {1, 2, 3, 4, 5, 6, 7, 8}});
+    const Answer cut = roundtrip(kActivate);
+    EXPECT_EQ(cut.bytes.size(), 64u);
+    EXPECT_EQ(slice(cut.bytes, 60, 4), Bytes({1, 2, 3, 4}));
+}
+
 TEST_F(CardBus, FaultsForTheNextFramesComeBeforeThoseOfACode) {
     auto card = plug();
     card->fail(0x720, {.status = 0x99});

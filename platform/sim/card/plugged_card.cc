@@ -135,7 +135,8 @@ Reply CardModel::receive(uint8_t endpoint, std::span<const uint8_t> frame) {
     entry.fpga = check.fpga;
     entry.error = check.error;
     entry.faulted = fault.status || fault.answer_bytes || fault.no_answer || fault.stall ||
-                    fault.unplug || fault.total_length || fault.echoed_sector;
+                    fault.unplug || fault.total_length || fault.echoed_sector ||
+                    !fault.overwrite.empty();
     entry.overlapped = held_ != Held::kNothing;
     answer_fault_ = fault;
     if (fault.unplug) {
@@ -147,6 +148,10 @@ Reply CardModel::receive(uint8_t endpoint, std::span<const uint8_t> frame) {
                 bytes::store_le32(answer_.data() + fpga::kTotalLength, *fault.total_length);
             if (fault.echoed_sector)
                 fpga::store_le64(answer_.data() + fpga::kEchoedSector, *fault.echoed_sector);
+        }
+        if (fault.overwrite_at < answer_.size()) {
+            const size_t n = std::min(fault.overwrite.size(), answer_.size() - fault.overwrite_at);
+            std::copy_n(fault.overwrite.begin(), n, answer_.begin() + fault.overwrite_at);
         }
         held_ = Held::kAnswer;
     }
