@@ -11,7 +11,6 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "crypto/sm2.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"
@@ -30,7 +30,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 
 constexpr int kRounds = 7;
@@ -55,24 +54,8 @@ struct Contender {
     std::vector<double> rates;  // operations per second, one per round
 };
 
-// Runs op in batches for about seconds and returns operations per second.
-double rate_of(const std::function<void()>& op, double seconds) {
-    uint64_t batch = 1, done = 0;
-    const auto start = Clock::now();
-    double elapsed = 0;
-    while (elapsed < seconds) {
-        for (uint64_t i = 0; i < batch; ++i) op();
-        done += batch;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (elapsed < seconds / 20) batch *= 2;
-    }
-    return static_cast<double>(done) / elapsed;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::median;
+using bench::rate_of;
 
 // One row: the first contender is this library, the others its peers. bytes_per_op 0 prints
 // operations per second instead of MB/s.

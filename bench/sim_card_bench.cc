@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/timing.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
 #include "platform/sim/card.h"
@@ -29,25 +30,10 @@ constexpr int kRounds = 5;
     std::exit(1);
 }
 
-// Runs op in batches for about seconds; operations per second.
-double rate_of(const std::function<void()>& op, double seconds) {
-    uint64_t batch = 1, done = 0;
-    const auto start = Clock::now();
-    double elapsed = 0;
-    while (elapsed < seconds) {
-        for (uint64_t i = 0; i < batch; ++i) op();
-        done += batch;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (elapsed < seconds / 20) batch *= 2;
-    }
-    return static_cast<double>(done) / elapsed;
-}
-
 double median_rate(const std::function<void()>& op, double seconds) {
     std::vector<double> rates;
-    for (int i = 0; i < kRounds; ++i) rates.push_back(rate_of(op, seconds / kRounds));
-    std::sort(rates.begin(), rates.end());
-    return rates[rates.size() / 2];
+    for (int i = 0; i < kRounds; ++i) rates.push_back(bench::rate_of(op, seconds / kRounds));
+    return bench::median(rates);
 }
 
 void print_rate(const char* what, double per_second, size_t bytes = 0) {

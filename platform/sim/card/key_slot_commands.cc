@@ -30,6 +30,24 @@ const Key32* slot_key(const CardState& card, uint32_t slot) {
     return &*card.key_slots[slot - 1];
 }
 
+// A key that a bound login brings into the lowest free slot: produce makes it (and the other
+// outputs) or fails; the slot's number goes to slot_field.
+template <typename Produce>
+uint32_t take_new_key(CardState& card, uint8_t* slot_field, Produce produce) {
+    const uint32_t status = check_logged_in_and_bound(card);
+    if (status != kOk) return status;
+    const uint32_t slot = free_slot(card);
+    if (slot == 0) return kNoFreeKeySlot;
+    Key32 key;
+    const bool made = produce(key);
+    if (made) {
+        card.key_slots[slot - 1] = key;
+        bytes::store_be32(slot_field, slot);
+    }
+    crypto_internal::secure_wipe(key.data(), key.size());
+    return made ? kOk : kFailed;
+}
+
 uint32_t xts(CardState& card, std::span<const uint8_t> request, std::span<uint8_t> response,
              bool encrypt) {
     const uint32_t length = bytes::load_be32(request.data() + wire::xts::kLength);
@@ -46,43 +64,26 @@ uint32_t xts(CardState& card, std::span<const uint8_t> request, std::span<uint8_
 
 uint32_t make_wrapped_key(CardState& card, std::span<const uint8_t> request,
                           std::span<uint8_t> response) {
-    const uint32_t status = check_logged_in_and_bound(card);
-    if (status != kOk) return status;
-    const uint32_t slot = free_slot(card);
-    if (slot == 0) return kNoFreeKeySlot;
-    Key32 key;
-    uint32_t result = kFailed;
-    if (get_random(key.data(), kXtsKeySize) == 0 &&
-        sm2_encrypt(request.data() + wire::make_key::kPublicKey, key.data(), kXtsKeySize,
-                    response.data() + wire::make_key::kWrapped, nullptr) == 0) {
-        card.key_slots[slot - 1] = key;
-        bytes::store_be32(response.data() + wire::make_key::kSlot, slot);
-        result = kOk;
-    } else {
-        std::memset(response.data() + wire::make_key::kWrapped, 0, kWrappedKeySize);
-    }
-    crypto_internal::secure_wipe(key.data(), key.size());
-    return result;
+    return take_new_key(card, response.data() + wire::make_key::kSlot, [&](Key32& key) {
+        uint8_t* wrapped = response.data() + wire::make_key::kWrapped;
+        if (get_random(key.data(), kXtsKeySize) == 0 &&
+            sm2_encrypt(request.data() + wire::make_key::kPublicKey, key.data(), kXtsKeySize,
+                        wrapped, nullptr) == 0)
+            return true;
+        std::memset(wrapped, 0, kWrappedKeySize);
+        return false;
+    });
 }
 
 uint32_t import_wrapped_key(CardState& card, std::span<const uint8_t> request,
                             std::span<uint8_t> response) {
-    const uint32_t status = check_logged_in_and_bound(card);
-    if (status != kOk) return status;
-    const uint32_t slot = free_slot(card);
-    if (slot == 0) return kNoFreeKeySlot;
-    Key32 key;
-    uint32_t length = 0;
-    uint32_t result = kFailed;
-    if (sm2_decrypt(card.encryption.private_key.data(), request.data() + wire::import_key::kWrapped,
-                    kWrappedKeySize, key.data(), &length) == 0 &&
-        length == kXtsKeySize) {
-        card.key_slots[slot - 1] = key;
-        bytes::store_be32(response.data() + wire::import_key::kSlot, slot);
-        result = kOk;
-    }
-    crypto_internal::secure_wipe(key.data(), key.size());
-    return result;
+    return take_new_key(card, response.data() + wire::import_key::kSlot, [&](Key32& key) {
+        uint32_t length = 0;
+        return sm2_decrypt(card.encryption.private_key.data(),
+                           request.data() + wire::import_key::kWrapped, kWrappedKeySize, key.data(),
+                           &length) == 0 &&
+               length == kXtsKeySize;
+    });
 }
 
 uint32_t free_key_slot(CardState& card, std::span<const uint8_t> request, std::span<uint8_t>) {
