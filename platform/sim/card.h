@@ -166,11 +166,13 @@ class Card {
     // The state as the card holds it now; replaced whole by set_state.
     virtual CardState state() const = 0;
     virtual void set_state(const CardState& state) = 0;
-    // Pulls the card; what it keeps without power comes back (plug it again with it).
+    // Pulls the card (if it is still in); what it keeps without power comes back (plug it again
+    // with it).
     virtual CardState unplug() = 0;
 
     // Faults for the frames with this command code (or FPGA opcode), or for the next frames
-    // whatever they are (these come first); frames -1: until cleared.
+    // whatever they are (these come first). frames: how many (-1 until cleared, 0 none any
+    // more); a later call for the same code, or for the next frames, replaces the earlier.
     virtual void fail(uint32_t code, const Fault& fault, int frames = -1) = 0;
     virtual void fail_next(int frames, const Fault& fault) = 0;
     virtual void clear_faults() = 0;
