@@ -10,7 +10,6 @@
 #include <gcrypt.h>
 #include <openssl/evp.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,17 +53,14 @@ struct Contender {
     std::vector<double> rates;  // operations per second, one per round
 };
 
-using bench::median;
-using bench::rate_of;
-
 // One row: the first contender is this library, the others its peers. bytes_per_op 0 prints
 // operations per second instead of MB/s.
 void row(const char* title, size_t bytes_per_op, std::vector<Contender> contenders,
          double seconds) {
     for (auto& c : contenders) c.op();  // warm-up
     for (int r = 0; r < kRounds; ++r)
-        for (auto& c : contenders) c.rates.push_back(rate_of(c.op, seconds / kRounds));
-    const double ours = median(contenders[0].rates);
+        for (auto& c : contenders) c.rates.push_back(bench::rate_of(c.op, seconds / kRounds));
+    const double ours = bench::median(contenders[0].rates);
     auto figure = [&](double rate) {
         char text[32];
         if (bytes_per_op) {
@@ -76,7 +72,7 @@ void row(const char* title, size_t bytes_per_op, std::vector<Contender> contende
     };
     std::printf("%s\n  %-44s %s\n", title, contenders[0].name.c_str(), figure(ours).c_str());
     for (size_t i = 1; i < contenders.size(); ++i) {
-        const double peer = median(contenders[i].rates);
+        const double peer = bench::median(contenders[i].rates);
         std::printf("  %-44s %s   ours/peer %.2f\n", contenders[i].name.c_str(),
                     figure(peer).c_str(), ours / peer);
     }

@@ -1,4 +1,4 @@
-// Timing shared by the bench programs.
+// Timing helpers shared by the bench programs.
 #pragma once
 
 #include <algorithm>
