@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "card/card_api.h"
 #include "card/log.h"
 #include "platform/sim/card.h"
@@ -32,25 +33,11 @@ constexpr double kTargetPerSecond = 5000;
     std::exit(1);
 }
 
-// Runs op in batches for about seconds; returns microseconds per operation.
-double micros_per_op(const std::function<void()>& op, double seconds) {
-    uint64_t batch = 1, done = 0;
-    const auto start = Clock::now();
-    double elapsed = 0;
-    while (elapsed < seconds) {
-        for (uint64_t i = 0; i < batch; ++i) op();
-        done += batch;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (elapsed < seconds / 20) batch *= 2;
-    }
-    return elapsed * 1e6 / static_cast<double>(done);
-}
-
+// Microseconds per call of op: the median of several rounds.
 double median_micros(const std::function<void()>& op, double seconds) {
     std::vector<double> rounds;
-    for (int i = 0; i < kRounds; ++i) rounds.push_back(micros_per_op(op, seconds / kRounds));
-    std::sort(rounds.begin(), rounds.end());
-    return rounds[rounds.size() / 2];
+    for (int i = 0; i < kRounds; ++i) rounds.push_back(1e6 / bench::rate_of(op, seconds / kRounds));
+    return bench::median(rounds);
 }
 
 // The request the library sends for 0x720: the header, rounded to 64 bytes.
@@ -84,12 +71,6 @@ int main(int argc, char** argv) {
     // The exchange's link steps, each timed on its own over the same frames.
     std::vector<uint8_t> request = card_info_request(), response(128);
     CCyUSBDriverDevice* link = nullptr;
-    const double open_close = median_micros(
-        [&] {
-            if (open_usb_dev(&link) != 0) die("open_usb_dev failed");
-            close_usb_dev(link);
-        },
-        seconds);
     if (open_usb_dev(&link) != 0) die("open_usb_dev failed");
     const double write_read = median_micros(
         [&] {
@@ -110,10 +91,8 @@ int main(int argc, char** argv) {
             opens.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
             closes.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
         }
-        std::sort(opens.begin(), opens.end());
-        std::sort(closes.begin(), closes.end());
-        open_only = opens[opens.size() / 2];
-        close_only = closes[closes.size() / 2];
+        open_only = bench::median(opens);
+        close_only = bench::median(closes);
     }
     // The two frame dumps, formatted even though the default threshold drops them.
     const double dumps = median_micros(
@@ -136,7 +115,7 @@ int main(int argc, char** argv) {
                 100 * close_only / whole);
     std::printf("  frame dumps (dump_buf 64 + 128) %8.1f us  %5.1f%%\n", dumps,
                 100 * dumps / whole);
-    const double rest = whole - open_close - write_read - dumps;
+    const double rest = whole - open_only - write_read - close_only - dumps;
     std::printf("  rest (lock, frames)             %8.1f us  %5.1f%%\n", rest, 100 * rest / whole);
     std::printf("QeltGetCardCnt's device count:    %8.1f us\n", count);
     sim::usb::unplug_all();

@@ -248,29 +248,30 @@ TEST_F(ScriptedCard, XtsFrameAndItsOutput) {
     EXPECT_EQ(Frame(out.begin() + 4096, out.end()), Frame(16, 0xA5));
 }
 
-TEST_F(ScriptedCard, XtsCountBelowTheLengthFillsOnlyThatMuch) {
+// The card's count of result bytes: below the length it fills only that much of out; above it,
+// the copy stops at the length.
+struct CountCase {
+    uint32_t length, count, filled;
+};
+
+class XtsCount : public ScriptedCard, public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(XtsCount, BoundsTheCopy) {
+    const CountCase& c = GetParam();
     Frame r = response(0x733, 128);
-    put_be32(r, 32, 32);
+    put_be32(r, 32, c.count);
     put(r, 36, counting(64, 1));
     answer(r);
     uint8_t in[64] = {}, out[64];
     std::memset(out, 0xA5, sizeof out);
-    ASSERT_EQ(brel_xts_enc(1, k16, in, 64, out), 0u);
-    EXPECT_EQ(Frame(out, out + 32), counting(32, 1));
-    EXPECT_EQ(Frame(out + 32, out + 64), Frame(32, 0xA5));
+    ASSERT_EQ(brel_xts_enc(1, k16, in, c.length, out), 0u);
+    EXPECT_EQ(Frame(out, out + c.filled), counting(c.filled, 1));
+    EXPECT_EQ(Frame(out + c.filled, out + 64), Frame(64 - c.filled, 0xA5));
 }
 
-TEST_F(ScriptedCard, XtsCountAboveTheLengthIsCutToIt) {
-    Frame r = response(0x733, 128);
-    put_be32(r, 32, 0xFFFFFFFF);
-    put(r, 36, counting(64, 1));
-    answer(r);
-    uint8_t in[48] = {}, out[64];
-    std::memset(out, 0xA5, sizeof out);
-    ASSERT_EQ(brel_xts_enc(1, k16, in, 48, out), 0u);
-    EXPECT_EQ(Frame(out, out + 48), counting(48, 1));
-    EXPECT_EQ(Frame(out + 48, out + 64), Frame(16, 0xA5));
-}
+INSTANTIATE_TEST_SUITE_P(Counts, XtsCount,
+                         ::testing::Values(CountCase{64, 32, 32}, CountCase{48, 48, 48},
+                                           CountCase{48, 0xFFFFFFFF, 48}));
 
 TEST_F(ScriptedCard, WrappedKeyAndSlotFromTheAnswer) {
     Frame r = response(0x729, 192);

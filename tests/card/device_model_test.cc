@@ -54,7 +54,8 @@ TEST_F(ModelCard, EveryCommandArrivesWellFormed) {
     const uint8_t key[32] = {1, 2, 3};
     ASSERT_EQ(sm2_encrypt(enc, key, 32, key_ct, nullptr), 0);
     ASSERT_EQ(QeltImportKey(key_ct, 128), 0u);
-    ASSERT_EQ(QeltGenRand(data, 4097), 0u);
+    std::vector<uint8_t> random(4097);
+    ASSERT_EQ(QeltGenRand(random.data(), 4097), 0u);
     ASSERT_EQ(QeltGetChallengeCode(challenge), 0u);
     ASSERT_EQ(QeltActiveDevEx(), 0u);
     ASSERT_EQ(QeltBackupXk("C:/Halden/card.bak", "password"), 0u);
@@ -132,7 +133,7 @@ TEST_F(ModelCard, RefusalsLeaveOutputsUntouched) {
 // ---- The lock is not taken for a refused argument ----
 
 TEST_F(ModelCard, ArgumentChecksAnswerWhileAnotherThreadIsInAnExchange) {
-    card->fail(0x737, no_answer_fault(), 1);
+    card->fail(0x737, fault(&Fault::no_answer, true), 1);
     std::thread busy([] { EXPECT_EQ(QeltActiveDevEx(), 17u); });
     // The other thread holds the lock from before its frame until its read gives up (3 s).
     while (card->frames().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -176,17 +177,18 @@ TEST_P(Faults, GiveTheirResultAndLeaveTheNextCallWorking) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryKind, Faults,
-    ::testing::Values(FaultCase{"Status", status_fault(0x6A82), 0x6A82, "proc err:00006a82"},
-                      FaultCase{"Status20", status_fault(20), 20, "proc err:00000014"},
-                      FaultCase{"ShortAnswer", short_answer_fault(64), 17, "read error:-2"},
-                      FaultCase{"NoAnswer", no_answer_fault(), 17, "read error:-3"},
-                      FaultCase{"Stall", stall_fault(), 17, "read error:-3"}),
+    ::testing::Values(
+        FaultCase{"Status", fault(&Fault::status, 0x6A82u), 0x6A82, "proc err:00006a82"},
+        FaultCase{"Status20", fault(&Fault::status, 20u), 20, "proc err:00000014"},
+        FaultCase{"ShortAnswer", fault(&Fault::answer_bytes, 64u), 17, "read error:-2"},
+        FaultCase{"NoAnswer", fault(&Fault::no_answer, true), 17, "read error:-3"},
+        FaultCase{"Stall", fault(&Fault::stall, true), 17, "read error:-3"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ModelCard, UnplugInTheMiddleOfAnExchange) {
     login_bound();
     log.clear();
-    card->fail_next(1, unplug_fault());
+    card->fail_next(1, fault(&Fault::unplug, true));
     uint8_t sign[64], enc[64];
     EXPECT_EQ(QeltExportPubkeys(sign, enc), 17u);
     EXPECT_EQ(log.messages()[0], "read error:-3");
@@ -203,7 +205,7 @@ TEST_F(ModelCard, UnplugInTheMiddleOfAnExchange) {
 }
 
 TEST_F(ModelCard, FaultsOnTheNextFramesWhateverTheyAre) {
-    card->fail_next(2, status_fault(0x6F00));
+    card->fail_next(2, fault(&Fault::status, 0x6F00u));
     EXPECT_EQ(QeltActiveDevEx(), 0x6F00u);
     uint8_t challenge[16];
     EXPECT_EQ(QeltGetChallengeCode(challenge), 0x6F00u);
@@ -211,7 +213,7 @@ TEST_F(ModelCard, FaultsOnTheNextFramesWhateverTheyAre) {
 }
 
 TEST_F(ModelCard, RandomChunkFailureKeepsTheEarlierChunks) {
-    card->fail(0x72D, status_fault(0x6F00), -1);
+    card->fail(0x72D, fault(&Fault::status, 0x6F00u), -1);
     card->fail_next(1, Fault{});  // the first chunk goes through
     std::vector<uint8_t> buffer(10000, 0xA5);
     EXPECT_EQ(QeltGenRand(buffer.data(), 10000), 0x6F00u);
@@ -290,7 +292,7 @@ TEST_F(ModelCard, BackupRecoversOnlyUnderItsPassword) {
     // A refused backup keeps the file as it was.
     std::ifstream in(root.path(kName), std::ios::binary);
     const Frame before{std::istreambuf_iterator<char>(in), {}};
-    card->fail(0x735, status_fault(0x6F00), 1);
+    card->fail(0x735, fault(&Fault::status, 0x6F00u), 1);
     EXPECT_EQ(QeltBackupXk(kName, "password-3"), 0x6F00u);
     std::ifstream again(root.path(kName), std::ios::binary);
     EXPECT_EQ(Frame(std::istreambuf_iterator<char>(again), {}), before);

@@ -1,6 +1,5 @@
-// A card of the firmware model on the simulated bus, on a machine with one network adapter, the
-// log captured. The card's administrator is the software card's built-in one, whose private key
-// the tests hold (tests/softcard/admin_signer.h).
+// A card of the firmware model on the simulated bus. The card's administrator is the software
+// card's built-in one, whose private key the tests hold (tests/softcard/admin_signer.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,47 +13,22 @@
 #include "tests/card/scripted_card.h"
 #include "tests/softcard/admin_signer.h"
 
-// Faults, built member by member (the optional members have no default initializers, which
-// designated initializers would need).
-inline sim::card::Fault status_fault(uint32_t status) {
+// A fault with one member set, fault(&Fault::stall, true) (designated initializers would need
+// default initializers on the optional members).
+template <class Member, class Value>
+sim::card::Fault fault(Member sim::card::Fault::*member, Value value) {
     sim::card::Fault f;
-    f.status = status;
-    return f;
-}
-inline sim::card::Fault short_answer_fault(uint32_t bytes) {
-    sim::card::Fault f;
-    f.answer_bytes = bytes;
-    return f;
-}
-inline sim::card::Fault no_answer_fault() {
-    sim::card::Fault f;
-    f.no_answer = true;
-    return f;
-}
-inline sim::card::Fault stall_fault() {
-    sim::card::Fault f;
-    f.stall = true;
-    return f;
-}
-inline sim::card::Fault unplug_fault() {
-    sim::card::Fault f;
-    f.unplug = true;
+    f.*member = value;
     return f;
 }
 
-class ModelCard : public ::testing::Test {
+class ModelCard : public CardMachine {
   protected:
     void SetUp() override {
-        root.make_folder("C:/Halden");
-        sim::usb::unplug_all();
-        sim::network_set_adapters({{"eth0", true, true, kHostMac}});
+        CardMachine::SetUp();
         state = sim::card::random_card();
         std::memcpy(state.admin_public_key.data(), kAdminPublicKey, 64);
         card = sim::card::plug(state);
-    }
-    void TearDown() override {
-        sim::usb::unplug_all();
-        sim::network_use_real_adapters();
     }
 
     static uint32_t verify_pin(const std::string& pin, uint32_t* tries = nullptr) {
@@ -76,8 +50,6 @@ class ModelCard : public ::testing::Test {
         }
     }
 
-    TempMachineRoot root;
-    LogCapture log;
     sim::card::CardState state;
     std::shared_ptr<sim::card::Card> card;
 };

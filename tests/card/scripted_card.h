@@ -1,6 +1,5 @@
-// A card whose answers the test scripts: a reply queue behind the bridge's bulk endpoints, on a
-// machine with one network adapter, the log captured. Frames are read back byte by byte here,
-// independently of the library's encoders.
+// A card whose answers the test scripts: a reply queue behind the bridge's bulk endpoints. Frames
+// are read back byte by byte here, independently of the library's encoders.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -49,17 +48,29 @@ inline Frame response(uint32_t code, size_t length, uint32_t status = 0) {
     return f;
 }
 
-class ScriptedCard : public ::testing::Test {
+// A machine for the device build: an empty bus, one network adapter (kHostMac), the folder of the
+// log file, the log captured.
+class CardMachine : public ::testing::Test {
   protected:
     void SetUp() override {
         root.make_folder("C:/Halden");
         sim::usb::unplug_all();
         sim::network_set_adapters({{"eth0", true, true, kHostMac}});
-        card = usbtest::plug_card();
     }
     void TearDown() override {
         sim::usb::unplug_all();
         sim::network_use_real_adapters();
+    }
+
+    TempMachineRoot root;
+    LogCapture log;
+};
+
+class ScriptedCard : public CardMachine {
+  protected:
+    void SetUp() override {
+        CardMachine::SetUp();
+        card = usbtest::plug_card();
     }
 
     void answer(const Frame& frame) { card.queue->push(frame); }
@@ -73,7 +84,5 @@ class ScriptedCard : public ::testing::Test {
         return lengths;
     }
 
-    TempMachineRoot root;
-    LogCapture log;
     usbtest::Card card;
 };
