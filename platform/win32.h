@@ -9,10 +9,13 @@
 #include <dbt.h>
 #include <winioctl.h>
 #include <ntddndis.h>
+// The loader calls DllMain by itself.
+#define HALDEN_DLL_ENTRY(entry)
 #else
 #include "platform/api/windef.h"
 #include "platform/api/winerror.h"
 #include "platform/api/winbase.h"
+#include "platform/api/libloaderapi.h"
 #include "platform/api/synchapi.h"
 #include "platform/api/winuser.h"
 #include "platform/api/dbt.h"

@@ -9,7 +9,7 @@
 struct evp_cipher_st;
 struct evp_cipher_ctx_st;
 
-namespace testing_support {
+namespace oracles {
 
 // t := t * alpha in GB/T 17964's bit order: t as one 128-bit big-endian number shifted right by
 // one, 0xE1 folded into the top byte when a bit falls off the bottom.
@@ -33,4 +33,4 @@ class OpensslSm4Xts {
     std::vector<uint8_t> tweaks_;
 };
 
-}  // namespace testing_support
+}  // namespace oracles

@@ -1,11 +1,11 @@
-#include "tests/support/openssl_sm4_xts.h"
+#include "oracles/openssl_sm4_xts.h"
 
 #include <openssl/evp.h>
 
 #include <cstring>
 #include <stdexcept>
 
-namespace testing_support {
+namespace oracles {
 
 namespace {
 
@@ -66,4 +66,4 @@ bool OpensslSm4Xts::crypt(const uint8_t* key, const uint8_t* tweak, const uint8_
     return true;
 }
 
-}  // namespace testing_support
+}  // namespace oracles
