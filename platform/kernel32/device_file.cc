@@ -137,9 +137,6 @@ HANDLE open_device(const std::string& nt_path, DWORD access, DWORD share, DWORD 
     ULONG_PTR information = 0;
     const NTSTATUS status = ntoskrnl::io::open_file(ntoskrnl::utf8_to_utf16(nt_path), nullptr,
                                                     parameters, &file, &information);
-    if (status == STATUS_OBJECT_NAME_NOT_FOUND && nt_path.compare(0, 4, "\\??\\") == 0)
-        return open_provided_device(("\\\\?\\" + nt_path.substr(4)).c_str(), access, share,
-                                    disposition, flags);
     if (!NT_SUCCESS(status)) {
         fail(status);
         return INVALID_HANDLE_VALUE;

@@ -10,7 +10,7 @@
 
 #include "platform/sim/usb.h"
 
-namespace usbsim {
+namespace sim::usb {
 
 class Hardware {
   public:
@@ -66,4 +66,4 @@ class Hardware {
     std::atomic<bool> recording_{true};
 };
 
-}  // namespace usbsim
+}  // namespace sim::usb

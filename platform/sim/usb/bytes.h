@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace usbsim {
+namespace sim::usb {
 
 inline uint8_t get8(std::span<const uint8_t> b, size_t at) {
     return at < b.size() ? b[at] : 0;
@@ -36,4 +36,4 @@ constexpr size_t kSize = 38;
 constexpr size_t kPacketRecordSize = 8;  // u32 length, u32 status
 }  // namespace envelope
 
-}  // namespace usbsim
+}  // namespace sim::usb

@@ -1,6 +1,6 @@
 // The USB bridge vendor's function driver for one simulated device: it answers every control
-// code of the vendor's interface on the device's behalf. It knows nothing of who calls it: user
-// mode's DeviceIoControl and kernel mode's IRPs both hand it Request objects.
+// code of the vendor's interface on the device's behalf, whoever sent the request (user mode or
+// kernel mode, both through IRPs).
 #pragma once
 
 #include <chrono>
@@ -11,10 +11,10 @@
 #include <optional>
 #include <thread>
 
-#include "platform/usbsim/hardware.h"
-#include "platform/usbsim/request.h"
+#include "platform/sim/usb/hardware.h"
+#include "platform/sim/usb/request.h"
 
-namespace usbsim {
+namespace sim::usb {
 
 // The vendor's control codes (device type 0x22).
 namespace code {
@@ -35,12 +35,12 @@ class VendorDriver {
     VendorDriver(const VendorDriver&) = delete;
     VendorDriver& operator=(const VendorDriver&) = delete;
 
-    // Takes one request; it is completed before this returns or later, from the worker thread,
-    // by an abort, or by the device's removal.
+    // Takes one request; it is completed before this returns, or marked pending and completed
+    // later, from the worker thread, by an abort, a cleanup, or the device's removal.
     void dispatch(const std::shared_ptr<Request>& request);
     // Ends the pending requests of one owner as cancelled, as closing a handle does.
     void cancel_owner(const void* owner);
-    // The device is gone: pending transfers end, later requests fail.
+    // The device is gone: pending transfers end, later requests fail, the worker stops.
     void remove();
     size_t pending() const;
 
@@ -81,8 +81,7 @@ class VendorDriver {
     std::condition_variable wake_;
     std::list<Transfer> pending_;
     bool removed_ = false;
-    bool stopping_ = false;
     std::thread worker_;
 };
 
-}  // namespace usbsim
+}  // namespace sim::usb

@@ -1,13 +1,13 @@
-#include "platform/usbsim/vendor_driver.h"
+#include "platform/sim/usb/vendor_driver.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/core/trace.h"
 #include "platform/ntdll/ntstatus.h"
-#include "platform/usbsim/bytes.h"
+#include "platform/sim/usb/bytes.h"
 
-namespace usbsim {
+namespace sim::usb {
 namespace {
 
 using platform::kStatusBufferTooSmall;
@@ -43,12 +43,6 @@ VendorDriver::VendorDriver(std::shared_ptr<Hardware> hardware)
 
 VendorDriver::~VendorDriver() {
     remove();
-    {
-        std::lock_guard guard(lock_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    worker_.join();
 }
 
 size_t VendorDriver::pending() const {
@@ -250,6 +244,7 @@ void VendorDriver::ask_device(Transfer& t) {
 }
 
 void VendorDriver::schedule(Transfer transfer) {
+    transfer.request->mark_pending();
     {
         std::lock_guard guard(lock_);
         if (!removed_) {
@@ -369,14 +364,20 @@ void VendorDriver::remove() {
         removed_ = true;
         ended.swap(pending_);
     }
+    wake_.notify_all();
     for (auto& t : ended)
         finish(t, kStatusDeviceNotConnected, kStatusDeviceNotConnected, sim::usb::kUsbdDeviceGone,
                0, false);
+    // The worker ends with the device; a device's behaviour may unplug it from the worker itself.
+    if (worker_.get_id() == std::this_thread::get_id())
+        worker_.detach();
+    else if (worker_.joinable())
+        worker_.join();
 }
 
 void VendorDriver::run_worker() {
     std::unique_lock guard(lock_);
-    while (!stopping_) {
+    while (!removed_) {
         std::optional<Clock::time_point> next;
         for (const auto& t : pending_)
             if (t.due && (!next || *t.due < *next)) next = t.due;
@@ -398,4 +399,4 @@ void VendorDriver::run_worker() {
     }
 }
 
-}  // namespace usbsim
+}  // namespace sim::usb

@@ -1,11 +1,11 @@
-#include "platform/usbsim/hardware.h"
+#include "platform/sim/usb/hardware.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/usbsim/bytes.h"
+#include "platform/sim/usb/bytes.h"
 
-namespace usbsim {
+namespace sim::usb {
 namespace {
 
 constexpr uint8_t kGetDescriptor = 6;
@@ -195,7 +195,7 @@ void Hardware::clear_traffic() {
     codes_.clear();
 }
 
-}  // namespace usbsim
+}  // namespace sim::usb
 
 namespace sim::usb {
 
