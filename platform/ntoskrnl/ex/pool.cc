@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/sim/kernel.h"
@@ -136,13 +137,18 @@ size_t pool_live_blocks(const std::string& tag) {
 using namespace ntoskrnl;
 
 extern "C" PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
-    return pool_allocate(PoolType, NumberOfBytes, Tag);
+    PVOID block = pool_allocate(PoolType, NumberOfBytes, Tag);
+    TRACE("ntoskrnl", "ExAllocatePoolWithTag(%d, %zu, %.4s): %p", static_cast<int>(PoolType),
+          static_cast<size_t>(NumberOfBytes), reinterpret_cast<const char*>(&Tag), block);
+    return block;
 }
 
 extern "C" VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG Tag) {
+    TRACE("ntoskrnl", "ExFreePoolWithTag(%p, %.4s)", P, reinterpret_cast<const char*>(&Tag));
     pool_free(P, &Tag, "ExFreePoolWithTag");
 }
 
 extern "C" VOID NTAPI ExFreePool(PVOID P) {
+    TRACE("ntoskrnl", "ExFreePool(%p)", P);
     pool_free(P, nullptr, "ExFreePool");
 }

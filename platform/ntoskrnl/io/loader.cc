@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
@@ -68,6 +69,7 @@ bool in_library(const void* address, void* library) {
 }
 
 NTSTATUS load(const std::string& service, PDRIVER_INITIALIZE entry, void* library) {
+    TRACE("ntoskrnl", "load driver %s", service.c_str());
     {
         auto& l = loaded();
         std::lock_guard guard(l.lock);
@@ -123,6 +125,7 @@ NTSTATUS load_driver(const std::string& service, PDRIVER_INITIALIZE entry) {
 }
 
 NTSTATUS unload_driver(const std::string& service) {
+    TRACE("ntoskrnl", "unload driver %s", service.c_str());
     io::LoadedDriver driver;
     {
         auto& l = io::loaded();

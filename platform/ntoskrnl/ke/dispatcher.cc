@@ -4,7 +4,9 @@
 #include <chrono>
 #include <limits>
 #include <optional>
+#include <string>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
 
@@ -153,6 +155,8 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
                                                 KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
                                                 PLARGE_INTEGER Timeout) {
     (void)WaitReason, (void)WaitMode, (void)Alertable;
+    TRACE("ntoskrnl", "KeWaitForSingleObject(%p, %s)", Object,
+          Timeout ? std::to_string(Timeout->QuadPart).c_str() : "no time-out");
     auto* header = static_cast<DISPATCHER_HEADER*>(Object);
     check_object(header, "KeWaitForSingleObject");
     _KTHREAD* self = current_thread();

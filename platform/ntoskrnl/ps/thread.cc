@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/ntoskrnl/ob/handles.h"
 #include "platform/ntoskrnl/ps/system_threads.h"
@@ -111,6 +112,8 @@ extern "C" NTSTATUS NTAPI PsCreateSystemThread(PHANDLE ThreadHandle, ULONG Desir
                                                HANDLE ProcessHandle, PCLIENT_ID ClientId,
                                                PKSTART_ROUTINE StartRoutine, PVOID StartContext) {
     (void)ObjectAttributes;
+    TRACE("ntoskrnl", "PsCreateSystemThread(%p, %#x, %p, %p)", static_cast<void*>(ThreadHandle),
+          DesiredAccess, reinterpret_cast<void*>(StartRoutine), StartContext);
     require_passive_level("PsCreateSystemThread");
     if (ProcessHandle) not_implemented("PsCreateSystemThread in a process other than the system");
     if (!ThreadHandle || !StartRoutine) return STATUS_INVALID_PARAMETER;
@@ -133,6 +136,7 @@ extern "C" NTSTATUS NTAPI PsCreateSystemThread(PHANDLE ThreadHandle, ULONG Desir
 }
 
 extern "C" NTSTATUS NTAPI PsTerminateSystemThread(NTSTATUS ExitStatus) {
+    TRACE("ntoskrnl", "PsTerminateSystemThread(%#x)", static_cast<unsigned>(ExitStatus));
     if (!current_thread()->system_thread) return STATUS_INVALID_PARAMETER;
     throw ThreadExit{ExitStatus};
 }
