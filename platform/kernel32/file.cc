@@ -22,6 +22,17 @@ BOOL fail(uint32_t status) {
     return FALSE;
 }
 
+// For synchronous handles an OVERLAPPED record only carries the offset, and takes the result.
+void complete(LPOVERLAPPED overlapped, uint32_t status, DWORD done) {
+    if (overlapped) overlapped_complete(overlapped, status, done);
+}
+
+uint64_t overlapped_offset(const OVERLAPPED* overlapped) {
+    return static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
+}
+
+}  // namespace
+
 uint32_t nt_disposition(DWORD disposition) {
     switch (disposition) {
         case CREATE_NEW:
@@ -36,17 +47,6 @@ uint32_t nt_disposition(DWORD disposition) {
             return kFileOverwrite;  // TRUNCATE_EXISTING
     }
 }
-
-// For synchronous handles an OVERLAPPED record only carries the offset, and takes the result.
-void complete(LPOVERLAPPED overlapped, uint32_t status, DWORD done) {
-    if (overlapped) overlapped_complete(overlapped, status, done);
-}
-
-uint64_t overlapped_offset(const OVERLAPPED* overlapped) {
-    return static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
-}
-
-}  // namespace
 
 bool win32_name_to_nt(LPCSTR name, NtName* out) {
     if (name && std::strlen(name) > MAX_PATH) {
