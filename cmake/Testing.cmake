@@ -8,15 +8,22 @@ else()
 endif()
 include(GoogleTest)
 
-# halden_test(name SOURCES ... LIBS ...): one test program; under the cross build each program is
-# one ctest entry run through the emulator, natively every test case is its own entry.
+# Every ctest entry has a time-out of its own (seconds), so that a fault fails fast instead of
+# hanging the run: natively a test case, under the cross build a whole program.
+set(HALDEN_TEST_TIMEOUT 60)
+
+# halden_test(name SOURCES ... LIBS ... [PROPERTIES ...]): one test program; under the cross build
+# each program is one ctest entry run through the emulator, natively every test case is its own
+# entry. PROPERTIES are set on every entry (for instance RESOURCE_LOCK).
 function(halden_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT} ${T_PROPERTIES})
   else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT} ${T_PROPERTIES})
   endif()
 endfunction()
