@@ -17,8 +17,9 @@ constexpr char kLogPath[] = "C:/Halden/sdf-vrex.log";
 constexpr char kBackupPath[] = "C:/Halden/sdf-vrex-bak.log";
 constexpr uint64_t kMaxSize = 10485760;
 
+// The log is a text file (its lines end in CR LF under Windows): read in text mode.
 std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -130,7 +131,8 @@ TEST_F(LogFile, MovesToBackupOnlyPastTheMaximumSize) {
     EXPECT_NE(lines[0].find("moves [a.cpp][2]"), std::string::npos);
 }
 
-// rename on this platform replaces an older backup.
+// An older backup gives way to the newer one (Windows' rename alone would keep the older
+// backup and empty the full log).
 TEST_F(LogFile, MoveReplacesAnOlderBackup) {
     const auto log = root.path(kLogPath);
     { std::ofstream(root.path(kBackupPath)) << "old backup\n"; }
@@ -230,7 +232,11 @@ TEST_F(DumpBuf, DroppedUnderTheDefaultThreshold) {
 TEST(LogHelpers, LocalTimeOfAGivenMoment) {
     const time_t moment = 1730715302;  // 2024-11-04 10:15:02 UTC
     struct tm expected;
+#ifdef _WIN32
+    localtime_s(&expected, &moment);
+#else
     localtime_r(&moment, &expected);
+#endif
     struct tm out;
     EXPECT_EQ(GetLocalTimeStruct(&out, moment), &out);
     EXPECT_EQ(out.tm_year, expected.tm_year);
