@@ -1,8 +1,10 @@
 // Challenge, unlock, PIN reset and zeroise with signatures by the administrator's key.
 #include <cstring>
+#include <functional>
 
 #include "crypto/random.h"
 #include "softcard/admin_key.h"
+#include "softcard/result.h"
 #include "tests/softcard/admin_signer.h"
 #include "tests/softcard/softcard_fixture.h"
 
@@ -64,6 +66,44 @@ TEST_F(Admin, UnlockOnlyALockedCard) {
     lock_card();
     EXPECT_EQ(unlock(c), 1u);  // the challenge is used up
     EXPECT_EQ(login(), 8u);
+}
+
+// A success uses the challenge up: no challenge is pending afterwards, so neither the used one
+// nor any other (sixteen zero bytes included) is taken, however well signed.
+TEST_F(Admin, SuccessLeavesNoChallengePending) {
+    struct Operation {
+        const char* name;
+        std::function<void()> prepare;  // the state in which the operation can succeed
+        std::function<uint32_t(const Challenge&)> run;
+    };
+    const Operation operations[] = {
+        {"unlock",
+         [] {
+             if (CheckCardState() != SC_LOCKED) lock_card();
+         },
+         [](const Challenge& c) { return unlock(c); }},
+        {"reset", [] {}, [](const Challenge& c) { return reset_pin(c, pin_field(kOtherPin)); }},
+        {"zeroise",
+         [] {
+             if (!card_session().loggedIn) {
+                 ASSERT_EQ(login(), 15u);
+             }
+         },
+         [](const Challenge& c) { return zeroise(c); }},
+    };
+    for (const Operation& op : operations) {
+        ASSERT_EQ(init_cfg(), 0u);
+        card_session() = CardSession{};
+        op.prepare();
+        const Challenge used = new_challenge();
+        ASSERT_EQ(op.run(used), 0u) << op.name;
+        Challenge zero = used;
+        zero.challenge.assign(16, 0);
+        for (const Challenge& c : {used, zero}) {
+            op.prepare();
+            EXPECT_EQ(op.run(c), 1u) << op.name;
+        }
+    }
 }
 
 TEST_F(Admin, FailedChecksKeepTheChallengePending) {
