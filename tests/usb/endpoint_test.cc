@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <ostream>
 #include <vector>
 
@@ -174,14 +175,15 @@ TEST_F(OpenCard, ControlReadCopiesTheAnswerBehindTheEnvelope) {
     card.device->set_behaviour(0, std::make_shared<Answer>());
     auto ep = control();
     ep.RequestCode = 0x10;
-    uint8_t data[8] = {};
+    uint8_t data[8];
+    std::memset(data, 0xEE, sizeof data);
     int32_t length = 8;
     EXPECT_TRUE(ep.ControlRead(data, length));
     EXPECT_EQ(length, 7);
     EXPECT_EQ(ep.BytesTransferred, 7u);
     EXPECT_EQ(data[0], 0x10);
     EXPECT_EQ(data[6], 0x16);
-    EXPECT_EQ(data[7], 0);
+    EXPECT_EQ(data[7], 0xEE);
     EXPECT_EQ(ep.Direction, 1u);
     length = 8;
     EXPECT_TRUE(ep.ControlWrite(data, length));
