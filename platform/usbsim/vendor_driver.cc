@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/core/trace.h"
-#include "platform/kernel32/ntstatus.h"
+#include "platform/ntdll/ntstatus.h"
 #include "platform/usbsim/bytes.h"
 
 namespace usbsim {

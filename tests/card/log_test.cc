@@ -17,9 +17,8 @@ constexpr char kLogPath[] = "C:/Halden/sdf-vrex.log";
 constexpr char kBackupPath[] = "C:/Halden/sdf-vrex-bak.log";
 constexpr uint64_t kMaxSize = 10485760;
 
-// The log is a text file (its lines end in CR LF under Windows): read in text mode.
 std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -29,6 +28,15 @@ std::vector<std::string> lines_of(const std::string& text) {
     for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(text.substr(start, end - start));
     return lines;
+}
+
+// The log is written in text mode, so its lines end in "\r\n" as on Windows: the text as a
+// reader in text mode sees it.
+std::string text_mode(const std::string& bytes) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text += bytes[i];
+    return text;
 }
 
 // What the sink was handed, formatted.
@@ -50,7 +58,7 @@ class LogFile : public ::testing::Test {
     }
     void TearDown() override { LogInit(nullptr, LOG_ERROR, 0); }
 
-    std::string log_text() const { return read_file(root.path(kLogPath)); }
+    std::string log_text() const { return text_mode(read_file(root.path(kLogPath))); }
     TempMachineRoot root;
 };
 
@@ -131,8 +139,8 @@ TEST_F(LogFile, MovesToBackupOnlyPastTheMaximumSize) {
     EXPECT_NE(lines[0].find("moves [a.cpp][2]"), std::string::npos);
 }
 
-// An older backup gives way to the newer one (Windows' rename alone would keep the older
-// backup and empty the full log).
+// An older backup gives way to the newer one: Windows' rename alone would fail, keep the older
+// backup and empty the full log in place.
 TEST_F(LogFile, MoveReplacesAnOlderBackup) {
     const auto log = root.path(kLogPath);
     { std::ofstream(root.path(kBackupPath)) << "old backup\n"; }
@@ -160,7 +168,7 @@ TEST_F(LogFile, InitSetsPathBackupLevelAndSize) {
     LogPrint(LOG_DEBUG, "a.cpp", 1, "%s", std::string(120, 'y').c_str());
     LogPrint(LOG_DEBUG, "a.cpp", 2, "second");
     EXPECT_TRUE(std::filesystem::exists(root.path("C:/Halden/other.log_bkp")));
-    const auto lines = lines_of(read_file(root.path("C:/Halden/other.log")));
+    const auto lines = lines_of(text_mode(read_file(root.path("C:/Halden/other.log"))));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("[DEBUG] second"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(root.path(kLogPath)));
