@@ -9,6 +9,7 @@
 #include <dbt.h>
 #include <winioctl.h>
 #include <ntddndis.h>
+#include <sddl.h>
 #else
 #include "platform/api/windef.h"
 #include "platform/api/winerror.h"
@@ -21,4 +22,5 @@
 #include "platform/api/winreg.h"
 #include "platform/api/ntddndis.h"
 #include "platform/api/crt.h"
+#include "platform/api/security.h"
 #endif

@@ -162,8 +162,8 @@ uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request
     for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
         if (name.exists && request.disposition == kFileCreate) return kStatusObjectNameCollision;
         if (!name.exists && !may_create(request.disposition)) return kStatusObjectNameNotFound;
-        const uint32_t status =
-            unix_file::open(name.path, {!name.exists, writes, request.write_through}, &fd);
+        const uint32_t status = unix_file::open(
+            name.path, {!name.exists, writes, request.write_through, request.permissions}, &fd);
         if (status == kStatusSuccess) {
             created = !name.exists;
         } else if (status == kStatusObjectNameCollision || status == kStatusObjectNameNotFound) {

@@ -40,6 +40,7 @@ struct FileOpenRequest {
     uint32_t disposition = kFileOpen;
     bool no_buffering = false;  // offsets, lengths and buffers in whole sectors
     bool write_through = false;
+    int permissions = -1;  // of a file the open creates (0777 bits); -1: the host's default
 };
 
 class File : public IoTarget {

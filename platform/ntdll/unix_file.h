@@ -19,7 +19,9 @@ struct Status {
     uint64_t size = 0;
     uint32_t links = 0;
     bool directory = false;
-    bool read_only = false;  // the owner may not write
+    bool read_only = false;         // the owner may not write
+    uint32_t owner = 0, group = 0;  // the host's user and group ids
+    uint32_t permissions = 0;       // read, write, execute for owner, group, others (0777)
     // Times in 100 ns units since 1601-01-01, as Windows counts them.
     uint64_t creation_time = 0, access_time = 0, write_time = 0;
 };
@@ -28,6 +30,7 @@ struct OpenMode {
     bool create = false;  // create the file, failing when it exists
     bool write = false;   // the descriptor must allow writing
     bool write_through = false;
+    int permissions = -1;  // of a file created: exactly these (0777 bits); -1: the host's default
 };
 
 // A descriptor for path (>= 0), or the status of the failure.
