@@ -1,4 +1,5 @@
 // Envelope files: sizes, round trips, refusals and the messages printed.
+#include <cctype>
 #include <cstring>
 
 #include "crypto/sm2_encrypt.h"
@@ -155,6 +156,29 @@ TEST_F(Envelope, PathAndKeyArguments) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(QeltEvEncFile(own, longest.c_str(), kEnvelope), 1u);
     testing::internal::GetCapturedStdout();
+}
+
+// Input and output naming one file, however spelt, are refused before anything is opened for
+// writing: the file stays as it was (an envelope still decrypts).
+TEST_F(Envelope, InputAndOutputTheSameFileAreRefused) {
+    write_file(kPlain, sample(700));
+    ASSERT_EQ(encrypt(own).first, 0u);
+    const auto plain = file(kPlain);
+    const auto envelope = file(kEnvelope);
+    const std::string link = std::string(kFiles) + "/link.ev";
+    std::filesystem::create_hard_link(root.path(kEnvelope), root.path(link));
+    std::string other_spelling = kPlainPath;
+    for (char& c : other_spelling) c = c == '/' ? '\\' : static_cast<char>(std::toupper(c));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(QeltEvEncFile(own, kPlain, kPlain), 1u);
+    EXPECT_EQ(QeltEvEncFile(own, kPlain, other_spelling.c_str()), 1u);
+    EXPECT_EQ(QeltEvDecFile(kEnvelope, kEnvelope), 1u);
+    EXPECT_EQ(QeltEvDecFile(kEnvelope, link.c_str()), 1u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(file(kPlain), plain);
+    EXPECT_EQ(file(kEnvelope), envelope);
+    ASSERT_EQ(decrypt().first, 0u);
+    EXPECT_EQ(file(kBack), plain);
 }
 
 TEST_F(Envelope, LoggedInButNotBoundTouchesNoFile) {
