@@ -261,7 +261,7 @@ TEST_F(BufferEnvelope, BadPaddingCountIsRefused) {
 }
 
 #ifndef _WIN32
-// Linux only: these steer the free space of the Linux platform layer.
+// Linux only: these steer the free space and read faults of the Linux platform layer's disks.
 
 TEST_F(Envelope, FullDiskWhileEncryptingIsAFailure) {
     write_file(kPlain, sample(3000));
@@ -294,6 +294,33 @@ TEST_F(Envelope, FullDiskWhileDecryptingTellsTheBlockFromTheFinalWrite) {
             << c.plain << " " << c.free_bytes;
         sim::disk_clear_free_space_limits();
     }
+}
+
+// A block that cannot be read whole (the disk fails part-way) stops the decryption with 17 and
+// the count it got. The envelope lies on a drive of its own, whose read faults leave the store
+// on C: alone.
+TEST_F(Envelope, ShortBlockReadIsAReadError) {
+    write_file(kPlain, sample(1100));  // three blocks
+    ASSERT_EQ(encrypt(own).first, 0u);
+    root.make_folder("E:/");
+    write_file("E:/plain.bin.ev", file(kEnvelope));
+    const struct {
+        uint64_t readable;
+        int got;
+    } cases[] = {{192 + 100, 100}, {192 + 512 + 100, 100}, {192 + 512, 0}, {192 + 1024 + 511, 511}};
+    for (const auto& c : cases) {
+        sim::disk_set_read_limit('E', c.readable);
+        char printed[64];
+        std::snprintf(printed, sizeof printed, MSG_CT_READ_FAILED, c.got);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(QeltEvDecFile("E:/plain.bin.ev", kBack), 17u) << c.readable;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), printed) << c.readable;
+        sim::disk_clear_read_limits();
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(QeltEvDecFile("E:/plain.bin.ev", kBack), 0u);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(file(kBack), sample(1100));
 }
 
 #endif

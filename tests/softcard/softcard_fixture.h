@@ -59,6 +59,7 @@ class SoftcardTest : public ::testing::Test {
         card_session() = CardSession{};
 #ifndef _WIN32
         sim::disk_clear_free_space_limits();
+        sim::disk_clear_read_limits();
         sim::random_fail_generation(false);
         sim::network_use_real_adapters();
 #endif
