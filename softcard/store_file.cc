@@ -9,9 +9,11 @@
 #include "softcard/store_record.h"
 
 const char kStorePath[] = "C:/Halden/etc/halden.ini";
-const char kStoreLockPath[] = "C:/Halden/etc/halden.ini.lock";
 
 namespace {
+
+// Locked, never written: the store itself is replaced by every write, so it cannot carry a lock.
+constexpr char kStoreLockPath[] = "C:/Halden/etc/halden.ini.lock";
 
 // A replacement that meets another handle on the store is tried this often, this far apart.
 constexpr int kReplaceAttempts = 100;

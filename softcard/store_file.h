@@ -13,7 +13,6 @@
 #include <cstdint>
 
 extern const char kStorePath[];
-extern const char kStoreLockPath[];
 
 // 0; 3 for a null buffer; 2 when the file cannot be opened or is shorter than 179 bytes.
 uint32_t get_cfg(uint8_t* record);
