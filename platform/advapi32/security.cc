@@ -101,7 +101,10 @@ std::string sid_string(const Sid& s) {
     std::snprintf(text, sizeof text, s.authority < (1ull << 32) ? "S-1-%llu" : "S-1-0x%012llX",
                   static_cast<unsigned long long>(s.authority));
     std::string result = text;
-    for (uint32_t part : s.sub) result += "-" + std::to_string(part);
+    for (uint32_t part : s.sub) {
+        std::snprintf(text, sizeof text, "-%u", part);
+        result += text;
+    }
     return result;
 }
 
