@@ -171,6 +171,15 @@ uint32_t rename_file(const std::string& from, const std::string& to) {
                                                                        : status_from_errno(errno);
 }
 
+bool lock_held_elsewhere(int fd, uint64_t offset) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
 uint32_t set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait) {
     struct flock lock {};
     lock.l_type = type == LockType::kUnlock   ? F_UNLCK
