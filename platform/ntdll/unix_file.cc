@@ -116,8 +116,9 @@ uint32_t status(const std::string& path, Status* out) {
 uint32_t read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done) {
     *done = 0;
     auto* bytes = static_cast<char*>(buffer);
+    if (offset >= kMaxOffset) return kStatusSuccess;  // nothing is stored that far
+    if (length > kMaxOffset - offset) length = static_cast<size_t>(kMaxOffset - offset);
     while (*done < length) {
-        if (offset + *done > kMaxOffset) break;  // nothing is stored that far
         const ssize_t got =
             pread(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
         if (got < 0) {

@@ -172,6 +172,8 @@ TEST_F(Files, DataAndPositions) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
     EXPECT_FALSE(SetFilePointerEx(file, distance, &position, 3));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    distance.QuadPart = INT64_MAX;
+    EXPECT_FALSE(SetFilePointerEx(file, distance, &position, FILE_END));  // beyond 2^63
 
     // At the end a read succeeds with nothing.
     done = 99;
