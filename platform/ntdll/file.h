@@ -60,8 +60,6 @@ class File : public IoTarget {
     uint32_t lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
     uint32_t unlock(uint64_t offset, uint64_t length);
 
-    uint32_t access() const { return access_; }
-
   private:
     friend uint32_t nt_open_file(const std::string&, const FileOpenRequest&, std::shared_ptr<File>*,
                                  uint32_t*);
