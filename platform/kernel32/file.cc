@@ -159,7 +159,9 @@ extern "C" BOOL WINAPI SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance,
     } else if (method != FILE_BEGIN) {
         return fail(kStatusInvalidParameter);
     }
-    const int64_t position = base + distance.QuadPart;
+    int64_t position = 0;
+    if (__builtin_add_overflow(base, distance.QuadPart, &position))
+        return fail(kStatusInvalidParameter);
     if (position < 0) {
         SetLastError(ERROR_NEGATIVE_SEEK);
         return FALSE;

@@ -96,6 +96,7 @@ uint32_t dos_path_to_nt_name(const char* name, NtName* out) {
     std::vector<std::string> names;
     std::string root;
     const char* rest;
+    bool folder_at_least = false;  // a drive's name alone is its root folder
     if (is_separator(p[0]) && is_separator(p[1])) {
         // "\\.\X" and "\\?\X" written with any separators: the device X, normalised.
         if (!((p[2] == '.' || p[2] == '?') && is_separator(p[3]))) return kStatusBadNetworkPath;
@@ -107,12 +108,13 @@ uint32_t dos_path_to_nt_name(const char* name, NtName* out) {
     } else if (is_drive(p)) {
         root = std::string{p[0], ':'};
         rest = p + 2;  // drive-absolute and drive-relative alike start at the drive's root
+        folder_at_least = true;
     } else {
         root = "unix";
         if (!is_separator(p[0])) names = current_directory();
         rest = p;
     }
-    const bool trailing = append_normalised(rest, &names);
+    const bool trailing = append_normalised(rest, &names) || (folder_at_least && names.empty());
     *out = {join(root, names, trailing), false};
     return kStatusSuccess;
 }

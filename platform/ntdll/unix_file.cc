@@ -131,8 +131,9 @@ uint32_t status(const std::string& path, Status* out) {
 uint32_t read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done) {
     *done = 0;
     auto* bytes = static_cast<char*>(buffer);
+    if (offset >= kMaxOffset) return kStatusSuccess;  // nothing is stored that far
+    if (length > kMaxOffset - offset) length = static_cast<size_t>(kMaxOffset - offset);
     while (*done < length) {
-        if (offset + *done > kMaxOffset) break;  // nothing is stored that far
         const ssize_t got =
             pread(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
         if (got < 0) {
@@ -184,6 +185,15 @@ uint32_t remove_file(const std::string& path) {
 uint32_t rename_file(const std::string& from, const std::string& to) {
     return renameat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0 ? kStatusSuccess
                                                                        : status_from_errno(errno);
+}
+
+bool lock_held_elsewhere(int fd, uint64_t offset) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
 uint32_t set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait) {

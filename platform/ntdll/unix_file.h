@@ -52,11 +52,16 @@ uint32_t remove_file(const std::string& path);
 // Replaces to when it exists, in one step.
 uint32_t rename_file(const std::string& from, const std::string& to);
 
+// Offsets from here on are the layer's own: no file holds data there, and byte-range locks of
+// callers stop below. The share access of the opens is kept in locks there (share_access.h).
+constexpr uint64_t kShareBytes = (1ull << 63) - 64;
+
 enum class LockType { kUnlock, kShared, kExclusive };
-// Sets the descriptor's own lock over [start, start + length) (length 0: to the end of every
-// offset). Locks belong to the open file description, so two descriptors of one process
-// exclude each other as two handles do on Windows. wait: block until the range is free;
-// otherwise kStatusLockNotGranted when another holds it.
+// Sets the descriptor's own lock over [start, start + length). Locks belong to the open file
+// description, so two descriptors of one process exclude each other as two handles do on Windows.
+// wait: block until the range is free; otherwise kStatusLockNotGranted when another holds it.
 uint32_t set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait);
+// Whether another open file description holds a lock on the byte at offset.
+bool lock_held_elsewhere(int fd, uint64_t offset);
 
 }  // namespace platform::unix_file

@@ -2,9 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "platform/sim/network.h"
 #include "platform/win32.h"
@@ -82,39 +79,6 @@ TEST_F(NetworkCards, AdapterDeviceAnswersOnlyThePermanentAddressQuery) {
                           nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
-
-// The machine's own list holds the interfaces that a hardware device backs, and no virtual one
-// (whose address may be drawn anew at every boot).
-TEST(RealNetworkCards, OnlyHardwareBackedInterfaces) {
-    std::vector<std::string> services;
-    HKEY cards;
-    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kCardsKey, &cards), ERROR_SUCCESS);
-    for (DWORD i = 0;; ++i) {
-        char name[260];
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(cards, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        HKEY card;
-        ASSERT_EQ(RegOpenKeyA(cards, name, &card), ERROR_SUCCESS);
-        char service[260] = {};
-        DWORD bytes = sizeof service;
-        EXPECT_EQ(RegQueryValueExA(card, "ServiceName", nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(service), &bytes),
-                  ERROR_SUCCESS);
-        services.push_back(service);
-        RegCloseKey(card);
-    }
-    RegCloseKey(cards);
-    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/net")) {
-        const std::string name = entry.path().filename().string();
-        const bool virtual_device =
-            std::filesystem::canonical(entry.path()).string().rfind("/sys/devices/virtual/", 0) ==
-            0;
-        if (!virtual_device) continue;
-        EXPECT_EQ(std::find(services.begin(), services.end(), name), services.end()) << name;
-    }
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ TEST_F(Paths, NamesThatReachNoFile) {
         {"C:\\" + f + "\\Da*a.bin", ERROR_INVALID_NAME},
         {"C:\\" + f + "\\Da?a.bin", ERROR_INVALID_NAME},
         {"", ERROR_PATH_NOT_FOUND},
+        {"C:", ERROR_ACCESS_DENIED},  // the drive's root folder
         {too_long, ERROR_FILENAME_EXCED_RANGE},
     };
     for (const auto& c : cases)
