@@ -106,20 +106,21 @@ TEST(SystemThreads, AreWaitableAndEndAtPsTerminateSystemThread) {
     ASSERT_EQ(
         ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, nullptr, KernelMode, &thread, nullptr),
         STATUS_SUCCESS);
-    EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
-    PVOID closed;
-    EXPECT_EQ(
-        ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, nullptr, KernelMode, &closed, nullptr),
-        STATUS_INVALID_HANDLE);
     while (context.previous < 0) std::this_thread::yield();
     EXPECT_EQ(context.previous, 8);  // system threads start at priority 8
     auto threads = sim::kernel::system_threads();
     ASSERT_EQ(threads.size(), before + 1);
     LARGE_INTEGER now{};
     EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, &now), STATUS_TIMEOUT);
+    EXPECT_EQ(ZwWaitForSingleObject(handle, FALSE, &now), STATUS_TIMEOUT);
     KeSetEvent(&context.go, IO_NO_INCREMENT, FALSE);
-    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(ZwWaitForSingleObject(handle, FALSE, nullptr), STATUS_SUCCESS);
     EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, &now), STATUS_SUCCESS);
+    EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
+    PVOID closed;
+    EXPECT_EQ(
+        ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, nullptr, KernelMode, &closed, nullptr),
+        STATUS_INVALID_HANDLE);
     ObDereferenceObject(thread);
     EXPECT_FALSE(context.after_terminate);
     EXPECT_EQ(sim::kernel::system_threads().size(), before);

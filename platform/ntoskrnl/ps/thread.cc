@@ -21,8 +21,6 @@ void destroy_thread(void* body) {
     static_cast<_KTHREAD*>(body)->~_KTHREAD();
 }
 
-_OBJECT_TYPE thread_type{"Thread", destroy_thread, nullptr};
-
 _KTHREAD* create_thread_object() {
     void* body = ob::create_object(&thread_type, sizeof(_KTHREAD));
     auto* thread = new (body) _KTHREAD;
@@ -81,6 +79,8 @@ void run_system_thread(_KTHREAD* self, PKSTART_ROUTINE routine, PVOID context) {
 }
 
 }  // namespace
+
+_OBJECT_TYPE thread_type{"Thread", destroy_thread, nullptr};
 
 _KTHREAD* current_thread() {
     if (!current.thread) {
