@@ -3,6 +3,7 @@
 #include <new>
 
 #include "usb/control_codes.h"
+#include "usb/descriptors.h"
 #include "usb/endpoint.h"
 #include "usb/transfer_envelope.h"
 
@@ -112,20 +113,20 @@ uint8_t* CCyIsocEndPoint::BeginDirectTransfer(uint8_t* buffer, uint32_t length,
 }
 
 CCyUSBEndPoint* CopyEndPoint(const CCyUSBEndPoint& source) {
-    switch (source.Attributes & 3) {
-        case 0:
+    switch (usb::TransferTypeOf(source.Attributes)) {
+        case usb::TransferType::Control:
             if (auto* c = dynamic_cast<const CCyControlEndPoint*>(&source))
                 return new CCyControlEndPoint(*c);
             break;
-        case 1:
+        case usb::TransferType::Isochronous:
             if (auto* c = dynamic_cast<const CCyIsocEndPoint*>(&source))
                 return new CCyIsocEndPoint(*c);
             break;
-        case 2:
+        case usb::TransferType::Bulk:
             if (auto* c = dynamic_cast<const CCyBulkEndPoint*>(&source))
                 return new CCyBulkEndPoint(*c);
             break;
-        case 3:
+        case usb::TransferType::Interrupt:
             if (auto* c = dynamic_cast<const CCyInterruptEndPoint*>(&source))
                 return new CCyInterruptEndPoint(*c);
             break;

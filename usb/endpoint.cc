@@ -6,15 +6,10 @@
 
 #include "usb/bytes.h"
 #include "usb/control_codes.h"
+#include "usb/descriptors.h"
 #include "usb/transfer_envelope.h"
 
 namespace {
-
-// Endpoint descriptor and SuperSpeed endpoint companion fields.
-constexpr uint32_t kEpLength = 0, kEpType = 1, kEpAddress = 2, kEpAttributes = 3, kEpMaxPacket = 4,
-                   kEpInterval = 6;
-constexpr uint32_t kCompLength = 0, kCompType = 1, kCompMaxBurst = 2, kCompAttributes = 3,
-                   kCompBytesPerInterval = 4;
 
 constexpr DWORD kAbortGraceMs = 50;
 
@@ -27,25 +22,30 @@ CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor)
 
 CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
     : DeviceHandle(handle) {
+    using usb::descriptor_header::kLength;
+    using usb::descriptor_header::kType;
     if (!descriptor) return;
-    DescriptorLength = descriptor[kEpLength];
-    DescriptorType = descriptor[kEpType];
-    Address = descriptor[kEpAddress];
-    Attributes = descriptor[kEpAttributes];
-    Interval = descriptor[kEpInterval];
-    uint16_t w_max_packet = usb::load_le16(descriptor + kEpMaxPacket);
-    PacketMultiplier = static_cast<uint16_t>(((w_max_packet >> 11) & 3) + 1);
-    MaxPacketSize = static_cast<uint16_t>((w_max_packet & 0x7FF) * PacketMultiplier);
-    IsIn = (Address & 0x80) != 0;
+    namespace ep = usb::endpoint_descriptor;
+    DescriptorLength = descriptor[kLength];
+    DescriptorType = descriptor[kType];
+    Address = descriptor[ep::kAddress];
+    Attributes = descriptor[ep::kAttributes];
+    Interval = descriptor[ep::kInterval];
+    uint16_t w_max_packet = usb::load_le16(descriptor + ep::kMaxPacketSize);
+    PacketMultiplier = usb::PacketsPerMicroframe(w_max_packet);
+    MaxPacketSize = static_cast<uint16_t>(usb::PacketBytes(w_max_packet) * PacketMultiplier);
+    IsIn = usb::IsInAddress(Address);
     if (!companion) return;
-    CompanionLength = companion[kCompLength];
-    CompanionType = companion[kCompType];
-    MaxBurst = companion[kCompMaxBurst];
-    CompanionAttributes = companion[kCompAttributes];
-    BytesPerInterval = usb::load_le16(companion + kCompBytesPerInterval);
+    namespace comp = usb::companion_descriptor;
+    CompanionLength = companion[kLength];
+    CompanionType = companion[kType];
+    MaxBurst = companion[comp::kMaxBurst];
+    CompanionAttributes = companion[comp::kAttributes];
+    BytesPerInterval = usb::load_le16(companion + comp::kBytesPerInterval);
     MaxPacketSize = static_cast<uint16_t>(MaxPacketSize * (MaxBurst + 1));
-    if ((Attributes & 3) == 1)
-        MaxPacketSize = static_cast<uint16_t>(MaxPacketSize * ((CompanionAttributes & 3) + 1));
+    if (usb::TransferTypeOf(Attributes) == usb::TransferType::Isochronous)
+        MaxPacketSize =
+            static_cast<uint16_t>(MaxPacketSize * usb::IsochronousBursts(CompanionAttributes));
 }
 
 CCyUSBEndPoint::CCyUSBEndPoint(const CCyUSBEndPoint& other)

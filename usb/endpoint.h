@@ -14,18 +14,14 @@ struct IsoPacketRecord {
 };
 constexpr uint32_t kIsoPacketRecordSize = 8;
 
-// Descriptor layouts the constructors read: an endpoint descriptor (7 bytes) and a SuperSpeed
-// endpoint companion (6 bytes), both as raw bytes.
-constexpr uint32_t kEndpointDescriptorSize = 7;
-constexpr uint32_t kCompanionDescriptorSize = 6;
-
 class CCyUSBEndPoint {
   public:
     CCyUSBEndPoint();
-    // descriptor: kEndpointDescriptorSize bytes, or null to leave the descriptor fields to the
-    // owner.
+    // descriptor: an endpoint descriptor (usb::endpoint_descriptor::kSize bytes), or null to
+    // leave the descriptor fields to the owner.
     CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor);
-    // companion: kCompanionDescriptorSize bytes, or null.
+    // companion: a SuperSpeed endpoint companion (usb::companion_descriptor::kSize bytes), or
+    // null.
     CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
     // Copies the handle, descriptor and companion fields, MaxPacketSize, TimeoutMs, IsIn and
     // TransferMode; LastError becomes 0; the multiplier and status fields are not copied.
@@ -143,6 +139,6 @@ class CCyInterruptEndPoint : public CCyUSBEndPoint {
 // 999 ms, else rounded down.
 uint32_t ControlTimeoutSeconds(uint32_t timeout_ms);
 
-// A new endpoint object of the class that the transfer type (attributes & 3) picks, copied from
-// source; for the copying constructors of interface objects.
+// A new endpoint object of the class that the transfer type of source's attributes picks, copied
+// from source; for the copying constructors of interface objects.
 CCyUSBEndPoint* CopyEndPoint(const CCyUSBEndPoint& source);
