@@ -14,38 +14,15 @@ uint8_t* CCyUSBEndPoint::BeginTransferInMode(uint8_t* buffer, uint32_t length,
                              : BeginBufferedTransfer(buffer, length, overlapped);
 }
 
-CCyBulkEndPoint::CCyBulkEndPoint() = default;
-CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor)
-    : CCyUSBEndPoint(handle, descriptor) {}
-CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
-    : CCyUSBEndPoint(handle, descriptor, companion) {}
-CCyBulkEndPoint::CCyBulkEndPoint(const CCyBulkEndPoint& other) : CCyUSBEndPoint(other) {}
-
 uint8_t* CCyBulkEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                             OVERLAPPED* overlapped) {
     return BeginTransferInMode(buffer, length, overlapped);
 }
 
-CCyInterruptEndPoint::CCyInterruptEndPoint() = default;
-CCyInterruptEndPoint::CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor)
-    : CCyUSBEndPoint(handle, descriptor) {}
-CCyInterruptEndPoint::CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor,
-                                           const uint8_t* companion)
-    : CCyUSBEndPoint(handle, descriptor, companion) {}
-CCyInterruptEndPoint::CCyInterruptEndPoint(const CCyInterruptEndPoint& other)
-    : CCyUSBEndPoint(other) {}
-
 uint8_t* CCyInterruptEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                                  OVERLAPPED* overlapped) {
     return BeginTransferInMode(buffer, length, overlapped);
 }
-
-CCyIsocEndPoint::CCyIsocEndPoint() = default;
-CCyIsocEndPoint::CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor)
-    : CCyUSBEndPoint(handle, descriptor) {}
-CCyIsocEndPoint::CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
-    : CCyUSBEndPoint(handle, descriptor, companion) {}
-CCyIsocEndPoint::CCyIsocEndPoint(const CCyIsocEndPoint& other) : CCyUSBEndPoint(other) {}
 
 uint8_t* CCyIsocEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                             OVERLAPPED* overlapped) {

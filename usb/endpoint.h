@@ -104,10 +104,7 @@ class CCyControlEndPoint : public CCyUSBEndPoint {
 
 class CCyIsocEndPoint : public CCyUSBEndPoint {
   public:
-    CCyIsocEndPoint();
-    CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor);
-    CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
-    CCyIsocEndPoint(const CCyIsocEndPoint& other);
+    using CCyUSBEndPoint::CCyUSBEndPoint;
 
     uint8_t* BeginDirectTransfer(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped) override;
     uint8_t* BeginBufferedTransfer(uint8_t* buffer, uint32_t length,
@@ -117,20 +114,14 @@ class CCyIsocEndPoint : public CCyUSBEndPoint {
 
 class CCyBulkEndPoint : public CCyUSBEndPoint {
   public:
-    CCyBulkEndPoint();
-    CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor);
-    CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
-    CCyBulkEndPoint(const CCyBulkEndPoint& other);
+    using CCyUSBEndPoint::CCyUSBEndPoint;
 
     uint8_t* BeginDataTransfer(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped) override;
 };
 
 class CCyInterruptEndPoint : public CCyUSBEndPoint {
   public:
-    CCyInterruptEndPoint();
-    CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor);
-    CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
-    CCyInterruptEndPoint(const CCyInterruptEndPoint& other);
+    using CCyUSBEndPoint::CCyUSBEndPoint;
 
     uint8_t* BeginDataTransfer(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped) override;
 };
