@@ -1,11 +1,6 @@
 // Bulk, interrupt and isochronous endpoints: the transfer mode picks direct or buffered.
-#include <cstring>
-#include <new>
-
-#include "usb/control_codes.h"
 #include "usb/descriptors.h"
 #include "usb/endpoint.h"
-#include "usb/transfer_envelope.h"
 
 uint8_t* CCyUSBEndPoint::BeginTransferInMode(uint8_t* buffer, uint32_t length,
                                              OVERLAPPED* overlapped) {
@@ -31,62 +26,28 @@ uint8_t* CCyIsocEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
 
 namespace {
 
-// Packets of MaxPacketSize bytes that length needs, or 0 when none can be made.
-uint32_t PacketCount(uint16_t max_packet_size, uint32_t length) {
+// Bytes of the packet records that length needs at MaxPacketSize bytes a packet, or 0 when no
+// packet can be made.
+uint64_t PacketRecordBytes(uint16_t max_packet_size, uint32_t length) {
     if (max_packet_size == 0) return 0;
-    return static_cast<uint32_t>((static_cast<uint64_t>(length) + max_packet_size - 1) /
-                                 max_packet_size);
+    uint64_t packets = (static_cast<uint64_t>(length) + max_packet_size - 1) / max_packet_size;
+    return packets * kIsoPacketRecordSize;
 }
 
 }  // namespace
 
 uint8_t* CCyIsocEndPoint::BeginBufferedTransfer(uint8_t* buffer, uint32_t length,
                                                 OVERLAPPED* overlapped) {
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    uint32_t packets = PacketCount(MaxPacketSize, length);
-    if (packets == 0) return nullptr;
-    uint64_t records = static_cast<uint64_t>(packets) * kIsoPacketRecordSize;
-    uint64_t size64 = usb::envelope::kSize + records + length;
-    if (size64 > UINT32_MAX) return nullptr;
-    auto size = static_cast<uint32_t>(size64);
-    auto* block = new (std::nothrow) uint8_t[size]();
-    if (!block) return nullptr;
-    usb::TransferEnvelope envelope;
-    envelope.endpoint = Address;
-    envelope.packet_offset = usb::envelope::kSize;
-    envelope.packet_length = static_cast<uint32_t>(records);
-    envelope.data_offset = static_cast<uint32_t>(usb::envelope::kSize + records);
-    envelope.data_length = length;
-    envelope.encode(block);
-    if (buffer && length) std::memcpy(block + envelope.data_offset, buffer, length);
-    SetLastError(ERROR_SUCCESS);
-    DeviceIoControl(DeviceHandle, usb::kIoctlBufferedTransfer, block, size, block, size, nullptr,
-                    overlapped);
-    NoteDriverCall(block);
-    return block;
+    uint64_t records = PacketRecordBytes(MaxPacketSize, length);
+    if (records == 0) return nullptr;
+    return BeginTransfer(TransferForm::Buffered, buffer, length, overlapped, records);
 }
 
 uint8_t* CCyIsocEndPoint::BeginDirectTransfer(uint8_t* buffer, uint32_t length,
                                               OVERLAPPED* overlapped) {
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    uint32_t packets = PacketCount(MaxPacketSize, length);
-    if (packets == 0) return nullptr;
-    uint64_t records = static_cast<uint64_t>(packets) * kIsoPacketRecordSize;
-    uint64_t size64 = usb::envelope::kSize + records;
-    if (size64 > UINT32_MAX) return nullptr;
-    auto size = static_cast<uint32_t>(size64);
-    auto* block = new (std::nothrow) uint8_t[size]();
-    if (!block) return nullptr;
-    usb::TransferEnvelope envelope;
-    envelope.endpoint = Address;
-    envelope.packet_offset = usb::envelope::kSize;
-    envelope.packet_length = static_cast<uint32_t>(records);
-    envelope.encode(block);
-    SetLastError(ERROR_SUCCESS);
-    DeviceIoControl(DeviceHandle, usb::kIoctlDirectTransfer, block, size, buffer, length, nullptr,
-                    overlapped);
-    NoteDriverCall(block);
-    return block;
+    uint64_t records = PacketRecordBytes(MaxPacketSize, length);
+    if (records == 0) return nullptr;
+    return BeginTransfer(TransferForm::Direct, buffer, length, overlapped, records);
 }
 
 CCyUSBEndPoint* CopyEndPoint(const CCyUSBEndPoint& source) {

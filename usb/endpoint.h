@@ -78,6 +78,12 @@ class CCyUSBEndPoint {
     // The data transfer of bulk, interrupt and isochronous endpoints: TransferMode 1 picks the
     // direct form, anything else the buffered one; nothing without a handle.
     uint8_t* BeginTransferInMode(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped);
+    enum class TransferForm { Direct, Buffered };
+    // Allocates the block (the envelope, then record_bytes of isochronous packet records, then in
+    // the buffered form the length bytes at buffer) and starts the driver call on it; null
+    // without a handle or when the block would not fit 32 bits or memory.
+    uint8_t* BeginTransfer(TransferForm form, uint8_t* buffer, uint32_t length,
+                           OVERLAPPED* overlapped, uint64_t record_bytes = 0);
     // Takes the thread's last error and, unless the transfer is pending, the envelope's status
     // words.
     void NoteDriverCall(const uint8_t* envelope);
