@@ -148,6 +148,8 @@ class CCyUSBDriverDevice {
     // A GET_DESCRIPTOR control transfer of length bytes into data; false unless all came.
     bool GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uint8_t* data,
                        uint16_t length, bool usbd_only);
+    // A name the driver returns for code, always ended by a NUL; empty without a handle.
+    void ReadDriverText(uint32_t code, char (&text)[kDriverNameSize]);
     CCyInterface* BoundInterface();
     bool RegisterHandleNotification();
     int UsableConfigurations() const;

@@ -127,20 +127,19 @@ void CCyUSBDriverDevice::ReadUsbAddress() {
     UsbAddress = IoControl(usb::kIoctlGetAddress, &address, 1) ? address : 0;
 }
 
-void CCyUSBDriverDevice::ReadDriverDeviceName() {
-    std::memset(DriverDeviceName, 0, sizeof DriverDeviceName);
+void CCyUSBDriverDevice::ReadDriverText(uint32_t code, char (&text)[kDriverNameSize]) {
+    std::memset(text, 0, sizeof text);
     if (DeviceHandle == INVALID_HANDLE_VALUE) return;
-    IoControl(usb::kIoctlGetDriverName, reinterpret_cast<uint8_t*>(DriverDeviceName),
-              sizeof DriverDeviceName);
-    DriverDeviceName[kDriverNameSize - 1] = '\0';
+    IoControl(code, reinterpret_cast<uint8_t*>(text), sizeof text);
+    text[kDriverNameSize - 1] = '\0';
+}
+
+void CCyUSBDriverDevice::ReadDriverDeviceName() {
+    ReadDriverText(usb::kIoctlGetDriverName, DriverDeviceName);
 }
 
 void CCyUSBDriverDevice::ReadDriverFriendlyName() {
-    std::memset(DriverFriendlyName, 0, sizeof DriverFriendlyName);
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return;
-    IoControl(usb::kIoctlGetFriendlyName, reinterpret_cast<uint8_t*>(DriverFriendlyName),
-              sizeof DriverFriendlyName);
-    DriverFriendlyName[kDriverNameSize - 1] = '\0';
+    ReadDriverText(usb::kIoctlGetFriendlyName, DriverFriendlyName);
 }
 
 void CCyUSBDriverDevice::ReadDriverVersion() {
