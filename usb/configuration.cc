@@ -15,7 +15,7 @@ using usb::descriptor_header::kType;
 size_t DescriptorAt(const usb::ByteView& set, size_t end, size_t at) {
     if (at + usb::descriptor_header::kSize > end) return 0;
     size_t length = set.u8(at + kLength);
-    if (length < 2 || at + length > end) return 0;
+    if (length < usb::descriptor_header::kSize || at + length > end) return 0;
     return length;
 }
 
