@@ -152,7 +152,7 @@ bool sign_challenge(SignedChallenge* signed_challenge, const uint8_t* middle,
     return admin_sign(message, length, signed_challenge->signature);
 }
 
-// Prints the card's status with ok_format.
+// Prints the card's status with ok_format; false, with the failure printed, when it is unreadable.
 bool query_status(const char* failure, const char* ok_format) {
     CardInfoView info{};
     if (!checked(QeltQueryCardInfo(info.bytes), failure)) return false;
