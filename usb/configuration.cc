@@ -7,7 +7,7 @@
 
 namespace {
 
-namespace type = usb::descriptor_type;
+namespace types = usb::descriptor_type;
 using usb::descriptor_header::kLength;
 using usb::descriptor_header::kType;
 
@@ -57,7 +57,7 @@ CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, s
     while (taken < wanted) {
         size_t length = DescriptorAt(view, set_size, position);
         if (length == 0) break;
-        if (view.u8(position + kType) != type::kEndpoint ||
+        if (view.u8(position + kType) != types::kEndpoint ||
             length < usb::endpoint_descriptor::kSize) {
             if (++skipped > kMaxSkippedDescriptors) break;  // left for the configuration walk
             IfTotalLength = static_cast<uint16_t>(IfTotalLength + length);
@@ -71,7 +71,7 @@ CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, s
         if (kind == WalkKind::CompanionAware) {
             size_t next = DescriptorAt(view, set_size, position);
             if (next >= usb::companion_descriptor::kSize &&
-                view.u8(position + kType) == type::kEndpointCompanion) {
+                view.u8(position + kType) == types::kEndpointCompanion) {
                 companion = set + position;
                 IfTotalLength = static_cast<uint16_t>(IfTotalLength + next);
                 position += next;
@@ -128,7 +128,7 @@ CCyConfiguration::CCyConfiguration(HANDLE handle, const uint8_t* set, size_t set
     while (offset < end && CfgInterfaceObjectCount < kMaxInterfaceObjects) {
         size_t length = DescriptorAt(view, end, offset);
         if (length == 0) break;
-        if (view.u8(offset + kType) == type::kInterface &&
+        if (view.u8(offset + kType) == types::kInterface &&
             length >= usb::interface_descriptor::kSize) {
             auto* object = new CCyInterface(handle, set, end, offset, kind);
             InterfaceObjects[CfgInterfaceObjectCount++] = object;

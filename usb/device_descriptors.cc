@@ -11,7 +11,7 @@
 
 namespace {
 
-namespace type = usb::descriptor_type;
+namespace types = usb::descriptor_type;
 constexpr uint32_t kDescriptorTimeoutSeconds = 5;
 constexpr uint16_t kLangIdUsEnglish = 0x0409;
 
@@ -44,7 +44,7 @@ void CCyUSBDriverDevice::ReadDeviceDescriptor() {
     namespace field = usb::device_descriptor;
     std::memset(DeviceDescriptor, 0, sizeof DeviceDescriptor);
     uint8_t d[field::kSize];
-    if (!GetDescriptor(type::kDevice, 0, 0, d, sizeof d, false)) return;
+    if (!GetDescriptor(types::kDevice, 0, 0, d, sizeof d, false)) return;
     std::memcpy(DeviceDescriptor, d, sizeof d);
     UsbVersion = usb::load_le16(d + field::kUsbVersion);
     VendorId = usb::load_le16(d + field::kVendor);
@@ -65,10 +65,10 @@ void CCyUSBDriverDevice::ReadDeviceDescriptor() {
 void CCyUSBDriverDevice::ReadLanguageId() {
     constexpr size_t kIds = usb::string_descriptor::kText;
     uint8_t head[usb::descriptor_header::kSize];
-    if (!GetDescriptor(type::kString, 0, 0, head, sizeof head, true)) return;
+    if (!GetDescriptor(types::kString, 0, 0, head, sizeof head, true)) return;
     uint8_t length = head[usb::descriptor_header::kLength];
     std::vector<uint8_t> table(length);
-    if (!GetDescriptor(type::kString, 0, 0, table.data(), length, true)) return;
+    if (!GetDescriptor(types::kString, 0, 0, table.data(), length, true)) return;
     size_t entries = length >= kIds ? (length - kIds) / 2 : 0;
     LangId = entries ? usb::load_le16(table.data() + kIds) : 0;
     for (size_t i = 0; i < entries; ++i)
@@ -79,11 +79,11 @@ void CCyUSBDriverDevice::ReadLanguageId() {
 void CCyUSBDriverDevice::ReadStringDescriptor(char16_t* target, uint8_t index) {
     constexpr size_t kText = usb::string_descriptor::kText;
     uint8_t head[usb::descriptor_header::kSize];
-    if (!GetDescriptor(type::kString, index, LangId, head, sizeof head, false)) return;
+    if (!GetDescriptor(types::kString, index, LangId, head, sizeof head, false)) return;
     uint8_t length = head[usb::descriptor_header::kLength];
     std::vector<uint8_t> text(length);
-    if (!GetDescriptor(type::kString, index, LangId, text.data(), length, false)) return;
-    if (length <= kText || text[usb::descriptor_header::kType] != type::kString) return;
+    if (!GetDescriptor(types::kString, index, LangId, text.data(), length, false)) return;
+    if (length <= kText || text[usb::descriptor_header::kType] != types::kString) return;
     std::memset(target, 0, kStringUnits * sizeof(char16_t));
     // At most 253 bytes of text: the last unit stays 0 and ends the string.
     for (size_t b = 0; b + kText < length; ++b)
@@ -92,11 +92,11 @@ void CCyUSBDriverDevice::ReadStringDescriptor(char16_t* target, uint8_t index) {
 
 bool CCyUSBDriverDevice::ReadBosDescriptor() {
     uint8_t head[usb::bos_descriptor::kSize];
-    if (!GetDescriptor(type::kBos, 0, 0, head, sizeof head, false)) return false;
+    if (!GetDescriptor(types::kBos, 0, 0, head, sizeof head, false)) return false;
     uint16_t total = usb::load_le16(head + usb::bos_descriptor::kTotalLength);
     auto* copy = new (std::nothrow) uint8_t[total ? total : 1]();
     if (!copy) return false;
-    if (!GetDescriptor(type::kBos, 0, 0, copy, total, false)) {
+    if (!GetDescriptor(types::kBos, 0, 0, copy, total, false)) {
         delete[] copy;
         return false;
     }
@@ -109,11 +109,11 @@ bool CCyUSBDriverDevice::ReadBosDescriptor() {
 void CCyUSBDriverDevice::ReadConfigDescriptor(uint8_t index) {
     if (index >= kConfigurationSlots) return;
     uint8_t head[usb::configuration_descriptor::kSize];
-    if (!GetDescriptor(type::kConfiguration, index, 0, head, sizeof head, false)) return;
+    if (!GetDescriptor(types::kConfiguration, index, 0, head, sizeof head, false)) return;
     uint16_t total = usb::load_le16(head + usb::configuration_descriptor::kTotalLength);
     auto* copy = new (std::nothrow) uint8_t[total ? total : 1]();
     if (!copy) return;
-    if (!GetDescriptor(type::kConfiguration, index, 0, copy, total, false)) {
+    if (!GetDescriptor(types::kConfiguration, index, 0, copy, total, false)) {
         delete[] copy;
         return;
     }
