@@ -156,6 +156,9 @@ NTSTATUS NTAPI ZwFsControlFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE 
                                ULONG FsControlCode, PVOID InputBuffer, ULONG InputBufferLength,
                                PVOID OutputBuffer, ULONG OutputBufferLength);
 NTSTATUS NTAPI ZwClose(HANDLE Handle);
+// Waits for the object behind a handle (a thread, an event), as KeWaitForSingleObject does for
+// an object pointer.
+NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE Handle, BOOLEAN Alertable, PLARGE_INTEGER Timeout);
 
 // Creates an object directory. OBJ_PERMANENT keeps it after its last handle; otherwise (or after
 // ZwMakeTemporaryObject) it leaves the namespace when its last handle is closed.
