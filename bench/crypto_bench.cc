@@ -10,8 +10,6 @@
 #include <gcrypt.h>
 #include <openssl/evp.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "crypto/sm2.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"
@@ -30,7 +29,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 
 constexpr int kRounds = 7;
@@ -55,33 +53,14 @@ struct Contender {
     std::vector<double> rates;  // operations per second, one per round
 };
 
-// Runs op in batches for about seconds and returns operations per second.
-double rate_of(const std::function<void()>& op, double seconds) {
-    uint64_t batch = 1, done = 0;
-    const auto start = Clock::now();
-    double elapsed = 0;
-    while (elapsed < seconds) {
-        for (uint64_t i = 0; i < batch; ++i) op();
-        done += batch;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (elapsed < seconds / 20) batch *= 2;
-    }
-    return static_cast<double>(done) / elapsed;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // One row: the first contender is this library, the others its peers. bytes_per_op 0 prints
 // operations per second instead of MB/s.
 void row(const char* title, size_t bytes_per_op, std::vector<Contender> contenders,
          double seconds) {
     for (auto& c : contenders) c.op();  // warm-up
     for (int r = 0; r < kRounds; ++r)
-        for (auto& c : contenders) c.rates.push_back(rate_of(c.op, seconds / kRounds));
-    const double ours = median(contenders[0].rates);
+        for (auto& c : contenders) c.rates.push_back(bench::rate_of(c.op, seconds / kRounds));
+    const double ours = bench::median(contenders[0].rates);
     auto figure = [&](double rate) {
         char text[32];
         if (bytes_per_op) {
@@ -93,7 +72,7 @@ void row(const char* title, size_t bytes_per_op, std::vector<Contender> contende
     };
     std::printf("%s\n  %-44s %s\n", title, contenders[0].name.c_str(), figure(ours).c_str());
     for (size_t i = 1; i < contenders.size(); ++i) {
-        const double peer = median(contenders[i].rates);
+        const double peer = bench::median(contenders[i].rates);
         std::printf("  %-44s %s   ours/peer %.2f\n", contenders[i].name.c_str(),
                     figure(peer).c_str(), ours / peer);
     }

@@ -150,7 +150,8 @@ struct Reply {
 
 // What an endpoint does; one object may serve several endpoints (a firmware model behind 0x02
 // and 0x86, and endpoint 0). Called from the host's thread or the bus's worker thread, one call
-// at a time per device; it must not call back into the device.
+// at a time per device; it must not call back into the device, with one exception: answer() may
+// unplug it and return not_ready(), and the IN transfer then ends with the device gone.
 class EndpointBehaviour {
   public:
     virtual ~EndpointBehaviour() = default;
@@ -229,6 +230,8 @@ class Device {
     virtual std::vector<TransferRecord> transfers() const = 0;
     virtual std::vector<uint32_t> control_codes() const = 0;  // every request's code, in order
     virtual void clear_traffic() = 0;
+    // On by default; off, the device keeps neither transfers nor control codes (long benches).
+    virtual void set_recording(bool on) = 0;
     virtual size_t open_handles() const = 0;
     virtual size_t pending_transfers() const = 0;
     virtual uint8_t alternate_setting() const = 0;

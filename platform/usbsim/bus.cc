@@ -86,6 +86,7 @@ class SimulatedDevice : public sim::usb::Device {
     }
     std::vector<uint32_t> control_codes() const override { return hardware_->control_codes(); }
     void clear_traffic() override { hardware_->clear_traffic(); }
+    void set_recording(bool on) override { hardware_->set_recording(on); }
     size_t open_handles() const override { return *open_count_; }
     size_t pending_transfers() const override { return driver_->pending(); }
     uint8_t alternate_setting() const override { return hardware_->alternate_setting(); }

@@ -169,6 +169,7 @@ void Hardware::set_transfer_size(uint8_t endpoint, uint32_t size) {
 }
 
 void Hardware::record_code(uint32_t code) {
+    if (!recording_) return;
     std::lock_guard guard(lock_);
     codes_.push_back(code);
 }

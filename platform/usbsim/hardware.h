@@ -2,6 +2,7 @@
 // the faults a test injected, and the record of what the host sent.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -39,6 +40,8 @@ class Hardware {
     uint32_t transfer_size(uint8_t endpoint) const;
     void set_transfer_size(uint8_t endpoint, uint32_t size);
 
+    bool recording() const { return recording_; }
+    void set_recording(bool on) { recording_ = on; }
     void record_code(uint32_t code);
     void record_transfer(sim::usb::TransferRecord record);
     std::vector<sim::usb::TransferRecord> transfers() const;
@@ -60,6 +63,7 @@ class Hardware {
     std::map<uint8_t, uint32_t> transfer_sizes_;
     std::vector<sim::usb::TransferRecord> transfers_;
     std::vector<uint32_t> codes_;
+    std::atomic<bool> recording_{true};
 };
 
 }  // namespace usbsim

@@ -288,14 +288,16 @@ void VendorDriver::finish(Transfer& t, uint32_t irp_status, uint32_t nt_word, ui
             put32(t.packets, i * envelope::kPacketRecordSize + 4, usbd_word);
         }
     }
-    t.record.nt_status = nt_word;
-    t.record.usbd_status = usbd_word;
-    t.record.aborted = aborted;
-    if (t.in)
-        t.record.in_data.assign(t.data.begin(), t.data.begin() + bytes);
-    else
-        t.record.out_data.assign(t.data.begin(), t.data.begin() + bytes);
-    hardware_->record_transfer(std::move(t.record));
+    if (hardware_->recording()) {
+        t.record.nt_status = nt_word;
+        t.record.usbd_status = usbd_word;
+        t.record.aborted = aborted;
+        if (t.in)
+            t.record.in_data.assign(t.data.begin(), t.data.begin() + bytes);
+        else
+            t.record.out_data.assign(t.data.begin(), t.data.begin() + bytes);
+        hardware_->record_transfer(std::move(t.record));
+    }
     t.request->complete(irp_status, t.data_offset + bytes);
 }
 
