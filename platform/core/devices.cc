@@ -38,7 +38,8 @@ void unregister_device_provider(const std::string& key) {
     std::erase_if(p.list, [&](const auto& entry) { return entry.first == key; });
 }
 
-HANDLE open_device(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+HANDLE open_provided_device(const char* name, DWORD access, DWORD share, DWORD disposition,
+                            DWORD flags) {
     std::vector<DeviceProvider> candidates;
     {
         auto& p = providers();

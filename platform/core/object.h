@@ -18,7 +18,7 @@ class Object {
 };
 
 // An object that takes device I/O: devices and files.
-class IoTarget : public Object {
+class IoTarget : public virtual Object {
   public:
     // As DeviceIoControl: TRUE on success; FALSE with the last error set. With an OVERLAPPED the
     // target may return FALSE with ERROR_IO_PENDING and complete the record later.
@@ -61,8 +61,10 @@ using DeviceProvider = std::function<std::shared_ptr<IoTarget>(const OpenRequest
 void register_device_provider(const std::string& key, DeviceProvider provider);
 void unregister_device_provider(const std::string& key);
 
-// CreateFileA on a device name: the handle of the first provider that knows it, else
-// INVALID_HANDLE_VALUE with the last error set (ERROR_FILE_NOT_FOUND when none does).
-HANDLE open_device(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags);
+// CreateFileA on a device name that the namespace does not hold: the handle of the first provider
+// that knows it, else INVALID_HANDLE_VALUE with the last error set (ERROR_FILE_NOT_FOUND when none
+// does).
+HANDLE open_provided_device(const char* name, DWORD access, DWORD share, DWORD disposition,
+                            DWORD flags);
 
 }  // namespace platform

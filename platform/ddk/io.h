@@ -399,6 +399,10 @@ NTSTATUS NTAPI IoCreateDeviceSecure(PDRIVER_OBJECT DriverObject, ULONG DeviceExt
 // last reference.
 VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
 
+// A symbolic link in the object namespace ("\??\Name" to "\Device\Name"), and its removal.
+NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName);
+NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
+
 // Ends an IRP: exactly once for each IRP the driver received.
 VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost);
 
