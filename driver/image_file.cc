@@ -23,7 +23,8 @@ NTSTATUS OpenImage(PHANDLE handle, PUNICODE_STRING name, ULONG disposition,
                         FILE_ATTRIBUTE_NORMAL, 0, disposition, kImageOpenOptions, nullptr, 0);
 }
 
-// A file that this OPEN created: sparse, size bytes long, hidden, with a fresh block map.
+// A file that this OPEN created: sparse, size bytes long, hidden, with a fresh block map (none
+// for a size the file cannot take).
 NTSTATUS PrepareCreatedImage(HANDLE handle, LONGLONG size) {
     IO_STATUS_BLOCK ioStatus;
     ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, FSCTL_SET_SPARSE, nullptr, 0,
@@ -32,8 +33,8 @@ NTSTATUS PrepareCreatedImage(HANDLE handle, LONGLONG size) {
     endOfFile.EndOfFile.QuadPart = size;
     NTSTATUS status = ZwSetInformationFile(handle, &ioStatus, &endOfFile, sizeof endOfFile,
                                            FileEndOfFileInformation);
-    if (!AllocBlockMap(static_cast<ULONGLONG>(size) >> 12)) status = STATUS_NO_MEMORY;
     if (!NT_SUCCESS(status)) return status;
+    if (!AllocBlockMap(static_cast<ULONGLONG>(size) >> 12)) return STATUS_NO_MEMORY;
     FILE_BASIC_INFORMATION basic = {};
     if (NT_SUCCESS(ZwQueryInformationFile(handle, &ioStatus, &basic, sizeof basic,
                                           FileBasicInformation))) {
