@@ -25,7 +25,7 @@
 #include "crypto/sm4.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
-#include "tests/support/openssl_sm4_xts.h"
+#include "oracles/openssl_sm4_xts.h"
 
 namespace {
 
@@ -155,7 +155,7 @@ void bench_sm4_xts(double seconds) {
         for (int i = 0; i < 8; ++i) tweak[i] = static_cast<uint8_t>(sector >> (8 * i));
     };
 
-    testing_support::OpensslSm4Xts oracle;
+    oracles::OpensslSm4Xts oracle;
     gcry_cipher_hd_t gcrypt = nullptr;
     check(gcry_cipher_open(&gcrypt, GCRY_CIPHER_SM4, GCRY_CIPHER_MODE_XTS, 0) == 0,
           "libgcrypt has no SM4-XTS");
@@ -205,7 +205,7 @@ void bench_sm4_sectors(double seconds) {
         std::memset(t, 0, 16);
         for (int i = 0; i < 8; ++i) t[i] = static_cast<uint8_t>(sector >> (8 * i));
     };
-    testing_support::OpensslSm4Xts oracle;
+    oracles::OpensslSm4Xts oracle;
     gcry_cipher_hd_t gcrypt = nullptr;
     check(gcry_cipher_open(&gcrypt, GCRY_CIPHER_SM4, GCRY_CIPHER_MODE_XTS, 0) == 0,
           "libgcrypt has no SM4-XTS");

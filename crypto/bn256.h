@@ -1,7 +1,14 @@
-// Unsigned 256-bit arithmetic for the SM2 field (mod p) and scalars (mod n).
+// Unsigned 256-bit arithmetic for the SM2 field (mod p) and scalars (mod n) on byte limbs, and the
+// SM2 curve constants.
 //
 // A bn256 is 32 little-endian limbs (limb 0 least significant); a bn512 is the 64-limb product.
 // Outputs come first. Every output except that of bn_mul and bn_square may alias an input.
+//
+// The SM2 routines compute on the 64-bit words of crypto/sm2_fast.h. The bn256 form is how numbers
+// and points are passed between them, and the plain steps around the fast code (conversion,
+// comparison, r + s in verification) are done here. The modular functions (bn_mod_*), with the
+// curve arithmetic of crypto/ec.h, serve as the reference ladder for the points that the fast
+// code does not take (a point that is not on the curve) and as the oracle of its tests.
 #pragma once
 
 #include <cstdint>

@@ -38,8 +38,10 @@ inline uint64_t ct_eq_mask(uint64_t a, uint64_t b) {
     return ct_is_zero_mask(a ^ b);
 }
 
-// mask ? a : b.
+// mask ? a : b. The mask passes the barrier, so that the optimiser cannot see that it is 0 or all
+// ones and turn the selection into a branch.
 inline uint64_t ct_select(uint64_t mask, uint64_t a, uint64_t b) {
+    mask = value_barrier(mask);
     return (mask & a) | (~mask & b);
 }
 
@@ -76,9 +78,11 @@ inline void ct_unpoison(const void* data, size_t len) {
 }
 
 // The public truth value of a mask computed from secrets (a rejection that is revealed anyway).
+// The mask passes the barrier, so that code before the point of declassification cannot be
+// rewritten by the optimiser to branch on it.
 inline bool ct_declassify(uint64_t mask) {
     ct_unpoison(&mask, sizeof mask);
-    return mask != 0;
+    return value_barrier(mask) != 0;
 }
 
 }  // namespace crypto_internal

@@ -48,9 +48,8 @@ CpuFeatures detect() {
 
 }  // namespace
 
-const CpuFeatures& cpu_features() {
-    static const CpuFeatures features = detect();
-    return features;
+CpuFeatures cpu_features() {
+    return detect();
 }
 
 }  // namespace crypto_internal

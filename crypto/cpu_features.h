@@ -1,5 +1,5 @@
-// CPU features that the vector paths need, detected once per process (CPUID, and XGETBV for the
-// register state that the operating system saves).
+// CPU features that the vector paths need (CPUID, and XGETBV for the register state that the
+// operating system saves).
 #pragma once
 
 namespace crypto_internal {
@@ -17,7 +17,8 @@ struct CpuFeatures {
     bool adx = false;   // ADCX and ADOX
 };
 
-// The features of this CPU, detected on the first call; safe to call from any thread.
-const CpuFeatures& cpu_features();
+// The features of this CPU, detected afresh on each call (callers keep the choice they base on
+// them); safe to call from any thread.
+CpuFeatures cpu_features();
 
 }  // namespace crypto_internal

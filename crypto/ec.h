@@ -1,4 +1,10 @@
-// Point arithmetic on the SM2 curve y^2 = x^3 - 3x + b over GF(p).
+// Point arithmetic on the SM2 curve y^2 = x^3 - 3x + b over GF(p), on the byte limbs of
+// crypto/bn256.h: a co-Z Montgomery ladder and a joint double multiplication.
+//
+// The SM2 routines multiply points with the fast code of crypto/sm2_fast.h. These functions
+// serve as the reference ladder for the points that the fast code does not take (a public key or
+// peer point that is not on the curve, whose results are the ladder's own) and as the oracle of
+// the fast code's tests. Nothing here takes constant time.
 //
 // Jacobian (X, Y, Z) stands for (X / Z^2, Y / Z^3). A co-Z pair is two points that share one Z,
 // which is not stored. Coordinates passed in are below p; every result is below p.

@@ -3,7 +3,8 @@
 //
 // Field elements are kept in Montgomery form modulo p inside; p = -1 mod 2^64 makes the
 // reduction shifts and additions. Scalars use Montgomery multiplication modulo n. Functions
-// marked constant-time take secret inputs without secret-dependent branches or addresses.
+// marked constant-time take secret inputs without secret-dependent branches or addresses. The code
+// is in crypto/sm2_fast_*; crypto/sm2_fast_internal.h says which file holds what.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "crypto/sm3.h"
 
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -351,14 +352,27 @@ namespace {
 
 using CompressBlocks = void (*)(uint32_t state[8], const uint8_t* data, size_t n);
 
+#if SM3_HAVE_AVX2_PATH
+// The path for runs of three blocks or more: null until the first such run chooses it.
+// Constant-initialised, so a library holding it runs nothing at load; racing first runs choose
+// the same path.
+std::atomic<CompressBlocks> g_multi_block{nullptr};
+#endif
+
 // The path for a run of n blocks. The vector path is chosen once, and only for three blocks or
 // more: below that its set-up costs more than it saves.
 CompressBlocks path_for(size_t n) {
 #if SM3_HAVE_AVX2_PATH
-    static const CompressBlocks multi_block = crypto_internal::sm3_avx2_usable()
-                                                  ? crypto_internal::sm3_compress_blocks_avx2
-                                                  : crypto_internal::sm3_compress_blocks_portable;
-    if (n >= 3) return multi_block;
+    if (n >= 3) {
+        CompressBlocks multi_block = g_multi_block.load(std::memory_order_relaxed);
+        if (!multi_block) {
+            multi_block = crypto_internal::sm3_avx2_usable()
+                              ? crypto_internal::sm3_compress_blocks_avx2
+                              : crypto_internal::sm3_compress_blocks_portable;
+            g_multi_block.store(multi_block, std::memory_order_relaxed);
+        }
+        return multi_block;
+    }
 #else
     (void)n;
 #endif

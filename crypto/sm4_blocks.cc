@@ -44,10 +44,9 @@ const Sm4Kernels* best() {
     return &kPortable;
 }
 
-std::atomic<const Sm4Kernels*>& active() {
-    static std::atomic<const Sm4Kernels*> kernels{best()};
-    return kernels;
-}
+// The active kernels: null until the first use or a forced path. Constant-initialised, so a
+// library holding it runs nothing at load; racing first uses choose the same kernels.
+std::atomic<const Sm4Kernels*> g_active{nullptr};
 
 }  // namespace
 
@@ -76,7 +75,7 @@ const Sm4Kernels* sm4_kernels_for(Sm4Path path) {
 
 bool sm4_path_supported(Sm4Path path) {
     if (sm4_kernels_for(path) == nullptr) return false;
-    const CpuFeatures& f = cpu_features();
+    const CpuFeatures f = cpu_features();
     switch (path) {
         case Sm4Path::kPortable:
             return true;
@@ -113,12 +112,17 @@ const char* sm4_path_name(Sm4Path path) {
 }
 
 const Sm4Kernels& sm4_kernels() {
-    return *active().load(std::memory_order_relaxed);
+    const Sm4Kernels* kernels = g_active.load(std::memory_order_relaxed);
+    if (!kernels) {
+        kernels = best();
+        g_active.store(kernels, std::memory_order_relaxed);
+    }
+    return *kernels;
 }
 
 bool sm4_force_path(Sm4Path path) {
     if (!sm4_path_supported(path)) return false;
-    active().store(sm4_kernels_for(path), std::memory_order_relaxed);
+    g_active.store(sm4_kernels_for(path), std::memory_order_relaxed);
     return true;
 }
 

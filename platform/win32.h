@@ -9,10 +9,14 @@
 #include <dbt.h>
 #include <winioctl.h>
 #include <ntddndis.h>
+#include <sddl.h>
+// The loader calls DllMain by itself.
+#define HALDEN_DLL_ENTRY(entry)
 #else
 #include "platform/api/windef.h"
 #include "platform/api/winerror.h"
 #include "platform/api/winbase.h"
+#include "platform/api/libloaderapi.h"
 #include "platform/api/synchapi.h"
 #include "platform/api/winuser.h"
 #include "platform/api/dbt.h"
@@ -22,4 +26,5 @@
 #include "platform/api/winioctl.h"
 #include "platform/api/ntddndis.h"
 #include "platform/api/crt.h"
+#include "platform/api/security.h"
 #endif

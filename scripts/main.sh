@@ -4,11 +4,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build/main -G Ninja -DCMAKE_BUILD_TYPE=Release -DHALDEN_TESTS=OFF
-cmake --build build/main --target halden halden-softcard
+cmake --build build/main --target halden halden-softcard halden-device
 ./build/main/tools/halden
-# The software card's built-in tests, against a fresh store under a temporary machine root.
 root="$(mktemp -d)"
-trap 'rm -rf "$root"' EXIT
+device_root="$(mktemp -d)"
+trap 'rm -rf "$root" "$device_root"' EXIT
+# The software card's built-in tests, against a fresh store under a temporary machine root.
 mkdir -p "$root/C/Halden/etc" "$root/E"
 head -c 5000 /dev/urandom > "$root/E/test_pt.docx"
 HALDEN_ROOT="$root" ./build/main/tools/halden-softcard
+# The device build against a simulated card: card information, PIN, binding, keys, a signature
+# checked with Pemra, random bytes.
+mkdir -p "$device_root/C/Halden"
+echo
+HALDEN_ROOT="$device_root" ./build/main/tools/halden-device

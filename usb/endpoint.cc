@@ -116,7 +116,9 @@ bool CCyUSBEndPoint::FinishDataTransfer(uint8_t* buffer, int32_t& length, OVERLA
                                         uint8_t* envelope, IsoPacketRecord* packets) {
     DWORD returned = 0;
     BOOL done = GetOverlappedResult(DeviceHandle, overlapped, &returned, FALSE);
-    if (!done && GetLastError() == ERROR_IO_INCOMPLETE) {
+    // A request the driver refused at once left the record untouched; only one that went pending
+    // can still be held by the driver.
+    if (!done && GetLastError() == ERROR_IO_INCOMPLETE && LastError == ERROR_IO_PENDING) {
         // The driver still holds the block: end the transfer before the block is freed.
         AbortPipe();
         done = GetOverlappedResult(DeviceHandle, overlapped, &returned, TRUE);

@@ -18,6 +18,9 @@
 #define LOCKFILE_FAIL_IMMEDIATELY 0x00000001u
 #define LOCKFILE_EXCLUSIVE_LOCK 0x00000002u
 #define MAXDWORD 0xFFFFFFFFu
+#define LMEM_FIXED 0x0000u
+#define LMEM_ZEROINIT 0x0040u
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
@@ -39,6 +42,17 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
 static_assert(sizeof(BY_HANDLE_FILE_INFORMATION) == 52);
 
 extern "C" {
+
+// The current process (a pseudo-handle that needs no closing) and the ids of the calling process
+// and thread.
+HANDLE WINAPI GetCurrentProcess();
+DWORD WINAPI GetCurrentProcessId();
+DWORD WINAPI GetCurrentThreadId();
+
+// Local memory, as some calls hand it out: LMEM_FIXED (and LMEM_ZEROINIT) blocks only.
+// LocalFree returns null when it freed the block.
+HANDLE WINAPI LocalAlloc(UINT flags, SIZE_T bytes);
+HANDLE WINAPI LocalFree(HANDLE memory);
 
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);

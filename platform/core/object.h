@@ -1,9 +1,7 @@
 // The platform library's object model: every HANDLE names one Object in the process-wide table.
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <string>
 
 #include "platform/win32.h"
 
@@ -43,28 +41,5 @@ std::shared_ptr<T> handle_get(HANDLE handle) {
     if (!object) SetLastError(ERROR_INVALID_HANDLE);
     return object;
 }
-
-// A provider of device names for CreateFileA. open returns null (and leaves the error alone) for
-// a name it does not know; for a name it knows but refuses, it sets the error and returns null
-// with *claimed = true.
-struct OpenRequest {
-    std::string name;  // as the caller passed it
-    DWORD access;
-    DWORD share;
-    DWORD disposition;
-    DWORD flags;
-};
-using DeviceProvider = std::function<std::shared_ptr<IoTarget>(const OpenRequest&, bool* claimed)>;
-
-// Registers a provider under a key (re-registering a key replaces it); providers are asked in
-// the order of registration.
-void register_device_provider(const std::string& key, DeviceProvider provider);
-void unregister_device_provider(const std::string& key);
-
-// CreateFileA on a device name that the namespace does not hold: the handle of the first provider
-// that knows it, else INVALID_HANDLE_VALUE with the last error set (ERROR_FILE_NOT_FOUND when none
-// does).
-HANDLE open_provided_device(const char* name, DWORD access, DWORD share, DWORD disposition,
-                            DWORD flags);
 
 }  // namespace platform

@@ -155,8 +155,8 @@ int stream_seek(void* cookie, off64_t* offset, int whence) {
         }
         base = static_cast<int64_t>(status.size);
     }
-    const int64_t position = base + *offset;
-    if (position < 0) {
+    int64_t position = 0;
+    if (__builtin_add_overflow(base, static_cast<int64_t>(*offset), &position) || position < 0) {
         errno = EINVAL;
         return -1;
     }

@@ -1,5 +1,6 @@
 #include "platform/kernel32/device_file.h"
 
+#include "platform/kernel32/names.h"
 #include "platform/kernel32/overlapped.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ob/object.h"
@@ -11,21 +12,6 @@ namespace {
 BOOL fail(NTSTATUS status) {
     SetLastError(RtlNtStatusToDosError(status));
     return FALSE;
-}
-
-ULONG nt_disposition(DWORD disposition) {
-    switch (disposition) {
-        case CREATE_NEW:
-            return FILE_CREATE;
-        case CREATE_ALWAYS:
-            return FILE_OVERWRITE_IF;
-        case OPEN_ALWAYS:
-            return FILE_OPEN_IF;
-        case TRUNCATE_EXISTING:
-            return FILE_OVERWRITE;
-        default:
-            return FILE_OPEN;
-    }
 }
 
 // Sends request on file as kernel32 does: with an OVERLAPPED record as the status block (its
@@ -137,9 +123,6 @@ HANDLE open_device(const std::string& nt_path, DWORD access, DWORD share, DWORD 
     ULONG_PTR information = 0;
     const NTSTATUS status = ntoskrnl::io::open_file(ntoskrnl::utf8_to_utf16(nt_path), nullptr,
                                                     parameters, &file, &information);
-    if (status == STATUS_OBJECT_NAME_NOT_FOUND && nt_path.compare(0, 4, "\\??\\") == 0)
-        return open_provided_device(("\\\\?\\" + nt_path.substr(4)).c_str(), access, share,
-                                    disposition, flags);
     if (!NT_SUCCESS(status)) {
         fail(status);
         return INVALID_HANDLE_VALUE;

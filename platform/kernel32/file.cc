@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/advapi32/security.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
 #include "platform/kernel32/device_file.h"
@@ -22,6 +23,17 @@ BOOL fail(uint32_t status) {
     return FALSE;
 }
 
+// For synchronous handles an OVERLAPPED record only carries the offset, and takes the result.
+void complete(LPOVERLAPPED overlapped, uint32_t status, DWORD done) {
+    if (overlapped) overlapped_complete(overlapped, status, done);
+}
+
+uint64_t overlapped_offset(const OVERLAPPED* overlapped) {
+    return static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
+}
+
+}  // namespace
+
 uint32_t nt_disposition(DWORD disposition) {
     switch (disposition) {
         case CREATE_NEW:
@@ -36,17 +48,6 @@ uint32_t nt_disposition(DWORD disposition) {
             return kFileOverwrite;  // TRUNCATE_EXISTING
     }
 }
-
-// For synchronous handles an OVERLAPPED record only carries the offset, and takes the result.
-void complete(LPOVERLAPPED overlapped, uint32_t status, DWORD done) {
-    if (overlapped) overlapped_complete(overlapped, status, done);
-}
-
-uint64_t overlapped_offset(const OVERLAPPED* overlapped) {
-    return static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
-}
-
-}  // namespace
 
 bool win32_name_to_nt(LPCSTR name, NtName* out) {
     if (name && std::strlen(name) > MAX_PATH) {
@@ -67,7 +68,7 @@ using namespace platform;
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                      LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                      HANDLE template_file) {
-    (void)security, (void)template_file;
+    (void)template_file;
     TRACE("kernel32", "CreateFileA(\"%s\", %#x, %#x, %u, %#x)", name ? name : "(null)", access,
           share, disposition, flags);
     NtName nt;
@@ -83,6 +84,11 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
         return INVALID_HANDLE_VALUE;
     }
     FileOpenRequest request;
+    if (security && security->lpSecurityDescriptor &&
+        !file_permissions_from_descriptor(security->lpSecurityDescriptor, &request.permissions)) {
+        SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        return INVALID_HANDLE_VALUE;
+    }
     request.access = map_generic_file_access(access);
     request.share = share;
     request.disposition = nt_disposition(disposition);
@@ -159,7 +165,9 @@ extern "C" BOOL WINAPI SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance,
     } else if (method != FILE_BEGIN) {
         return fail(kStatusInvalidParameter);
     }
-    const int64_t position = base + distance.QuadPart;
+    int64_t position = 0;
+    if (__builtin_add_overflow(base, distance.QuadPart, &position))
+        return fail(kStatusInvalidParameter);
     if (position < 0) {
         SetLastError(ERROR_NEGATIVE_SEEK);
         return FALSE;

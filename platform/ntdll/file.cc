@@ -1,5 +1,7 @@
 #include "platform/ntdll/file.h"
 
+#include <optional>
+
 #include "platform/core/trace.h"
 #include "platform/ntdll/disk_limits.h"
 #include "platform/ntdll/ntstatus.h"
@@ -35,6 +37,29 @@ bool may_create(uint32_t disposition) {
     return disposition != kFileOpen && disposition != kFileOverwrite;
 }
 
+// A descriptor of a file that is only looked at, for the share checks of deleting and renaming;
+// with gated, the gate is held meanwhile (one at a time in a thread). A folder has no opens to
+// check.
+class CheckedFile {
+  public:
+    CheckedFile(const std::string& path, bool gated) {
+        if (unix_file::open(path, {}, &fd_) != kStatusSuccess) fd_ = -1;
+        if (fd_ >= 0 && gated) gate_.emplace(fd_);
+    }
+    ~CheckedFile() {
+        gate_.reset();
+        if (fd_ >= 0) unix_file::close(fd_);
+    }
+    bool allows(uint32_t access, uint32_t share) const {
+        return fd_ < 0 || share_access_allows(fd_, access, share);
+    }
+    bool open_elsewhere() const { return fd_ >= 0 && share_access_open_elsewhere(fd_); }
+
+  private:
+    int fd_ = -1;
+    std::optional<ShareGate> gate_;
+};
+
 std::string parent_folder(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
@@ -51,11 +76,9 @@ uint32_t map_generic_file_access(uint32_t access) {
            ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | MAXIMUM_ALLOWED);
 }
 
-File::File(int fd, unix_file::Identity identity, const FileOpenRequest& request, char drive)
+File::File(int fd, const FileOpenRequest& request, char drive)
     : fd_(fd),
-      identity_(identity),
       access_(request.access),
-      share_(request.share),
       no_buffering_(request.no_buffering),
       drive_(drive),
       write_limited_(drive && drive_has_write_limit(drive)),
@@ -63,15 +86,13 @@ File::File(int fd, unix_file::Identity identity, const FileOpenRequest& request,
       locks_(fd) {}
 
 File::~File() {
-    unix_file::close(fd_);  // the host drops the handle's range locks with it
-    auto table = lock_share_table();
-    share_access_remove(identity_, access_, share_);
+    unix_file::close(fd_);  // the host drops the handle's range locks and share access with it
 }
 
 uint32_t File::check_alignment(const void* buffer, uint32_t length, uint64_t offset) const {
     if (!no_buffering_) return kStatusSuccess;
     const bool aligned = length % kSectorSize == 0 && offset % kSectorSize == 0 &&
-                         reinterpret_cast<uintptr_t>(buffer) % kSectorSize == 0;
+                         (reinterpret_cast<uintptr_t>(buffer) & kAlignmentRequirement) == 0;
     return aligned ? kStatusSuccess : kStatusInvalidParameter;
 }
 
@@ -212,8 +233,8 @@ uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request
     for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
         if (name.exists && request.disposition == kFileCreate) return kStatusObjectNameCollision;
         if (!name.exists && !may_create(request.disposition)) return kStatusObjectNameNotFound;
-        const uint32_t status =
-            unix_file::open(name.path, {!name.exists, writes, request.write_through}, &fd);
+        const uint32_t status = unix_file::open(
+            name.path, {!name.exists, writes, request.write_through, request.permissions}, &fd);
         if (status == kStatusSuccess) {
             created = !name.exists;
         } else if (status == kStatusObjectNameCollision || status == kStatusObjectNameNotFound) {
@@ -227,9 +248,9 @@ uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request
     uint32_t result = unix_file::status(fd, &status);
     if (result == kStatusSuccess && status.directory) result = kStatusFileIsADirectory;
     if (result == kStatusSuccess) {
-        auto table = lock_share_table();
-        if (share_access_allows(status.identity, request.access, request.share))
-            share_access_add(status.identity, request.access, request.share);
+        ShareGate gate(fd);
+        if (share_access_allows(fd, request.access, request.share))
+            share_access_join(fd, request.access, request.share);
         else
             result = kStatusSharingViolation;
     }
@@ -240,7 +261,7 @@ uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request
     // A new file is archive, with the hidden, system and temporary attributes asked for.
     if (created && (request.attributes & (kKeptAttributes & ~FILE_ATTRIBUTE_ARCHIVE)))
         keep_attributes(fd, FILE_ATTRIBUTE_ARCHIVE | (request.attributes & kKeptAttributes));
-    std::shared_ptr<File> opened(new File(fd, status.identity, request, name.drive));
+    std::shared_ptr<File> opened(new File(fd, request, name.drive));
     if (!created && overwrites(request.disposition)) {
         if (uint32_t truncated = unix_file::truncate(fd, 0); truncated != kStatusSuccess)
             return truncated;
@@ -260,11 +281,8 @@ uint32_t nt_delete_file(const std::string& nt_path) {
     if (name.exists && name.directory) return kStatusFileIsADirectory;
     if (name.trailing_separator) return kStatusObjectNameInvalid;
     if (!name.exists) return kStatusObjectNameNotFound;
-    unix_file::Status status;
-    if (uint32_t result = unix_file::status(name.path, &status); result != kStatusSuccess)
-        return result;
-    auto table = lock_share_table();
-    if (!share_access_allows(status.identity, DELETE, kShareAll)) return kStatusSharingViolation;
+    CheckedFile file(name.path, true);
+    if (!file.allows(DELETE, kShareAll)) return kStatusSharingViolation;
     return unix_file::remove_file(name.path);
 }
 
@@ -280,24 +298,22 @@ uint32_t nt_rename_file(const std::string& from, const std::string& to, bool rep
     if (target.trailing_separator && !(target.exists && target.directory))
         return kStatusObjectNameInvalid;
     if (source.drive != target.drive) return kStatusNotSameDevice;
-    unix_file::Status source_status;
+    unix_file::Status source_status, target_status;
     if (uint32_t status = unix_file::status(source.path, &source_status); status != kStatusSuccess)
         return status;
-
-    auto table = lock_share_table();
-    if (!share_access_allows(source_status.identity, DELETE, kShareAll))
-        return kStatusSharingViolation;
     if (target.exists) {
-        unix_file::Status target_status;
         if (uint32_t status = unix_file::status(target.path, &target_status);
             status != kStatusSuccess)
             return status;
         if (target_status.identity == source_status.identity) return kStatusSuccess;
         if (!replace) return kStatusObjectNameCollision;
-        // Replacing drops the old file's name, which no open of it allows.
-        if (target.directory || share_access_handles(target_status.identity) > 0)
-            return kStatusAccessDenied;
+        if (target.directory) return kStatusAccessDenied;
     }
+    CheckedFile file(source.path, true);
+    if (!file.allows(DELETE, kShareAll)) return kStatusSharingViolation;
+    // Replacing drops the old file's name, which no open of it allows.
+    if (target.exists && CheckedFile(target.path, false).open_elsewhere())
+        return kStatusAccessDenied;
     // Write-through: the data is on disk before the name points at it, and the name after.
     if (write_through) unix_file::sync_path(source.path);
     if (uint32_t status = unix_file::rename_file(source.path, target.path);

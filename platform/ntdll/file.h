@@ -30,6 +30,9 @@ constexpr uint32_t kFileOverwritten = 3;
 // The offset that writes at the end of the file, whatever its size.
 constexpr uint64_t kWriteAtEnd = ~0ull;
 constexpr uint32_t kSectorSize = 512;
+// What FileAlignmentInformation reports for a file: buffers of unbuffered transfers may lie at
+// any address (FILE_BYTE_ALIGNMENT); their offsets and lengths are whole sectors.
+constexpr uint32_t kAlignmentRequirement = 0;
 
 // Generic rights (GENERIC_READ ...) turned into the file rights they stand for.
 uint32_t map_generic_file_access(uint32_t access);
@@ -41,6 +44,7 @@ struct FileOpenRequest {
     bool no_buffering = false;  // offsets, lengths and buffers in whole sectors
     bool write_through = false;
     uint32_t attributes = 0;  // FILE_ATTRIBUTE_HIDDEN, ... for a file the open creates
+    int permissions = -1;  // of a file the open creates (0777 bits); -1: the host's default
 };
 
 class File : public IoTarget {
@@ -72,17 +76,14 @@ class File : public IoTarget {
     uint32_t lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
     uint32_t unlock(uint64_t offset, uint64_t length);
 
-    uint32_t access() const { return access_; }
-
   private:
     friend uint32_t nt_open_file(const std::string&, const FileOpenRequest&, std::shared_ptr<File>*,
                                  uint32_t*);
-    File(int fd, unix_file::Identity identity, const FileOpenRequest& request, char drive);
+    File(int fd, const FileOpenRequest& request, char drive);
     uint32_t check_alignment(const void* buffer, uint32_t length, uint64_t offset) const;
 
     const int fd_;
-    const unix_file::Identity identity_;
-    const uint32_t access_, share_;
+    const uint32_t access_;
     const bool no_buffering_;
     const char drive_;  // 0 for a host file
     const bool write_limited_, read_limited_;
@@ -94,7 +95,7 @@ class File : public IoTarget {
 uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request,
                       std::shared_ptr<File>* file, uint32_t* information);
 // Deletes a file as DeleteFile does: an open for DELETE sharing everything, which any open
-// without FILE_SHARE_DELETE refuses.
+// without FILE_SHARE_DELETE refuses (in any process: platform/ntdll/share_access.h).
 uint32_t nt_delete_file(const std::string& nt_path);
 // Renames a file or folder. The source is opened for DELETE as in nt_delete_file; a target that
 // exists is replaced only when asked, and never while it is open.

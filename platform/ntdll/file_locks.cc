@@ -1,7 +1,6 @@
 #include "platform/ntdll/file_locks.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "platform/ntdll/ntstatus.h"
 #include "platform/ntdll/unix_file.h"
@@ -11,7 +10,7 @@ namespace {
 
 using unix_file::LockType;
 
-constexpr uint64_t kHostLast = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+constexpr uint64_t kHostEnd = unix_file::kShareBytes;
 
 // Ends are exclusive; 0 stands for 2^64.
 bool overlaps(uint64_t a_start, uint64_t a_end, uint64_t b_start, uint64_t b_end) {
@@ -27,10 +26,11 @@ bool ends_before(uint64_t a, uint64_t b) {  // a < b with 0 as 2^64
 }  // namespace
 
 uint32_t RangeLocks::host_set(uint64_t offset, uint64_t end, int type, bool wait) {
-    // The host counts offsets up to 2^63 - 1: a range beyond is held from there to the end.
-    const uint64_t start = std::min(offset, kHostLast - 1);
-    const uint64_t length = (end == 0 || end > kHostLast) ? 0 : end - start;
-    return unix_file::set_lock(fd_, start, length, static_cast<LockType>(type), wait);
+    // The host's offsets end below 2^63 and the layer keeps the last ones: ranges are cut at
+    // kHostEnd, and one that starts beyond it holds the last byte before it.
+    const uint64_t start = std::min(offset, kHostEnd - 1);
+    const uint64_t stop = (end == 0 || end > kHostEnd) ? kHostEnd : std::max(end, start + 1);
+    return unix_file::set_lock(fd_, start, stop - start, static_cast<LockType>(type), wait);
 }
 
 void RangeLocks::sync_host(uint64_t offset, uint64_t length) {

@@ -1,32 +1,35 @@
 #include "platform/ntdll/share_access.h"
 
-#include <map>
-#include <utility>
-
+#include "platform/ntdll/ntstatus.h"
+#include "platform/ntdll/unix_file.h"
 #include "platform/win32.h"
 
 namespace platform {
 namespace {
 
-struct Counts {
-    uint32_t handles = 0;     // every open
-    uint32_t open_count = 0;  // opens with data access or DELETE
-    uint32_t readers = 0, writers = 0, deleters = 0;
-    uint32_t shared_read = 0, shared_write = 0, shared_delete = 0;
+using unix_file::LockType;
+
+enum Byte : uint64_t {
+    kReads,
+    kWrites,
+    kDeletes,
+    kRefusesRead,
+    kRefusesWrite,
+    kRefusesDelete,
+    kOpen,
+    kGate,
 };
 
-struct Table {
-    std::mutex lock;
-    std::map<std::pair<uint64_t, uint64_t>, Counts> files;
-};
-
-Table& table() {
-    static Table* instance = new Table;
-    return *instance;
+uint64_t offset_of(Byte byte) {
+    return unix_file::kShareBytes + byte;
 }
 
-std::pair<uint64_t, uint64_t> key(const unix_file::Identity& file) {
-    return {file.device, file.inode};
+bool held_elsewhere(int fd, Byte byte) {
+    return unix_file::lock_held_elsewhere(fd, offset_of(byte));
+}
+
+void hold(int fd, Byte byte) {
+    unix_file::set_lock(fd, offset_of(byte), 1, LockType::kShared, false);
 }
 
 struct Wants {
@@ -44,62 +47,52 @@ Wants wants(uint32_t access, uint32_t share) {
             (share & FILE_SHARE_DELETE) != 0};
 }
 
-}  // namespace
-
-std::unique_lock<std::mutex> lock_share_table() {
-    return std::unique_lock(table().lock);
+// The gate's host lock orders processes; this orders the threads of one process, whose
+// descriptors would otherwise meet only at the host.
+std::mutex& process_gate() {
+    static std::mutex* instance = new std::mutex;
+    return *instance;
 }
 
-bool share_access_allows(const unix_file::Identity& file, uint32_t access, uint32_t share) {
+}  // namespace
+
+ShareGate::ShareGate(int fd) : local_(process_gate()), fd_(fd) {
+    // A descriptor the host opened read-only cannot take it: the process's own gate must do.
+    held_ =
+        unix_file::set_lock(fd, offset_of(kGate), 1, LockType::kExclusive, true) == kStatusSuccess;
+}
+
+ShareGate::~ShareGate() {
+    if (held_) unix_file::set_lock(fd_, offset_of(kGate), 1, LockType::kUnlock, false);
+}
+
+bool share_access_allows(int fd, uint32_t access, uint32_t share) {
     const Wants w = wants(access, share);
     if (!w.checked()) return true;
-    auto it = table().files.find(key(file));
-    if (it == table().files.end()) return true;
-    const Counts& c = it->second;
-    if (w.read && c.shared_read < c.open_count) return false;
-    if (w.write && c.shared_write < c.open_count) return false;
-    if (w.erase && c.shared_delete < c.open_count) return false;
-    if (c.readers && !w.share_read) return false;
-    if (c.writers && !w.share_write) return false;
-    if (c.deleters && !w.share_delete) return false;
+    // Some open refuses what this one asks for, or has what this one refuses to share.
+    if (w.read && held_elsewhere(fd, kRefusesRead)) return false;
+    if (w.write && held_elsewhere(fd, kRefusesWrite)) return false;
+    if (w.erase && held_elsewhere(fd, kRefusesDelete)) return false;
+    if (!w.share_read && held_elsewhere(fd, kReads)) return false;
+    if (!w.share_write && held_elsewhere(fd, kWrites)) return false;
+    if (!w.share_delete && held_elsewhere(fd, kDeletes)) return false;
     return true;
 }
 
-void share_access_add(const unix_file::Identity& file, uint32_t access, uint32_t share) {
+void share_access_join(int fd, uint32_t access, uint32_t share) {
+    hold(fd, kOpen);
     const Wants w = wants(access, share);
-    Counts& c = table().files[key(file)];
-    ++c.handles;
     if (!w.checked()) return;
-    ++c.open_count;
-    c.readers += w.read;
-    c.writers += w.write;
-    c.deleters += w.erase;
-    c.shared_read += w.share_read;
-    c.shared_write += w.share_write;
-    c.shared_delete += w.share_delete;
+    if (w.read) hold(fd, kReads);
+    if (w.write) hold(fd, kWrites);
+    if (w.erase) hold(fd, kDeletes);
+    if (!w.share_read) hold(fd, kRefusesRead);
+    if (!w.share_write) hold(fd, kRefusesWrite);
+    if (!w.share_delete) hold(fd, kRefusesDelete);
 }
 
-void share_access_remove(const unix_file::Identity& file, uint32_t access, uint32_t share) {
-    const Wants w = wants(access, share);
-    auto it = table().files.find(key(file));
-    if (it == table().files.end()) return;
-    Counts& c = it->second;
-    --c.handles;
-    if (w.checked()) {
-        --c.open_count;
-        c.readers -= w.read;
-        c.writers -= w.write;
-        c.deleters -= w.erase;
-        c.shared_read -= w.share_read;
-        c.shared_write -= w.share_write;
-        c.shared_delete -= w.share_delete;
-    }
-    if (c.handles == 0) table().files.erase(it);
-}
-
-uint32_t share_access_handles(const unix_file::Identity& file) {
-    auto it = table().files.find(key(file));
-    return it == table().files.end() ? 0 : it->second.handles;
+bool share_access_open_elsewhere(int fd) {
+    return held_elsewhere(fd, kOpen);
 }
 
 }  // namespace platform

@@ -66,6 +66,9 @@ void fill(const struct stat& st, Status* out) {
     out->links = static_cast<uint32_t>(st.st_nlink);
     out->directory = S_ISDIR(st.st_mode);
     out->read_only = (st.st_mode & S_IWUSR) == 0;
+    out->owner = static_cast<uint32_t>(st.st_uid);
+    out->group = static_cast<uint32_t>(st.st_gid);
+    out->permissions = static_cast<uint32_t>(st.st_mode & 0777);
     out->access_time = file_time(st.st_atim);
     out->write_time = file_time(st.st_mtim);
     out->creation_time = out->write_time;
@@ -88,10 +91,22 @@ uint32_t open(const std::string& path, const OpenMode& mode, int* fd) {
     if (mode.create) flags |= O_CREAT | O_EXCL;
     // Read and write where the host allows it: Windows lets any handle with data access take an
     // exclusive range lock, and the host wants a writable descriptor for that.
-    int result = ::open(path.c_str(), flags | O_RDWR, 0666);
+    // Chosen permissions from the start (the umask can only take from them), so that no one
+    // else can open the file before fchmod below.
+    const mode_t create_mode =
+        mode.permissions >= 0 ? static_cast<mode_t>(mode.permissions & 0777) : 0666;
+    int result = ::open(path.c_str(), flags | O_RDWR, create_mode);
     if (result < 0 && !mode.write && (errno == EACCES || errno == EROFS || errno == ETXTBSY))
-        result = ::open(path.c_str(), flags | O_RDONLY, 0666);
+        result = ::open(path.c_str(), flags | O_RDONLY, create_mode);
     if (result < 0) return status_from_errno(errno);
+    // Chosen permissions hold as they are, whatever the process's umask took from them.
+    if (mode.create && mode.permissions >= 0 &&
+        fchmod(result, static_cast<mode_t>(mode.permissions & 0777)) != 0) {
+        const uint32_t status = status_from_errno(errno);
+        ::close(result);
+        unlink(path.c_str());
+        return status;
+    }
     *fd = result;
     return kStatusSuccess;
 }
@@ -119,8 +134,9 @@ uint32_t status(const std::string& path, Status* out) {
 uint32_t read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done) {
     *done = 0;
     auto* bytes = static_cast<char*>(buffer);
+    if (offset >= kMaxOffset) return kStatusSuccess;  // nothing is stored that far
+    if (length > kMaxOffset - offset) length = static_cast<size_t>(kMaxOffset - offset);
     while (*done < length) {
-        if (offset + *done > kMaxOffset) break;  // nothing is stored that far
         const ssize_t got =
             pread(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
         if (got < 0) {
@@ -192,6 +208,15 @@ uint32_t remove_file(const std::string& path) {
 uint32_t rename_file(const std::string& from, const std::string& to) {
     return renameat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0 ? kStatusSuccess
                                                                        : status_from_errno(errno);
+}
+
+bool lock_held_elsewhere(int fd, uint64_t offset) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
 uint32_t set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait) {

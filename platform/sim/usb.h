@@ -16,9 +16,10 @@
 //   for (const auto& t : card->transfers()) ...                    // what was sent
 //   sim::usb::unplug_all();
 //
-// The function driver behind a device lives in platform/usbsim/vendor_driver.h: a core that
-// takes Request objects (control code, input bytes, output buffer) and completes them, so that
-// kernel-mode callers can reach the same driver (usbsim::driver_for_path).
+// The bus and the function driver live in platform/sim/usb/: the driver is a driver object of the
+// simulated kernel ("\Driver\UsbBridge"), each plugged device one of its device objects, linked
+// from "\GLOBAL??\usb#...", so that kernel mode reaches it as user mode does (ZwCreateFile on
+// "\GLOBAL??\" and the interface path without its "\\?\", then ZwDeviceIoControlFile).
 #pragma once
 
 #include <cstdint>
@@ -193,6 +194,9 @@ struct EndpointFault {
     uint32_t delay_ms = 0;            // completion this long after the request (worker thread)
     bool never_complete = false;      // pending until an abort ends it
     uint32_t aborts_ignored = 0;      // aborts (0x220044) the pending transfer survives
+    // With aborts_ignored: the last ignored abort has the transfer complete normally this long
+    // after it (0: before the abort request returns); -1: the abort leaves it as it was.
+    int32_t completes_after_ignored_ms = -1;
 };
 
 struct DeviceFaults {

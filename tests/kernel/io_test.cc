@@ -37,6 +37,16 @@ class Io : public TestDriver {
                   STATUS_SUCCESS);
         return handle;
     }
+    // Control requests go pending and wait in *held for the test to complete them.
+    static void hold_device_controls(std::atomic<PIRP>* held) {
+        set_handler([held](PDEVICE_OBJECT, PIRP irp) {
+            if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_DEVICE_CONTROL)
+                return complete(irp, STATUS_SUCCESS);
+            IoMarkIrpPending(irp);
+            *held = irp;
+            return STATUS_PENDING;
+        });
+    }
     static std::vector<UCHAR> majors() {
         std::vector<UCHAR> out;
         for (const auto& s : seen()) out.push_back(s.major);
@@ -102,13 +112,7 @@ TEST_F(Io, CleanupThenCloseAtTheLastHandleOfEachFile) {
 
 TEST_F(Io, CloseWaitsForTheRequestsStillPending) {
     std::atomic<PIRP> held{nullptr};
-    set_handler([&](PDEVICE_OBJECT, PIRP irp) {
-        if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_DEVICE_CONTROL)
-            return complete(irp, STATUS_SUCCESS);
-        IoMarkIrpPending(irp);
-        held = irp;
-        return STATUS_PENDING;
-    });
+    hold_device_controls(&held);
     HANDLE handle = open(FILE_FLAG_OVERLAPPED);
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -288,13 +292,7 @@ VOID NTAPI record_apc(PVOID context, PIO_STATUS_BLOCK iosb, ULONG) {
 
 TEST_F(Io, PendingRequestsEndInWindowsOrderAndTheirApcRunsInTheIssuersWait) {
     std::atomic<PIRP> held{nullptr};
-    set_handler([&](PDEVICE_OBJECT, PIRP irp) {
-        if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_DEVICE_CONTROL)
-            return complete(irp, STATUS_SUCCESS);
-        IoMarkIrpPending(irp);
-        held = irp;
-        return STATUS_PENDING;
-    });
+    hold_device_controls(&held);
     HANDLE handle = open_kernel();
     uint8_t output[4] = {};
     ApcRecord record;

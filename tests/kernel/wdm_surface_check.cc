@@ -116,6 +116,7 @@ void wdm_surface_names() {
         reinterpret_cast<const void*>(&ZwDeviceIoControlFile),
         reinterpret_cast<const void*>(&ZwFsControlFile),
         reinterpret_cast<const void*>(&ZwClose),
+        reinterpret_cast<const void*>(&ZwWaitForSingleObject),
         reinterpret_cast<const void*>(&ZwCreateDirectoryObject),
         reinterpret_cast<const void*>(&ZwMakeTemporaryObject),
         reinterpret_cast<const void*>(&RtlInitUnicodeString),

@@ -10,6 +10,11 @@
 #include "platform/win32.h"
 #include "tests/platform/test_folder.h"
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -167,6 +172,8 @@ TEST_F(Files, DataAndPositions) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
     EXPECT_FALSE(SetFilePointerEx(file, distance, &position, 3));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    distance.QuadPart = INT64_MAX;
+    EXPECT_FALSE(SetFilePointerEx(file, distance, &position, FILE_END));  // beyond 2^63
 
     // At the end a read succeeds with nothing.
     done = 99;
@@ -374,5 +381,50 @@ TEST_F(Files, RuntimeRenameKeepsAnExistingTarget) {
     EXPECT_EQ(rename(folder.win("a").c_str(), folder.win("c").c_str()), 0);
     EXPECT_EQ(folder.read("c"), "a");
 }
+
+#if !defined(_WIN32)
+// The share modes of one process bind the others: a child holds the file open without sharing.
+TEST_F(Files, ShareModesAcrossProcesses) {
+    folder.write("f", "12345");
+    folder.write("g", "g");
+    int opened[2], finish[2];
+    ASSERT_EQ(pipe(opened), 0);
+    ASSERT_EQ(pipe(finish), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        HANDLE holder = open("f", GENERIC_READ, 0);
+        const char ok = holder != INVALID_HANDLE_VALUE;
+        (void)!write(opened[1], &ok, 1);
+        char done;
+        (void)!read(finish[0], &done, 1);
+        _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(opened[0], &ok, 1), 1);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(open("f", GENERIC_READ, kShareAll), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    HANDLE attributes = open("f", FILE_READ_ATTRIBUTES, 0);
+    EXPECT_NE(attributes, INVALID_HANDLE_VALUE);
+    CloseHandle(attributes);
+    errno = 0;
+    EXPECT_EQ(fopen(folder.win("f").c_str(), "rb"), nullptr);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_FALSE(DeleteFileA(folder.win("f").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(
+        MoveFileExA(folder.win("g").c_str(), folder.win("f").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    (void)!write(finish[1], "x", 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    for (int end : {opened[0], opened[1], finish[0], finish[1]}) close(end);
+    // The child's end dropped what it held.
+    EXPECT_TRUE(
+        MoveFileExA(folder.win("g").c_str(), folder.win("f").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(DeleteFileA(folder.win("f").c_str()));
+}
+#endif
 
 }  // namespace

@@ -7,13 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 // True when the program runs under Wine rather than on Windows or on the Linux layer.
@@ -28,17 +27,18 @@ inline bool under_wine() {
 class TestFolder {
   public:
     TestFolder() {
-        static int count = 0;
-#if defined(_WIN32)
-        name_ = "halden-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
-#else
-        name_ = "halden-" + std::to_string(getpid()) + "-" + std::to_string(++count);
+#if !defined(_WIN32)
         std::string pattern =
             (std::filesystem::temp_directory_path() / "halden-test-XXXXXX").string();
         drives_ = mkdtemp(pattern.data()) ? pattern : std::string();
         setenv("HALDEN_ROOT", drives_.c_str(), 1);
+        std::filesystem::create_directories(drive_root('C'));
 #endif
-        std::filesystem::create_directories(host(""));
+        // A name no other program (nor an earlier run that left its folder) has taken.
+        std::random_device random;
+        do {
+            name_ = "halden-" + std::to_string(random()) + std::to_string(random());
+        } while (!std::filesystem::create_directory(host("")));
     }
     ~TestFolder() {
         std::error_code ignored;
@@ -51,11 +51,11 @@ class TestFolder {
     TestFolder(const TestFolder&) = delete;
     TestFolder& operator=(const TestFolder&) = delete;
 
-    // The folder's own name ("halden-123-1").
+    // The folder's own name ("halden-" and digits).
     const std::string& name() const {
         return name_;
     }
-    // The Windows name of relative ("a\\b") in the folder: "C:\halden-123-1\a\b".
+    // The Windows name of relative ("a\\b") in the folder: "C:\halden-...\a\b".
     std::string win(const std::string& relative) const {
         return "C:\\" + name_ + (relative.empty() ? "" : "\\" + relative);
     }

@@ -1,13 +1,15 @@
-// The pool: blocks from the host heap behind a header with the tag, the size and a mark. Live
-// bytes are counted per tag; the test API can make allocations fail.
+// The pool: 16-byte aligned blocks from the host heap, each known with its size and tag until it
+// is freed, so that freeing anything else is caught without touching it. Live bytes are counted
+// per tag; the test API can make allocations fail.
 #include "platform/ntoskrnl/ex/pool.h"
 
 #include <cstdlib>
 #include <map>
 #include <mutex>
-#include <new>
 #include <string>
+#include <unordered_map>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/sim/kernel.h"
@@ -15,14 +17,9 @@
 namespace ntoskrnl {
 namespace {
 
-constexpr uint64_t kLiveMark = 0x6C6F6F5065766954;  // "TivePool"
-constexpr uint64_t kFreedMark = 0x6C6F6F5064656546;
-
-struct alignas(16) BlockHeader {
-    uint64_t mark;
-    uint64_t size;
+struct Block {
+    SIZE_T size;
     ULONG tag;
-    POOL_TYPE type;
 };
 
 struct Usage {
@@ -33,6 +30,7 @@ struct Usage {
 struct Pool {
     std::mutex lock;
     std::map<ULONG, Usage> usage;
+    std::unordered_map<void*, Block> blocks;
     sim::kernel::PoolFault fault;
     bool faulting = false;
     unsigned skipped = 0;
@@ -74,34 +72,31 @@ void* pool_allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag) {
         std::lock_guard guard(p.lock);
         if (should_fail(p, bytes, tag)) return nullptr;
     }
-    void* block = std::malloc(sizeof(BlockHeader) + bytes);
+    void* block = std::aligned_alloc(16, (bytes + 15) / 16 * 16 + (bytes == 0 ? 16 : 0));
     if (!block) return nullptr;
-    auto* header = new (block) BlockHeader{kLiveMark, bytes, tag, type};
-    {
-        std::lock_guard guard(p.lock);
-        Usage& u = p.usage[tag];
-        u.bytes += bytes;
-        ++u.blocks;
-    }
-    return header + 1;
+    std::lock_guard guard(p.lock);
+    p.blocks.emplace(block, Block{bytes, tag});
+    Usage& u = p.usage[tag];
+    u.bytes += bytes;
+    ++u.blocks;
+    return block;
 }
 
 void pool_free(void* block, const ULONG* tag, const char* routine) {
-    if (!block) bug_check("BAD_POOL_CALLER", routine);
-    auto* header = static_cast<BlockHeader*>(block) - 1;
-    if (header->mark != kLiveMark)
-        bug_check("BAD_POOL_CALLER",
-                  header->mark == kFreedMark ? "a pool block freed twice" : "not a pool block");
-    if (tag && *tag != header->tag) bug_check("BAD_POOL_CALLER", "freed with another tag");
     auto& p = pool();
     {
         std::lock_guard guard(p.lock);
-        Usage& u = p.usage[header->tag];
-        u.bytes -= header->size;
+        auto found = p.blocks.find(block);
+        if (found == p.blocks.end())
+            bug_check("BAD_POOL_CALLER", block ? "freeing what is not a live pool block" : routine);
+        if (tag && *tag != found->second.tag)
+            bug_check("BAD_POOL_CALLER", "freed with another tag");
+        Usage& u = p.usage[found->second.tag];
+        u.bytes -= found->second.size;
         --u.blocks;
+        p.blocks.erase(found);
     }
-    header->mark = kFreedMark;
-    std::free(header);
+    std::free(block);
 }
 
 }  // namespace ntoskrnl
@@ -142,13 +137,18 @@ size_t pool_live_blocks(const std::string& tag) {
 using namespace ntoskrnl;
 
 extern "C" PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
-    return pool_allocate(PoolType, NumberOfBytes, Tag);
+    PVOID block = pool_allocate(PoolType, NumberOfBytes, Tag);
+    TRACE("ntoskrnl", "ExAllocatePoolWithTag(%d, %zu, %.4s): %p", static_cast<int>(PoolType),
+          static_cast<size_t>(NumberOfBytes), reinterpret_cast<const char*>(&Tag), block);
+    return block;
 }
 
 extern "C" VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG Tag) {
+    TRACE("ntoskrnl", "ExFreePoolWithTag(%p, %.4s)", P, reinterpret_cast<const char*>(&Tag));
     pool_free(P, &Tag, "ExFreePoolWithTag");
 }
 
 extern "C" VOID NTAPI ExFreePool(PVOID P) {
+    TRACE("ntoskrnl", "ExFreePool(%p)", P);
     pool_free(P, nullptr, "ExFreePool");
 }

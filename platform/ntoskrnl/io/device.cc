@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
@@ -211,6 +212,9 @@ extern "C" NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG Devi
                                          PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType,
                                          ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                                          PDEVICE_OBJECT* DeviceObject) {
+    TRACE("ntoskrnl", "IoCreateDevice(%p, %u, \"%s\", %#x, %#x, %d)",
+          static_cast<void*>(DriverObject), DeviceExtensionSize,
+          utf16_to_utf8(view_of(DeviceName)).c_str(), DeviceType, DeviceCharacteristics, Exclusive);
     return io::create_device(DriverObject, DeviceExtensionSize, DeviceName, DeviceType,
                              DeviceCharacteristics, Exclusive, {}, DeviceObject);
 }
@@ -221,6 +225,10 @@ extern "C" NTSTATUS NTAPI IoCreateDeviceSecure(
     PCUNICODE_STRING DefaultSDDLString, LPCGUID DeviceClassGuid, PDEVICE_OBJECT* DeviceObject) {
     (void)DeviceClassGuid;
     const std::u16string_view sddl = view_of(DefaultSDDLString);
+    TRACE("ntoskrnl", "IoCreateDeviceSecure(%p, %u, \"%s\", %#x, %#x, %d, \"%s\")",
+          static_cast<void*>(DriverObject), DeviceExtensionSize,
+          utf16_to_utf8(view_of(DeviceName)).c_str(), DeviceType, DeviceCharacteristics, Exclusive,
+          utf16_to_utf8(sddl).c_str());
     wdmlib::DeviceSddl parsed;
     if (!wdmlib::parse_device_sddl(sddl.data(), sddl.size(), &parsed))
         return STATUS_INVALID_PARAMETER;
@@ -229,6 +237,7 @@ extern "C" NTSTATUS NTAPI IoCreateDeviceSecure(
 }
 
 extern "C" VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
+    TRACE("ntoskrnl", "IoDeleteDevice(%p)", static_cast<void*>(DeviceObject));
     require_passive_level("IoDeleteDevice");
     {
         std::lock_guard guard(io::device_lock());
@@ -244,11 +253,16 @@ extern "C" VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
 
 extern "C" NTSTATUS NTAPI IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName,
                                                PUNICODE_STRING DeviceName) {
+    TRACE("ntoskrnl", "IoCreateSymbolicLink(\"%s\", \"%s\")",
+          utf16_to_utf8(view_of(SymbolicLinkName)).c_str(),
+          utf16_to_utf8(view_of(DeviceName)).c_str());
     require_passive_level("IoCreateSymbolicLink");
     return ob::create_symbolic_link(view_of(SymbolicLinkName), view_of(DeviceName));
 }
 
 extern "C" NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
+    TRACE("ntoskrnl", "IoDeleteSymbolicLink(\"%s\")",
+          utf16_to_utf8(view_of(SymbolicLinkName)).c_str());
     require_passive_level("IoDeleteSymbolicLink");
     return ob::delete_symbolic_link(view_of(SymbolicLinkName));
 }

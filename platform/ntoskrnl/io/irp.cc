@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/core/trace.h"
 #include "platform/kernel32/event.h"
 #include "platform/ntoskrnl/ex/pool.h"
 #include "platform/ntoskrnl/io/io.h"
@@ -179,7 +180,9 @@ size_t live_irps() {
 using namespace ntoskrnl;
 
 extern "C" VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
-    (void)PriorityBoost;
+    TRACE("ntoskrnl", "IofCompleteRequest(%p, %d): status %#x, information %zu",
+          static_cast<void*>(Irp), PriorityBoost, static_cast<unsigned>(Irp->IoStatus.Status),
+          static_cast<size_t>(Irp->IoStatus.Information));
     if (io::record_of(Irp)->completed.exchange(true, std::memory_order_acq_rel))
         bug_check("MULTIPLE_IRP_COMPLETE_REQUESTS", "an IRP was completed twice");
     if (Irp->IoStatus.Status == STATUS_PENDING)

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
@@ -68,6 +69,7 @@ bool in_library(const void* address, void* library) {
 }
 
 NTSTATUS load(const std::string& service, PDRIVER_INITIALIZE entry, void* library) {
+    TRACE("ntoskrnl", "load driver %s", service.c_str());
     {
         auto& l = loaded();
         std::lock_guard guard(l.lock);
@@ -123,6 +125,7 @@ NTSTATUS load_driver(const std::string& service, PDRIVER_INITIALIZE entry) {
 }
 
 NTSTATUS unload_driver(const std::string& service) {
+    TRACE("ntoskrnl", "unload driver %s", service.c_str());
     io::LoadedDriver driver;
     {
         auto& l = io::loaded();
@@ -131,10 +134,10 @@ NTSTATUS unload_driver(const std::string& service) {
         if (found == l.drivers.end()) return STATUS_OBJECT_NAME_NOT_FOUND;
         if (!found->second.driver->DriverUnload) return STATUS_INVALID_DEVICE_REQUEST;
         driver = found->second;
+        io::set_driver_unloading(driver.driver);
         l.drivers.erase(found);
     }
     PDRIVER_OBJECT object = driver.driver;
-    io::set_driver_unloading(object);
     io::wait_until_devices_closed(object);
     io::run_on_system_thread([object] { object->DriverUnload(object); });
     if (object->DeviceObject)

@@ -2,8 +2,11 @@
 // waiting thread hangs a wait block on the object's wait list and sleeps on its own condition
 // variable; a signal that satisfies it unlinks the block and wakes the thread.
 #include <chrono>
+#include <limits>
 #include <optional>
+#include <string>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
 
@@ -48,19 +51,23 @@ void satisfy_waiters(DISPATCHER_HEADER* header) {
     }
 }
 
-// The point in time a wait ends at; nothing for a wait without a limit.
+// The point in time a wait ends at; nothing for a wait without a limit (or one so long that it
+// does not end in the life of the process).
 std::optional<Clock::time_point> deadline(const LARGE_INTEGER* timeout) {
     if (!timeout) return std::nullopt;
-    const int64_t units = timeout->QuadPart;
-    if (units <= 0) return Clock::now() + std::chrono::nanoseconds(-units * 100);
-    // Absolute system time: 100 ns units since 1601.
-    const auto now_system = std::chrono::system_clock::now();
-    const int64_t now_units =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(now_system.time_since_epoch())
-                .count() /
-            100 +
-        kUnixEpoch;
-    return Clock::now() + std::chrono::nanoseconds((units - now_units) * 100);
+    int64_t units = timeout->QuadPart;  // relative when negative
+    if (units > 0) {
+        // Absolute system time: 100 ns units since 1601.
+        const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                    .count() /
+                                100 +
+                            kUnixEpoch;
+        units = units > now ? now - units : 0;
+    }
+    constexpr int64_t kLongest = std::numeric_limits<int64_t>::max() / 200;
+    if (units < -kLongest) return std::nullopt;
+    return Clock::now() + std::chrono::nanoseconds(-units * 100);
 }
 
 // Runs the thread's queued APCs, with the lock released while they run.
@@ -148,6 +155,8 @@ extern "C" NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitR
                                                 KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
                                                 PLARGE_INTEGER Timeout) {
     (void)WaitReason, (void)WaitMode, (void)Alertable;
+    TRACE("ntoskrnl", "KeWaitForSingleObject(%p, %s)", Object,
+          Timeout ? std::to_string(Timeout->QuadPart).c_str() : "no time-out");
     auto* header = static_cast<DISPATCHER_HEADER*>(Object);
     check_object(header, "KeWaitForSingleObject");
     _KTHREAD* self = current_thread();

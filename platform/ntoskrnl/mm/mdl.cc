@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/sim/kernel.h"
@@ -49,7 +50,9 @@ extern "C" PVOID NTAPI MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList,
                                                     MEMORY_CACHING_TYPE CacheType,
                                                     PVOID RequestedAddress, ULONG BugCheckOnFailure,
                                                     ULONG Priority) {
-    (void)CacheType, (void)Priority;
+    (void)CacheType;
+    TRACE("ntoskrnl", "MmMapLockedPagesSpecifyCache(%p, %u)",
+          static_cast<void*>(MemoryDescriptorList), Priority);
     if (AccessMode != KernelMode || RequestedAddress)
         ntoskrnl::not_implemented("MmMapLockedPagesSpecifyCache into user space");
     if (!(MemoryDescriptorList->MdlFlags & MDL_PAGES_LOCKED))

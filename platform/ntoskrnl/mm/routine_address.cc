@@ -64,6 +64,7 @@ const Export kExports[] = {
     KERNEL_EXPORT(ZwQueryInformationFile),
     KERNEL_EXPORT(ZwReadFile),
     KERNEL_EXPORT(ZwSetInformationFile),
+    KERNEL_EXPORT(ZwWaitForSingleObject),
     KERNEL_EXPORT(ZwWriteFile),
 };
 

@@ -1,8 +1,11 @@
 #include "platform/ntoskrnl/ob/handles.h"
 
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
+#include "platform/core/trace.h"
+#include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/ntoskrnl/ob/namespace.h"
@@ -83,7 +86,9 @@ extern "C" NTSTATUS NTAPI ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK D
                                                     POBJECT_TYPE ObjectType,
                                                     KPROCESSOR_MODE AccessMode, PVOID* Object,
                                                     POBJECT_HANDLE_INFORMATION HandleInformation) {
-    (void)DesiredAccess, (void)AccessMode;
+    (void)AccessMode;
+    TRACE("ntoskrnl", "ObReferenceObjectByHandle(%p, %#x, %p)", Handle, DesiredAccess,
+          static_cast<void*>(ObjectType));
     NTSTATUS status;
     *Object = ob::reference_handle(Handle, ObjectType, &status);
     if (NT_SUCCESS(status) && HandleInformation) {
@@ -94,6 +99,7 @@ extern "C" NTSTATUS NTAPI ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK D
 }
 
 extern "C" NTSTATUS NTAPI ZwClose(HANDLE Handle) {
+    TRACE("ntoskrnl", "ZwClose(%p)", Handle);
     require_passive_level("ZwClose");
     void* body = nullptr;
     {
@@ -112,9 +118,32 @@ extern "C" NTSTATUS NTAPI ZwClose(HANDLE Handle) {
     return STATUS_SUCCESS;
 }
 
+extern "C" NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE Handle, BOOLEAN Alertable,
+                                                PLARGE_INTEGER Timeout) {
+    TRACE("ntoskrnl", "ZwWaitForSingleObject(%p, %d, %s)", Handle, Alertable,
+          Timeout ? std::to_string(Timeout->QuadPart).c_str() : "no time-out");
+    NTSTATUS status;
+    void* body = ob::reference_handle(Handle, nullptr, &status);
+    if (!body) return status;
+    // A thread is its own dispatcher object; a file is waited for through its event.
+    PVOID object = nullptr;
+    if (ob::type_of(body) == &thread_type)
+        object = body;
+    else if (ob::type_of(body) == &io::file_type)
+        object = &static_cast<PFILE_OBJECT>(body)->Event;
+    status = object ? KeWaitForSingleObject(object, Executive, KernelMode, Alertable, Timeout)
+                    : STATUS_OBJECT_TYPE_MISMATCH;
+    ob::dereference(body);
+    return status;
+}
+
 extern "C" NTSTATUS NTAPI ZwCreateDirectoryObject(PHANDLE DirectoryHandle,
                                                   ACCESS_MASK DesiredAccess,
                                                   POBJECT_ATTRIBUTES ObjectAttributes) {
+    TRACE("ntoskrnl", "ZwCreateDirectoryObject(%p, %#x, \"%s\", %#x)",
+          static_cast<void*>(DirectoryHandle), DesiredAccess,
+          ObjectAttributes ? utf16_to_utf8(view_of(ObjectAttributes->ObjectName)).c_str() : "",
+          ObjectAttributes ? ObjectAttributes->Attributes : 0u);
     require_passive_level("ZwCreateDirectoryObject");
     if (!DirectoryHandle || !ObjectAttributes || !ObjectAttributes->ObjectName)
         return STATUS_INVALID_PARAMETER;
@@ -139,6 +168,7 @@ extern "C" NTSTATUS NTAPI ZwCreateDirectoryObject(PHANDLE DirectoryHandle,
 }
 
 extern "C" NTSTATUS NTAPI ZwMakeTemporaryObject(HANDLE Handle) {
+    TRACE("ntoskrnl", "ZwMakeTemporaryObject(%p)", Handle);
     require_passive_level("ZwMakeTemporaryObject");
     NTSTATUS status;
     void* body = ob::reference_handle(Handle, nullptr, &status);

@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/ntoskrnl/ob/handles.h"
 #include "platform/ntoskrnl/ps/system_threads.h"
@@ -19,8 +20,6 @@ namespace {
 void destroy_thread(void* body) {
     static_cast<_KTHREAD*>(body)->~_KTHREAD();
 }
-
-_OBJECT_TYPE thread_type{"Thread", destroy_thread, nullptr};
 
 _KTHREAD* create_thread_object() {
     void* body = ob::create_object(&thread_type, sizeof(_KTHREAD));
@@ -81,6 +80,8 @@ void run_system_thread(_KTHREAD* self, PKSTART_ROUTINE routine, PVOID context) {
 
 }  // namespace
 
+_OBJECT_TYPE thread_type{"Thread", destroy_thread, nullptr};
+
 _KTHREAD* current_thread() {
     if (!current.thread) {
         current.thread = create_thread_object();
@@ -111,6 +112,8 @@ extern "C" NTSTATUS NTAPI PsCreateSystemThread(PHANDLE ThreadHandle, ULONG Desir
                                                HANDLE ProcessHandle, PCLIENT_ID ClientId,
                                                PKSTART_ROUTINE StartRoutine, PVOID StartContext) {
     (void)ObjectAttributes;
+    TRACE("ntoskrnl", "PsCreateSystemThread(%p, %#x, %p, %p)", static_cast<void*>(ThreadHandle),
+          DesiredAccess, reinterpret_cast<void*>(StartRoutine), StartContext);
     require_passive_level("PsCreateSystemThread");
     if (ProcessHandle) not_implemented("PsCreateSystemThread in a process other than the system");
     if (!ThreadHandle || !StartRoutine) return STATUS_INVALID_PARAMETER;
@@ -133,6 +136,7 @@ extern "C" NTSTATUS NTAPI PsCreateSystemThread(PHANDLE ThreadHandle, ULONG Desir
 }
 
 extern "C" NTSTATUS NTAPI PsTerminateSystemThread(NTSTATUS ExitStatus) {
+    TRACE("ntoskrnl", "PsTerminateSystemThread(%#x)", static_cast<unsigned>(ExitStatus));
     if (!current_thread()->system_thread) return STATUS_INVALID_PARAMETER;
     throw ThreadExit{ExitStatus};
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/advapi32/registry.h"
+#include "platform/core/trace.h"
 #include "platform/ntoskrnl/ex/pool.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
@@ -132,6 +133,8 @@ NTSTATUS deliver(const RTL_QUERY_REGISTRY_TABLE& entry, PWSTR name, Value value,
 }
 
 NTSTATUS query(ULONG relative_to, PCWSTR path, PRTL_QUERY_REGISTRY_TABLE table, PVOID context) {
+    TRACE("ntoskrnl", "RtlQueryRegistryValues(%#x, \"%s\", %p)", relative_to,
+          path ? utf16_to_utf8(path).c_str() : "", static_cast<void*>(table));
     require_passive_level("RtlQueryRegistryValues");
     const std::optional<std::string> base = key_path(relative_to, path);
     const bool optional = (relative_to & RTL_REGISTRY_OPTIONAL) != 0;

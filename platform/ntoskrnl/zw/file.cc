@@ -2,6 +2,7 @@
 // before the call returns); a device's become IRPs through the I/O manager.
 #include <cstring>
 
+#include "platform/core/trace.h"
 #include "platform/ntdll/ntstatus.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/thread.h"
@@ -159,7 +160,7 @@ NTSTATUS query_host(platform::File& host, PVOID information, ULONG length,
         }
         case FileAlignmentInformation: {
             if (length < sizeof(FILE_ALIGNMENT_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
-            const FILE_ALIGNMENT_INFORMATION alignment{FILE_BYTE_ALIGNMENT};
+            const FILE_ALIGNMENT_INFORMATION alignment{platform::kAlignmentRequirement};
             std::memcpy(information, &alignment, sizeof alignment);
             *written = sizeof alignment;
             return STATUS_SUCCESS;
@@ -224,6 +225,10 @@ extern "C" NTSTATUS NTAPI ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
                                        ULONG ShareAccess, ULONG CreateDisposition,
                                        ULONG CreateOptions, PVOID EaBuffer, ULONG EaLength) {
     (void)AllocationSize;
+    TRACE("ntoskrnl", "ZwCreateFile(%p, %#x, \"%s\", %#x, %#x, %u, %#x)",
+          static_cast<void*>(FileHandle), DesiredAccess,
+          ObjectAttributes ? utf16_to_utf8(view_of(ObjectAttributes->ObjectName)).c_str() : "",
+          FileAttributes, ShareAccess, CreateDisposition, CreateOptions);
     require_passive_level("ZwCreateFile");
     if (EaBuffer || EaLength) not_implemented("ZwCreateFile with extended attributes");
     if (!FileHandle || !ObjectAttributes || !ObjectAttributes->ObjectName || !IoStatusBlock ||
@@ -254,6 +259,8 @@ extern "C" NTSTATUS NTAPI ZwReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_RO
                                      PVOID ApcContext, PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer,
                                      ULONG Length, PLARGE_INTEGER ByteOffset, PULONG Key) {
     (void)Key;
+    TRACE("ntoskrnl", "ZwReadFile(%p, %p, %u, %lld)", FileHandle, Buffer, Length,
+          ByteOffset ? static_cast<long long>(ByteOffset->QuadPart) : -1LL);
     require_passive_level("ZwReadFile");
     check_event(Event, "ZwReadFile with an event handle");
     return transfer(FileHandle, false, ApcRoutine, ApcContext, IoStatusBlock, Buffer, Length,
@@ -265,6 +272,8 @@ extern "C" NTSTATUS NTAPI ZwWriteFile(HANDLE FileHandle, HANDLE Event, PIO_APC_R
                                       PVOID Buffer, ULONG Length, PLARGE_INTEGER ByteOffset,
                                       PULONG Key) {
     (void)Key;
+    TRACE("ntoskrnl", "ZwWriteFile(%p, %p, %u, %lld)", FileHandle, Buffer, Length,
+          ByteOffset ? static_cast<long long>(ByteOffset->QuadPart) : -1LL);
     require_passive_level("ZwWriteFile");
     check_event(Event, "ZwWriteFile with an event handle");
     return transfer(FileHandle, true, ApcRoutine, ApcContext, IoStatusBlock, Buffer, Length,
@@ -276,6 +285,8 @@ extern "C" NTSTATUS NTAPI ZwDeviceIoControlFile(HANDLE FileHandle, HANDLE Event,
                                                 PIO_STATUS_BLOCK IoStatusBlock, ULONG IoControlCode,
                                                 PVOID InputBuffer, ULONG InputBufferLength,
                                                 PVOID OutputBuffer, ULONG OutputBufferLength) {
+    TRACE("ntoskrnl", "ZwDeviceIoControlFile(%p, %#x, %p, %u, %p, %u)", FileHandle, IoControlCode,
+          InputBuffer, InputBufferLength, OutputBuffer, OutputBufferLength);
     require_passive_level("ZwDeviceIoControlFile");
     check_event(Event, "ZwDeviceIoControlFile with an event handle");
     return control(FileHandle, IRP_MJ_DEVICE_CONTROL, ApcRoutine, ApcContext, IoStatusBlock,
@@ -287,6 +298,8 @@ extern "C" NTSTATUS NTAPI ZwFsControlFile(HANDLE FileHandle, HANDLE Event,
                                           PIO_STATUS_BLOCK IoStatusBlock, ULONG FsControlCode,
                                           PVOID InputBuffer, ULONG InputBufferLength,
                                           PVOID OutputBuffer, ULONG OutputBufferLength) {
+    TRACE("ntoskrnl", "ZwFsControlFile(%p, %#x, %p, %u, %p, %u)", FileHandle, FsControlCode,
+          InputBuffer, InputBufferLength, OutputBuffer, OutputBufferLength);
     require_passive_level("ZwFsControlFile");
     check_event(Event, "ZwFsControlFile with an event handle");
     return control(FileHandle, IRP_MJ_FILE_SYSTEM_CONTROL, ApcRoutine, ApcContext, IoStatusBlock,
@@ -296,6 +309,8 @@ extern "C" NTSTATUS NTAPI ZwFsControlFile(HANDLE FileHandle, HANDLE Event,
 extern "C" NTSTATUS NTAPI ZwQueryInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock,
                                                  PVOID FileInformation, ULONG Length,
                                                  FILE_INFORMATION_CLASS FileInformationClass) {
+    TRACE("ntoskrnl", "ZwQueryInformationFile(%p, %u, %d)", FileHandle, Length,
+          static_cast<int>(FileInformationClass));
     require_passive_level("ZwQueryInformationFile");
     NTSTATUS status;
     PFILE_OBJECT file = file_of(FileHandle, &status);
@@ -335,6 +350,8 @@ extern "C" NTSTATUS NTAPI ZwQueryInformationFile(HANDLE FileHandle, PIO_STATUS_B
 extern "C" NTSTATUS NTAPI ZwSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock,
                                                PVOID FileInformation, ULONG Length,
                                                FILE_INFORMATION_CLASS FileInformationClass) {
+    TRACE("ntoskrnl", "ZwSetInformationFile(%p, %u, %d)", FileHandle, Length,
+          static_cast<int>(FileInformationClass));
     require_passive_level("ZwSetInformationFile");
     NTSTATUS status;
     PFILE_OBJECT file = file_of(FileHandle, &status);

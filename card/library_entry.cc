@@ -1,0 +1,11 @@
+// The device build's entry point. The library keeps nothing but the card lock, which static
+// initialisation constructs: no log set-up, no device, no configuration, no thread at load.
+#include "platform/win32.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(module);
+    return TRUE;
+}
+
+HALDEN_DLL_ENTRY(DllMain)

@@ -1,0 +1,88 @@
+// A card whose answers the test scripts: a reply queue behind the bridge's bulk endpoints. Frames
+// are read back byte by byte here, independently of the library's encoders.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/sim/network.h"
+#include "platform/sim/usb.h"
+#include "tests/card/log_capture.h"
+#include "tests/card/temp_machine_root.h"
+#include "tests/usb/sim_devices.h"
+
+using Frame = std::vector<uint8_t>;
+
+inline const std::array<uint8_t, 6> kHostMac = {0x00, 0x1b, 0x21, 0x3c, 0x4d, 0x5e};
+
+inline uint32_t le32_at(const Frame& f, size_t offset) {
+    return uint32_t{f[offset]} | uint32_t{f[offset + 1]} << 8 | uint32_t{f[offset + 2]} << 16 |
+           uint32_t{f[offset + 3]} << 24;
+}
+inline uint32_t be32_at(const Frame& f, size_t offset) {
+    return uint32_t{f[offset]} << 24 | uint32_t{f[offset + 1]} << 16 |
+           uint32_t{f[offset + 2]} << 8 | uint32_t{f[offset + 3]};
+}
+inline void put_be32(Frame& f, size_t offset, uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[offset + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+template <class Bytes>
+void put(Frame& f, size_t offset, const Bytes& bytes) {
+    std::copy(std::begin(bytes), std::end(bytes), f.begin() + static_cast<ptrdiff_t>(offset));
+}
+inline Frame slice(const Frame& f, size_t offset, size_t length) {
+    return Frame(f.begin() + static_cast<ptrdiff_t>(offset),
+                 f.begin() + static_cast<ptrdiff_t>(offset + length));
+}
+
+// A response header as the card writes it: code, tag, payload length, status.
+inline Frame response(uint32_t code, size_t length, uint32_t status = 0) {
+    Frame f(length, 0);
+    for (int i = 0; i < 4; ++i) f[i] = static_cast<uint8_t>(code >> (8 * i));
+    put_be32(f, 4, 0x535);
+    for (int i = 0; i < 4; ++i) f[8 + i] = static_cast<uint8_t>((length - 16) >> (8 * i));
+    put_be32(f, 12, status);
+    return f;
+}
+
+// A machine for the device build: an empty bus, one network adapter (kHostMac), the folder of the
+// log file, the log captured.
+class CardMachine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root.make_folder("C:/Halden");
+        sim::usb::unplug_all();
+        sim::network_set_adapters({{"eth0", true, true, kHostMac}});
+    }
+    void TearDown() override {
+        sim::usb::unplug_all();
+        sim::network_use_real_adapters();
+    }
+
+    TempMachineRoot root;
+    LogCapture log;
+};
+
+class ScriptedCard : public CardMachine {
+  protected:
+    void SetUp() override {
+        CardMachine::SetUp();
+        card = usbtest::plug_card();
+    }
+
+    void answer(const Frame& frame) { card.queue->push(frame); }
+    // The frames the card took, in order.
+    std::vector<Frame> sent() const { return card.queue->received(); }
+    // The length of every read from the card, in order.
+    std::vector<size_t> read_lengths() const {
+        std::vector<size_t> lengths;
+        for (const auto& t : card.device->transfers())
+            if (t.endpoint == 0x86) lengths.push_back(t.in_data.size());
+        return lengths;
+    }
+
+    usbtest::Card card;
+};
