@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "crypto/byte_access.h"
+#include "oracles/openssl_sm4_xts.h"
 #include "tests/driver/orvik_test.h"
-#include "tests/support/openssl_sm4_xts.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ class OrvikImage : public Orvik {
         const std::string stored = folder_.read(relative);
         EXPECT_GE(stored.size(), offset + length);
         std::vector<uint8_t> plain(length);
-        testing_support::OpensslSm4Xts oracle;
+        oracles::OpensslSm4Xts oracle;
         for (size_t at = 0; at < length; at += 512) {
             uint8_t tweak[16] = {};
             bytes::store_le64(tweak, (offset + at) / 512);
