@@ -406,7 +406,8 @@ LONG BulkReadFrame(const CardFrameRequest& request) {
     const ULONG total = env::kSize + frameLength;
     auto* buffer = static_cast<PUCHAR>(AllocNonPaged(total));
     if (!buffer) return kNoFrameBuffer;
-    RtlZeroMemory(buffer, total);
+    // The data part is used only from a reply that filled the whole buffer.
+    RtlZeroMemory(buffer, env::kSize);
     buffer[env::kEndpoint] = request.Endpoint;
     bytes::store_le32(buffer + env::kDataOffset, env::kSize);
     bytes::store_le32(buffer + env::kDataLength, frameLength);
