@@ -39,16 +39,29 @@ constexpr double kTarget = 0.80;
     std::exit(1);
 }
 
-// Bytes per second of blocks runs of op (one 1 MiB block per call), the median of kRounds.
-double rate(size_t blocks, const std::function<void(size_t)>& op) {
-    std::vector<double> rates;
+// One figure: op(i) for i below calls, each moving bytes.
+struct Figure {
+    size_t calls;
+    size_t bytes;
+    std::function<void(size_t)> op;
+};
+
+// Bytes per second of each figure, the median of kRounds; the figures take turns within each
+// round, so that all of them see the same load of the machine.
+std::vector<double> rates(const std::vector<Figure>& figures) {
+    std::vector<std::vector<double>> samples(figures.size());
     for (int round = 0; round < kRounds; ++round) {
-        const auto start = Clock::now();
-        for (size_t i = 0; i < blocks; ++i) op(i);
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        rates.push_back(static_cast<double>(blocks * kBlock) / seconds);
+        for (size_t f = 0; f < figures.size(); ++f) {
+            const auto start = Clock::now();
+            for (size_t i = 0; i < figures[f].calls; ++i) figures[f].op(i);
+            const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            samples[f].push_back(static_cast<double>(figures[f].calls * figures[f].bytes) /
+                                 seconds);
+        }
     }
-    return bench::median(rates);
+    std::vector<double> out;
+    for (auto& s : samples) out.push_back(bench::median(s));
+    return out;
 }
 
 void print(const char* what, double bytes_per_second) {
@@ -135,18 +148,24 @@ int main(int argc, char** argv) {
 
     std::printf("Orvik, software mode, sequential 1 MiB requests over %zu MiB (SM4 path: %s)\n",
                 blocks, crypto_internal::sm4_path_name(crypto_internal::sm4_kernels().path));
-    const double x_encrypt = rate(blocks, [&](size_t i) {
-        crypto_internal::sm4_xts_sectors(key, i * kSectors, data.data(), out.data(), kSectors, 512,
-                                         true);
+    const std::vector<double> figures = rates({
+        {blocks, kBlock,
+         [&](size_t i) {
+             crypto_internal::sm4_xts_sectors(key, i * kSectors, data.data(), out.data(), kSectors,
+                                              512, true);
+         }},
+        {blocks, kBlock,
+         [&](size_t i) {
+             crypto_internal::sm4_xts_sectors(key, i * kSectors, data.data(), out.data(), kSectors,
+                                              512, false);
+         }},
+        {blocks, kBlock, [&](size_t i) { transfer(plain, true, i, data); }},
+        {blocks, kBlock, [&](size_t i) { transfer(plain, false, i, out); }},
+        {blocks, kBlock, [&](size_t i) { transfer(disk, true, i, data); }},
+        {blocks, kBlock, [&](size_t i) { transfer(disk, false, i, out); }},
     });
-    const double x_decrypt = rate(blocks, [&](size_t i) {
-        crypto_internal::sm4_xts_sectors(key, i * kSectors, data.data(), out.data(), kSectors, 512,
-                                         false);
-    });
-    const double w = rate(blocks, [&](size_t i) { transfer(plain, true, i, data); });
-    const double r = rate(blocks, [&](size_t i) { transfer(plain, false, i, out); });
-    const double disk_write = rate(blocks, [&](size_t i) { transfer(disk, true, i, data); });
-    const double disk_read = rate(blocks, [&](size_t i) { transfer(disk, false, i, out); });
+    const double x_encrypt = figures[0], x_decrypt = figures[1], w = figures[2], r = figures[3];
+    const double disk_write = figures[4], disk_read = figures[5];
 
     print("x: sector path, encrypt", x_encrypt);
     print("x: sector path, decrypt", x_decrypt);
