@@ -360,24 +360,32 @@ VOID FreeCardDevicePathLocked() {
     RtlZeroMemory(&g_CardDevicePath, sizeof g_CardDevicePath);
 }
 
-// One frame to the OUT endpoint: the envelope, the header from the template with this frame's op,
-// length and sector, then the data.
-LONG BulkWriteFrame(const CardFrameRequest& request) {
-    if (!g_CardHandle) return kNoCardHandle;
-    const ULONG frameLength = request.HeaderLength + request.DataLength;
-    const ULONG total = env::kSize + frameLength;
+// A pool buffer for one frame of request: the envelope naming the endpoint and the frame behind
+// it, then the header from the template with the request's op and tweak. Null without pool.
+PUCHAR NewFrameBuffer(const CardFrameRequest& request, ULONG total) {
     auto* buffer = static_cast<PUCHAR>(AllocNonPaged(total));
-    if (!buffer) return kNoFrameBuffer;
+    if (!buffer) return nullptr;
     RtlZeroMemory(buffer, env::kSize);
     buffer[env::kEndpoint] = request.Endpoint;
     bytes::store_le32(buffer + env::kDataOffset, env::kSize);
-    bytes::store_le32(buffer + env::kDataLength, frameLength);
+    bytes::store_le32(buffer + env::kDataLength, total - env::kSize);
     PUCHAR header = buffer + env::kSize;
     RtlCopyMemory(header, request.Header, request.HeaderLength);
     header[frame::kOp] = request.Op;
-    bytes::store_le32(header + frame::kLength, request.DataLength);
     bytes::store_le64(header + frame::kTweak, request.Sector);
     bytes::store_le64(header + frame::kTweakHigh, request.TweakHigh);
+    return buffer;
+}
+
+// One frame to the OUT endpoint: this frame's length and the sector again in the header, then
+// the data.
+LONG BulkWriteFrame(const CardFrameRequest& request) {
+    if (!g_CardHandle) return kNoCardHandle;
+    const ULONG total = env::kSize + request.HeaderLength + request.DataLength;
+    PUCHAR buffer = NewFrameBuffer(request, total);
+    if (!buffer) return kNoFrameBuffer;
+    PUCHAR header = buffer + env::kSize;
+    bytes::store_le32(header + frame::kLength, request.DataLength);
     bytes::store_le64(header + frame::kSector, request.Sector);
     RtlCopyMemory(header + request.HeaderLength, request.Data, request.DataLength);
     NTSTATUS status = SendUsbIoctl(vendor::kBufferedTransfer, buffer, total);
@@ -399,24 +407,13 @@ LONG TakeReplyData(const CardFrameRequest& request, const UCHAR* buffer) {
 }
 
 // One frame from the IN endpoint; its data goes to the request's data pointer when the reply
-// echoes the sector and reports the whole chunk processed.
+// echoes the sector and reports the whole chunk processed. The buffer's data part is not cleared:
+// only a reply that filled the whole buffer is used.
 LONG BulkReadFrame(const CardFrameRequest& request) {
     if (!g_CardHandle) return kNoCardHandle;
-    const ULONG frameLength = request.HeaderLength + request.DataLength;
-    const ULONG total = env::kSize + frameLength;
-    auto* buffer = static_cast<PUCHAR>(AllocNonPaged(total));
+    const ULONG total = env::kSize + request.HeaderLength + request.DataLength;
+    PUCHAR buffer = NewFrameBuffer(request, total);
     if (!buffer) return kNoFrameBuffer;
-    // The data part is used only from a reply that filled the whole buffer.
-    RtlZeroMemory(buffer, env::kSize);
-    buffer[env::kEndpoint] = request.Endpoint;
-    bytes::store_le32(buffer + env::kDataOffset, env::kSize);
-    bytes::store_le32(buffer + env::kDataLength, frameLength);
-    PUCHAR reply = buffer + env::kSize;
-    RtlCopyMemory(reply, request.Header, request.HeaderLength);
-    reply[frame::kOp] = 0;
-    bytes::store_le64(reply + frame::kTweak, request.Sector);
-    bytes::store_le64(reply + frame::kTweakHigh, request.TweakHigh);
-
     LONG result = SendUsbIoctl(vendor::kBufferedTransfer, buffer, total);
     if (NT_SUCCESS(result)) result = TakeReplyData(request, buffer);
     FreeNonPaged(buffer);

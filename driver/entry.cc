@@ -12,21 +12,21 @@ constexpr USHORT kDeviceNameSize = 512;
 
 HANDLE g_DirectoryHandle;
 
-// Ends the disk's worker and waits for it (the thread object when referenced, else the handle),
-// detaches an image still attached, frees what the disk owns and deletes the device. Undoes any
-// prefix of CreateDiskDevice.
-VOID DeleteDiskDevice(PDEVICE_OBJECT device, HANDLE unreferencedWorker = nullptr) {
+// Tells the disk's worker (context: the device) to end.
+VOID StopDiskWorker(PVOID device) {
+    OrvikDeviceExtension* extension = DiskExtension(static_cast<PDEVICE_OBJECT>(device));
+    extension->Terminate = 1;
+    KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
+}
+
+// Ends the disk's worker and waits for it, detaches an image still attached, frees what the disk
+// owns and deletes the device. Undoes any prefix of CreateDiskDevice.
+VOID DeleteDiskDevice(PDEVICE_OBJECT device) {
     OrvikDeviceExtension* extension = DiskExtension(device);
-    if (extension->WorkerThread || unreferencedWorker) {
-        extension->Terminate = 1;
-        KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
-    }
     if (extension->WorkerThread) {
-        KeWaitForSingleObject(extension->WorkerThread, Executive, KernelMode, FALSE, nullptr);
-        ObDereferenceObject(extension->WorkerThread);
+        StopDiskWorker(device);
+        WaitForSystemThread(extension->WorkerThread);
         extension->WorkerThread = nullptr;
-    } else if (unreferencedWorker) {
-        ZwWaitForSingleObject(unreferencedWorker, FALSE, nullptr);
     }
     if (extension->MediaPresent) DetachImageFile(extension);
     if (extension->DeviceName.Buffer) {
@@ -122,20 +122,8 @@ NTSTATUS CreateDiskDevice(PDRIVER_OBJECT driver, ULONG number) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
 
-    HANDLE thread;
-    status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                  DiskWorkerThread, device);
-    if (!NT_SUCCESS(status)) {
-        DeleteDiskDevice(device);
-        return status;
-    }
-    status = ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, nullptr, KernelMode,
-                                       &extension->WorkerThread, nullptr);
-    if (!NT_SUCCESS(status)) {
-        extension->WorkerThread = nullptr;
-        DeleteDiskDevice(device, thread);
-    }
-    ZwClose(thread);
+    status = StartSystemThread(DiskWorkerThread, device, StopDiskWorker, &extension->WorkerThread);
+    if (!NT_SUCCESS(status)) DeleteDiskDevice(device);
     return status;
 }
 

@@ -100,6 +100,17 @@ VOID NTAPI HwCryptThread(PVOID start) {
     }
 }
 
+// Sets stop (context: the HwCryptContext) and wakes the thread. Under the queue lock, so that no
+// submitter queues an item after the thread has seen stop with an empty queue.
+VOID SignalStop(PVOID start) {
+    auto* context = static_cast<HwCryptContext*>(start);
+    KIRQL irql;
+    KeAcquireSpinLock(&context->QueueLock, &irql);
+    context->Stop = 1;
+    KeReleaseSpinLock(&context->QueueLock, irql);
+    KeSetEvent(&context->Work, IO_NO_INCREMENT, FALSE);
+}
+
 }  // namespace
 
 // Starts the thread; FALSE (and no thread) when its context or the thread cannot be had.
@@ -111,24 +122,10 @@ BOOLEAN StartHwCryptThread() {
     KeInitializeSpinLock(&context->QueueLock);
     KeInitializeEvent(&context->Gate, SynchronizationEvent, TRUE);
     KeInitializeEvent(&context->Work, SynchronizationEvent, FALSE);
-    HANDLE thread;
-    NTSTATUS status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                           HwCryptThread, context);
-    if (!NT_SUCCESS(status)) {
+    if (!NT_SUCCESS(StartSystemThread(HwCryptThread, context, SignalStop, &context->Thread))) {
         FreeNonPaged(context);
         return FALSE;
     }
-    status = ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, nullptr, KernelMode,
-                                       &context->Thread, nullptr);
-    if (!NT_SUCCESS(status)) {
-        context->Stop = 1;
-        KeSetEvent(&context->Work, IO_NO_INCREMENT, FALSE);
-        ZwWaitForSingleObject(thread, FALSE, nullptr);
-        ZwClose(thread);
-        FreeNonPaged(context);
-        return FALSE;
-    }
-    ZwClose(thread);
     g_HwCryptContext = context;
     return TRUE;
 }
@@ -164,19 +161,13 @@ VOID SetChunkSize(ULONG size) {
 }
 
 VOID SignalHwCryptStop() {
-    HwCryptContext* context = g_HwCryptContext;
-    KIRQL irql;
-    KeAcquireSpinLock(&context->QueueLock, &irql);
-    context->Stop = 1;
-    KeReleaseSpinLock(&context->QueueLock, irql);
-    KeSetEvent(&context->Work, IO_NO_INCREMENT, FALSE);
+    SignalStop(g_HwCryptContext);
 }
 
 // Waits for the thread to end and frees its context.
 VOID StopHwCryptThread() {
     HwCryptContext* context = g_HwCryptContext;
-    KeWaitForSingleObject(context->Thread, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(context->Thread);
+    WaitForSystemThread(context->Thread);
     FreeNonPaged(context);
     g_HwCryptContext = nullptr;
 }

@@ -77,6 +77,14 @@ inline OrvikDeviceExtension* DiskExtension(PDEVICE_OBJECT device) {
     return static_cast<OrvikDeviceExtension*>(device->DeviceExtension);
 }
 
+// System threads (system_thread.cc). StartSystemThread starts routine(context) with its thread
+// object referenced into *thread; when the reference cannot be had, stop(context) tells the
+// thread to end and it is waited for before the failure returns. WaitForSystemThread waits for
+// the thread's end and drops the reference.
+NTSTATUS StartSystemThread(PKSTART_ROUTINE routine, PVOID context, VOID (*stop)(PVOID),
+                           PVOID* thread);
+VOID WaitForSystemThread(PVOID thread);
+
 // Start-up and unload (entry.cc).
 extern "C" DRIVER_INITIALIZE DriverEntry;
 ULONG ReadMaxDevices(PUNICODE_STRING registryPath);

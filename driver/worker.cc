@@ -32,37 +32,57 @@ BOOLEAN CryptThroughCard(OrvikWorkItem* item, UCHAR op, const UCHAR* source, ULO
     return SubmitHwCryptItem(item);
 }
 
+// A read or write as the steps after its checks see it.
+struct Transfer {
+    LONGLONG Offset;
+    ULONG Length;
+    ULONG Mode;     // read once per request
+    PUCHAR Buffer;  // the caller's buffer in system space
+};
+
+// The steps every read and write begins with: in hardware mode the card must be open, the range
+// must fit, the caller's buffer must map. STATUS_SUCCESS, or the status that fails the request.
+NTSTATUS BeginTransfer(const OrvikDeviceExtension* extension, PIRP irp, Transfer* transfer) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    // Read and Write have the same layout.
+    transfer->Offset = stack->Parameters.Read.ByteOffset.QuadPart;
+    transfer->Length = stack->Parameters.Read.Length;
+    transfer->Mode = g_dwEnableCrypte;
+    irp->IoStatus.Information = 0;
+    if (transfer->Mode == HW_CRYPT && !IsCryptoDeviceOpen()) return STATUS_IO_DEVICE_ERROR;
+    // Writes go through the write work item, reads through the read item in hardware mode.
+    const BOOLEAN usesWorkItem = stack->MajorFunction == IRP_MJ_WRITE || transfer->Mode == HW_CRYPT;
+    if (!TransferFits(extension, transfer->Offset, transfer->Length, usesWorkItem))
+        return STATUS_INVALID_PARAMETER;
+    transfer->Buffer =
+        static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+    return transfer->Buffer ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST;
+}
+
 // IRP_MJ_READ: the image's sectors into a pool buffer, then decrypted into the caller's buffer.
 // Only what the image read delivered is decrypted; the caller's buffer keeps its other bytes.
 NTSTATUS ReadImage(OrvikDeviceExtension* extension, PIRP irp) {
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    const ULONG length = stack->Parameters.Read.Length;
-    const LONGLONG offset = stack->Parameters.Read.ByteOffset.QuadPart;
-    const ULONG mode = g_dwEnableCrypte;
-    irp->IoStatus.Information = 0;
-    if (mode == HW_CRYPT && !IsCryptoDeviceOpen()) return STATUS_IO_DEVICE_ERROR;
-    if (!TransferFits(extension, offset, length, mode == HW_CRYPT)) return STATUS_INVALID_PARAMETER;
-    auto* buffer =
-        static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
-    if (!buffer) return STATUS_INVALID_DEVICE_REQUEST;
-    auto* image = static_cast<PUCHAR>(AllocNonPaged(length));
+    Transfer t;
+    NTSTATUS status = BeginTransfer(extension, irp, &t);
+    if (!NT_SUCCESS(status)) return status;
+    auto* image = static_cast<PUCHAR>(AllocNonPaged(t.Length));
     if (!image) return STATUS_INSUFFICIENT_RESOURCES;
 
     LARGE_INTEGER byteOffset;
-    byteOffset.QuadPart = offset;
-    NTSTATUS status = ZwReadFile(extension->ImageHandle, nullptr, nullptr, nullptr, &irp->IoStatus,
-                                 image, length, &byteOffset, nullptr);
+    byteOffset.QuadPart = t.Offset;
+    status = ZwReadFile(extension->ImageHandle, nullptr, nullptr, nullptr, &irp->IoStatus, image,
+                        t.Length, &byteOffset, nullptr);
     const ULONG read =
         NT_SUCCESS(status) ? static_cast<ULONG>(irp->IoStatus.Information) & ~(kSectorSize - 1) : 0;
-    if (read != 0 && mode == SW_CRYPT) {
-        CryptSectors(offset, image, buffer, read, FALSE);
+    if (read != 0 && t.Mode == SW_CRYPT) {
+        CryptSectors(t.Offset, image, t.Buffer, read, FALSE);
     } else if (read != 0) {
-        if (!CryptThroughCard(extension->ReadItem, 'B', image, read, offset)) {
+        if (!CryptThroughCard(extension->ReadItem, 'B', image, read, t.Offset)) {
             FreeNonPaged(image);
             irp->IoStatus.Information = 0;
             return STATUS_IO_DEVICE_ERROR;
         }
-        RtlCopyMemory(buffer, WorkItemData(extension->ReadItem), read);
+        RtlCopyMemory(t.Buffer, WorkItemData(extension->ReadItem), read);
     }
     FreeNonPaged(image);
     return status;
@@ -71,27 +91,19 @@ NTSTATUS ReadImage(OrvikDeviceExtension* extension, PIRP irp) {
 // IRP_MJ_WRITE: the caller's sectors encrypted into the write work item's data area, then
 // written to the image. A failed card exchange writes nothing.
 NTSTATUS WriteImage(OrvikDeviceExtension* extension, PIRP irp) {
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    const ULONG length = stack->Parameters.Write.Length;
-    const LONGLONG offset = stack->Parameters.Write.ByteOffset.QuadPart;
-    const ULONG mode = g_dwEnableCrypte;
-    irp->IoStatus.Information = 0;
-    if (mode == HW_CRYPT && !IsCryptoDeviceOpen()) return STATUS_IO_DEVICE_ERROR;
-    if (!TransferFits(extension, offset, length, TRUE)) return STATUS_INVALID_PARAMETER;
-    auto* buffer =
-        static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
-    if (!buffer) return STATUS_INVALID_DEVICE_REQUEST;
-
+    Transfer t;
+    NTSTATUS status = BeginTransfer(extension, irp, &t);
+    if (!NT_SUCCESS(status)) return status;
     OrvikWorkItem* item = extension->WriteItem;
-    if (mode == SW_CRYPT) {
-        CryptSectors(offset, buffer, WorkItemData(item), length, TRUE);
-    } else if (!CryptThroughCard(item, 'A', buffer, length, offset)) {
+    if (t.Mode == SW_CRYPT) {
+        CryptSectors(t.Offset, t.Buffer, WorkItemData(item), t.Length, TRUE);
+    } else if (!CryptThroughCard(item, 'A', t.Buffer, t.Length, t.Offset)) {
         return STATUS_IO_DEVICE_ERROR;
     }
     LARGE_INTEGER byteOffset;
-    byteOffset.QuadPart = offset;
+    byteOffset.QuadPart = t.Offset;
     return ZwWriteFile(extension->ImageHandle, nullptr, nullptr, nullptr, &irp->IoStatus,
-                       WorkItemData(item), length, &byteOffset, nullptr);
+                       WorkItemData(item), t.Length, &byteOffset, nullptr);
 }
 
 NTSTATUS CarryOut(PDEVICE_OBJECT device, PIRP irp) {
