@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "crypto/byte_access.h"
-#include "oracles/openssl_sm4_xts.h"
 #include "tests/driver/orvik_test.h"
 
 namespace {
@@ -60,22 +59,6 @@ class OrvikCard : public Orvik {
     }
     static uint64_t sector(const FrameRecord& f) { return bytes::load_le64(f.bytes.data() + 40); }
 
-    // The sectors as the image file holds them, decrypted under the volume key.
-    std::vector<uint8_t> decrypt_image(const std::string& relative, uint64_t offset,
-                                       size_t length) const {
-        const std::string stored = folder_.read(relative);
-        std::vector<uint8_t> plain(length);
-        oracles::OpensslSm4Xts oracle;
-        for (size_t at = 0; at < length; at += 512) {
-            uint8_t tweak[16] = {};
-            bytes::store_le64(tweak, (offset + at) / 512);
-            EXPECT_TRUE(oracle.crypt(volume_key_.data(), tweak,
-                                     reinterpret_cast<const uint8_t*>(stored.data()) + offset + at,
-                                     512, plain.data() + at, false));
-        }
-        return plain;
-    }
-
     // The transfer size the function driver holds for endpoint, asked from user mode.
     uint32_t transfer_size(uint8_t endpoint) const {
         HANDLE card =
@@ -118,7 +101,8 @@ TEST_F(OrvikCard, SectorsTravelThroughTheCard) {
     EXPECT_EQ(frames[0].code, kEncrypt);
     EXPECT_EQ(frames[1].code, kDecrypt);
     ASSERT_EQ(detach(disk_), 0u);
-    EXPECT_EQ(decrypt_image("vol.img", 64 * kKiB, data.size()), data);
+    EXPECT_EQ(decrypt_sectors(folder_.read("vol.img"), volume_key_.data(), 64 * kKiB, data.size()),
+              data);
 }
 
 struct ChunkCase {
@@ -170,7 +154,7 @@ TEST_F(OrvikCard, AReadOfOneBlockIsOneFramePair) {
     EXPECT_EQ(frames[0].code, kDecrypt);
     EXPECT_EQ(data_length(frames[0]), 4096u);
     EXPECT_EQ(sector(frames[0]), 80u);
-    EXPECT_EQ(back, decrypt_image("vol.img", 40960, 4096));
+    EXPECT_EQ(back, decrypt_sectors(folder_.read("vol.img"), volume_key_.data(), 40960, 4096));
 }
 
 // Two disks writing at once: their items reach the card one after the other, never interleaved,

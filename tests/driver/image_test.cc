@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "crypto/byte_access.h"
-#include "oracles/openssl_sm4_xts.h"
 #include "tests/driver/orvik_test.h"
 
 namespace {
@@ -37,24 +36,6 @@ class OrvikImage : public Orvik {
         std::vector<uint8_t> out;
         EXPECT_EQ(control(disk_, IOCTL_DISK_GET_LENGTH_INFO, &out, 8), 0u);
         return out.size() == 8 ? bytes::load_le64(out.data()) : 0;
-    }
-
-    // The sectors as the image file holds them, decrypted by the oracle (tweak: the sector
-    // number as u64 little-endian, then 8 zero bytes).
-    std::vector<uint8_t> decrypt_image(const std::string& relative, const Key32& key,
-                                       uint64_t offset, size_t length) {
-        const std::string stored = folder_.read(relative);
-        EXPECT_GE(stored.size(), offset + length);
-        std::vector<uint8_t> plain(length);
-        oracles::OpensslSm4Xts oracle;
-        for (size_t at = 0; at < length; at += 512) {
-            uint8_t tweak[16] = {};
-            bytes::store_le64(tweak, (offset + at) / 512);
-            EXPECT_TRUE(oracle.crypt(key.data(), tweak,
-                                     reinterpret_cast<const uint8_t*>(stored.data()) + offset + at,
-                                     512, plain.data() + at, false));
-        }
-        return plain;
     }
 
     HANDLE disk_ = INVALID_HANDLE_VALUE;
@@ -173,13 +154,15 @@ TEST_F(OrvikImage, SoftwareModeStoresEachSectorUnderItsNumber) {
     }
     ASSERT_EQ(detach(disk_), 0u);
     for (size_t i = 0; i < std::size(pieces); ++i)
-        EXPECT_EQ(decrypt_image("vol.img", key, pieces[i].offset, pieces[i].length), written[i])
+        EXPECT_EQ(decrypt_sectors(folder_.read("vol.img"), key.data(), pieces[i].offset,
+                                  pieces[i].length),
+                  written[i])
             << i;
     // Sectors never written read as what the sparse file holds: zeros, decrypted.
     ASSERT_EQ(attach(disk_, record), 0u);
     std::vector<uint8_t> untouched(512);
     ASSERT_EQ(read(disk_, 512, untouched), 0u);
-    EXPECT_EQ(untouched, decrypt_image("vol.img", key, 512, 512));
+    EXPECT_EQ(untouched, decrypt_sectors(folder_.read("vol.img"), key.data(), 512, 512));
 }
 
 // The key pair is driver-wide: the last OPEN's keys serve every disk.
@@ -190,7 +173,7 @@ TEST_F(OrvikImage, TheLastOpenSetsTheKeysOfEveryDisk) {
     const std::vector<uint8_t> data = pattern(4096, 6);
     ASSERT_EQ(write(disk_, 0, data), 0u);
     ASSERT_EQ(detach(disk_), 0u);
-    EXPECT_EQ(decrypt_image("one.img", test_key(2), 0, 4096), data);
+    EXPECT_EQ(decrypt_sectors(folder_.read("one.img"), test_key(2).data(), 0, 4096), data);
 }
 
 TEST_F(OrvikImage, AnUnmappableBufferIsRefused) {

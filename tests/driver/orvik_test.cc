@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/byte_access.h"
+#include "oracles/openssl_sm4_xts.h"
 #include "platform/sim/registry.h"
 
 namespace fd = file_descriptor;
@@ -37,6 +38,21 @@ std::vector<uint8_t> pattern(size_t size, uint8_t seed) {
     for (size_t i = 0; i < size; ++i)
         data[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9) * 13 + (i >> 17));
     return data;
+}
+
+std::vector<uint8_t> decrypt_sectors(const std::string& stored, const uint8_t* key, uint64_t offset,
+                                     size_t length) {
+    EXPECT_GE(stored.size(), offset + length);
+    std::vector<uint8_t> plain(length);
+    oracles::OpensslSm4Xts oracle;
+    for (size_t at = 0; at + 512 <= length && offset + at + 512 <= stored.size(); at += 512) {
+        uint8_t tweak[16] = {};
+        bytes::store_le64(tweak, (offset + at) / 512);
+        EXPECT_TRUE(oracle.crypt(key, tweak,
+                                 reinterpret_cast<const uint8_t*>(stored.data()) + offset + at, 512,
+                                 plain.data() + at, false));
+    }
+    return plain;
 }
 
 void Orvik::SetUp() {
@@ -147,31 +163,23 @@ DWORD Orvik::control(HANDLE disk, DWORD code, std::vector<uint8_t>* out, size_t 
     return error;
 }
 
-namespace {
-
-OVERLAPPED at(uint64_t offset) {
+DWORD Orvik::transfer(HANDLE disk, bool write, uint64_t offset, uint8_t* data, size_t length,
+                      DWORD* moved) {
     OVERLAPPED overlapped{};
     overlapped.Offset = static_cast<DWORD>(offset);
     overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return overlapped;
-}
-
-}  // namespace
-
-DWORD Orvik::read(HANDLE disk, uint64_t offset, std::vector<uint8_t>& data, DWORD* moved) {
-    OVERLAPPED overlapped = at(offset);
     DWORD count = 0;
-    const BOOL ok =
-        ReadFile(disk, data.data(), static_cast<DWORD>(data.size()), &count, &overlapped);
+    const auto size = static_cast<DWORD>(length);
+    const BOOL ok = write ? WriteFile(disk, data, size, &count, &overlapped)
+                          : ReadFile(disk, data, size, &count, &overlapped);
     if (moved) *moved = count;
     return ok ? 0 : GetLastError();
+}
+
+DWORD Orvik::read(HANDLE disk, uint64_t offset, std::vector<uint8_t>& data, DWORD* moved) {
+    return transfer(disk, false, offset, data.data(), data.size(), moved);
 }
 
 DWORD Orvik::write(HANDLE disk, uint64_t offset, const std::vector<uint8_t>& data, DWORD* moved) {
-    OVERLAPPED overlapped = at(offset);
-    DWORD count = 0;
-    const BOOL ok =
-        WriteFile(disk, data.data(), static_cast<DWORD>(data.size()), &count, &overlapped);
-    if (moved) *moved = count;
-    return ok ? 0 : GetLastError();
+    return transfer(disk, true, offset, const_cast<uint8_t*>(data.data()), data.size(), moved);
 }

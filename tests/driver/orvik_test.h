@@ -81,6 +81,9 @@ class Orvik : public ::testing::Test {
     TestFolder folder_;
 
   private:
+    DWORD transfer(HANDLE disk, bool write, uint64_t offset, uint8_t* data, size_t length,
+                   DWORD* moved);
+
     std::vector<HANDLE> handles_;
     std::vector<std::u16string> links_;
     size_t kernel_handles_at_start_ = 0;
@@ -89,6 +92,11 @@ class Orvik : public ::testing::Test {
 
 // Bytes that differ from sector to sector.
 std::vector<uint8_t> pattern(size_t size, uint8_t seed);
+
+// The sectors at offset of an image file's bytes, decrypted by the OpenSSL-based XTS under key:
+// sector k with the tweak k as u64 little-endian followed by 8 zero bytes.
+std::vector<uint8_t> decrypt_sectors(const std::string& stored, const uint8_t* key, uint64_t offset,
+                                     size_t length);
 
 // The Win32 error a user-mode call reports for a request that ended with status.
 inline DWORD error_of(NTSTATUS status) {
