@@ -57,8 +57,6 @@ OrvikWorkItem* AllocWorkItem() {
     return item;
 }
 
-}  // namespace
-
 // "MaxDevices" under the service key; 3 when it cannot be read. A value of another type than
 // REG_DWORD counts as unreadable.
 ULONG ReadMaxDevices(PUNICODE_STRING registryPath) {
@@ -139,6 +137,8 @@ VOID NTAPI DriverUnload(PDRIVER_OBJECT driver) {
     ZwClose(g_DirectoryHandle);
     g_DirectoryHandle = nullptr;
 }
+
+}  // namespace
 
 // Entry point, run once at load in a system thread. Every disk is created before the dispatch
 // table is filled; a disk that cannot be created ends start-up with nothing left behind.

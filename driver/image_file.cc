@@ -15,6 +15,22 @@ static_assert(kImageOpenOptions == 0x868);
 // Driver-wide table of one byte per 4 KiB of the last image created. Nothing reads it.
 PUCHAR g_BlockMap;
 
+BOOLEAN AllocBlockMap(ULONGLONG bytes) {
+    FreeBlockMap();
+    if (bytes == 0) return TRUE;  // an image under 4 KiB has no whole block
+    g_BlockMap = static_cast<PUCHAR>(AllocNonPaged(bytes));
+    if (!g_BlockMap) return FALSE;
+    RtlZeroMemory(g_BlockMap, bytes);
+    return TRUE;
+}
+
+VOID FreeImageFileName(OrvikDeviceExtension* extension) {
+    if (extension->ImageName.Buffer) FreeNonPaged(extension->ImageName.Buffer);
+    extension->ImageName.Buffer = nullptr;
+    extension->ImageName.Length = 0;
+    extension->ImageName.MaximumLength = 0;
+}
+
 NTSTATUS OpenImage(PHANDLE handle, PUNICODE_STRING name, ULONG disposition,
                    PIO_STATUS_BLOCK ioStatus) {
     OBJECT_ATTRIBUTES attributes;
@@ -46,25 +62,9 @@ NTSTATUS PrepareCreatedImage(HANDLE handle, LONGLONG size) {
 
 }  // namespace
 
-BOOLEAN AllocBlockMap(ULONGLONG bytes) {
-    FreeBlockMap();
-    if (bytes == 0) return TRUE;  // an image under 4 KiB has no whole block
-    g_BlockMap = static_cast<PUCHAR>(AllocNonPaged(bytes));
-    if (!g_BlockMap) return FALSE;
-    RtlZeroMemory(g_BlockMap, bytes);
-    return TRUE;
-}
-
 VOID FreeBlockMap() {
     if (g_BlockMap) FreeNonPaged(g_BlockMap);
     g_BlockMap = nullptr;
-}
-
-VOID FreeImageFileName(OrvikDeviceExtension* extension) {
-    if (extension->ImageName.Buffer) FreeNonPaged(extension->ImageName.Buffer);
-    extension->ImageName.Buffer = nullptr;
-    extension->ImageName.Length = 0;
-    extension->ImageName.MaximumLength = 0;
 }
 
 // IOCTL_ORVIK_OPEN_IMAGE, after dispatch checked the record (the request's system buffer) and set

@@ -85,11 +85,8 @@ NTSTATUS StartSystemThread(PKSTART_ROUTINE routine, PVOID context, VOID (*stop)(
                            PVOID* thread);
 VOID WaitForSystemThread(PVOID thread);
 
-// Start-up and unload (entry.cc).
+// Start-up (entry.cc): also ReadMaxDevices, CreateDiskDevice and DriverUnload there.
 extern "C" DRIVER_INITIALIZE DriverEntry;
-ULONG ReadMaxDevices(PUNICODE_STRING registryPath);
-NTSTATUS CreateDiskDevice(PDRIVER_OBJECT driver, ULONG number);
-DRIVER_UNLOAD DriverUnload;
 
 // Dispatch routines (dispatch.cc).
 DRIVER_DISPATCH DispatchCreateClose;
@@ -104,8 +101,6 @@ NTSTATUS OpenImageFile(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS CloseImageFile(PDEVICE_OBJECT device, PIRP irp);
 // Detaches an attached image: the card reference, the name, the handle, the block map.
 VOID DetachImageFile(OrvikDeviceExtension* extension);
-VOID FreeImageFileName(OrvikDeviceExtension* extension);
-BOOLEAN AllocBlockMap(ULONGLONG bytes);
 VOID FreeBlockMap();
 
 // The kernel card client (card_client.cc). The card's path, handle and reference count are
