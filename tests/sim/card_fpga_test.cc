@@ -4,7 +4,7 @@
 
 #include "crypto/random.h"
 #include "tests/sim/card_wire.h"
-#include "tests/support/openssl_sm4_xts.h"
+#include "oracles/openssl_sm4_xts.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ Key32 random_key() {
 }
 
 Bytes oracle_xts(const uint8_t* key, const uint8_t* tweak, const Bytes& in, bool encrypt) {
-    testing_support::OpensslSm4Xts xts;
+    oracles::OpensslSm4Xts xts;
     Bytes out(in.size());
     EXPECT_TRUE(xts.crypt(key, tweak, in.data(), in.size(), out.data(), encrypt));
     return out;

@@ -4,7 +4,7 @@
 #include "crypto/random.h"
 #include "crypto/sm2_encrypt.h"
 #include "tests/sim/card_wire.h"
-#include "tests/support/openssl_sm4_xts.h"
+#include "oracles/openssl_sm4_xts.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ Bytes random_bytes(size_t n) {
 }
 
 Bytes oracle_xts(const Key32& key, const Bytes& tweak, const Bytes& in, bool encrypt) {
-    testing_support::OpensslSm4Xts xts;
+    oracles::OpensslSm4Xts xts;
     Bytes out(in.size());
     EXPECT_TRUE(xts.crypt(key.data(), tweak.data(), in.data(), in.size(), out.data(), encrypt));
     return out;
