@@ -76,6 +76,9 @@ void LogWriteFile(LogLevel level, const char* tag, const char* file, uint32_t li
     if (kLogVariant.moves_full_file && position != -1 &&
         position > static_cast<int64_t>(settings.max_size)) {
         std::fclose(out);
+        // Windows' rename does not replace a file: without this, every move after the first
+        // would fail, and the full log would be emptied by the open below instead of kept.
+        DeleteFileA(settings.backup_path);
         rename(settings.path, settings.backup_path);
         out = fopen(settings.path, "w");
         if (!out) return;

@@ -9,6 +9,7 @@
 #include <dbt.h>
 #include <winioctl.h>
 #include <ntddndis.h>
+#include <sddl.h>
 // The loader calls DllMain by itself.
 #define HALDEN_DLL_ENTRY(entry)
 #else
@@ -24,4 +25,5 @@
 #include "platform/api/winreg.h"
 #include "platform/api/ntddndis.h"
 #include "platform/api/crt.h"
+#include "platform/api/security.h"
 #endif

@@ -55,6 +55,7 @@ KELVANE_EXPORT uint32_t QeltGetChallengeCode(uint8_t* challenge) {
 KELVANE_EXPORT uint32_t QeltUnlockCard(const uint8_t* challenge, const uint8_t* extra,
                                        const uint8_t* signature) {
     if (!challenge || !extra || !signature) return SC_ARG;
+    StoreLock lock;  // the card is still locked when it is unlocked
     if (CheckCardState() != SC_LOCKED) return SC_FAIL;
     if (!challenge_matches(challenge)) return SC_FAIL;
     if (!challenge_and_extra_signed(challenge, extra, signature)) return SC_FAIL;
@@ -77,6 +78,8 @@ KELVANE_EXPORT uint32_t QeltResetPin(const uint8_t* challenge, const uint8_t* ex
     std::memcpy(message + CHALLENGE_SIZE + PIN_FIELD_SIZE, extra, EXTRA_SIZE);
     if (!admin_signed(message, sizeof message, signature)) return SC_FAIL;
 
+    StoreLock lock;
+    if (!lock.held()) return SC_STORE;
     CardRecord record;
     WipeOnExit wipe_record(record);
     uint32_t result = read_card_record(&record);

@@ -41,6 +41,8 @@ uint32_t FindBoundMac(const uint8_t* mac, uint32_t* index) {
 }
 
 uint32_t AddBoundMac(const uint8_t* mac) {
+    StoreLock lock;
+    if (!lock.held()) return SC_STORE;
     CardRecord record;
     WipeOnExit wipe(record);
     uint32_t result = read_card_record(&record);
@@ -65,6 +67,8 @@ uint32_t AddBoundMac(const uint8_t* mac) {
 }
 
 uint32_t RemoveBoundMac(const uint8_t* mac) {
+    StoreLock lock;
+    if (!lock.held()) return SC_STORE;
     CardRecord record;
     WipeOnExit wipe(record);
     uint32_t result = read_card_record(&record);

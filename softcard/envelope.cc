@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "card/padding.h"
+#include "card/same_file.h"
 #include "crypto/random.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm4_xts.h"
@@ -127,6 +128,7 @@ KELVANE_EXPORT uint32_t QeltEvEncFile(const uint8_t* pke, const char* ptFileName
     if (!pke || !envelope_path_ok(ptFileName) || !envelope_path_ok(ctFileName)) return SC_ARG;
     const uint32_t checked = check_card_login_and_binding();
     if (checked != SC_OK) return checked;
+    if (same_file(ptFileName, ctFileName)) return SC_FAIL;
 
     uint8_t key[ENVELOPE_FILE_KEY_SIZE];
     WipeOnExit wipe(key);
@@ -159,6 +161,7 @@ KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFile
     if (!envelope_path_ok(ctFileName) || !envelope_path_ok(ptFileName)) return SC_ARG;
     const uint32_t checked = check_card_login_and_binding();
     if (checked != SC_OK) return checked;
+    if (same_file(ctFileName, ptFileName)) return SC_FAIL;
 
     ScopedFile out(ptFileName, "wb");
     if (!out.get()) {

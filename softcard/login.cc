@@ -40,12 +40,17 @@ KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) {
 KELVANE_EXPORT uint32_t QeltVerifyPinCode(const uint8_t* pin, int32_t length,
                                           uint32_t* tries_left) {
     if (!pin || !tries_left || !pin_length_ok(length)) return SC_ARG;
-    const uint32_t state = CheckCardState();
-    if (state != SC_OK) return state;
     CardSession& session = card_session();
-    if (session.loggedIn) return SC_ALREADY_LOGGED_IN;
-    const uint32_t checked = CheckPin(pin, length, tries_left);
-    if (checked != SC_OK) return checked;
+    {
+        // The lock's state and the PIN's count as one step: a locked card counts no more.
+        StoreLock lock;
+        if (!lock.held()) return SC_STORE;
+        const uint32_t state = CheckCardState();
+        if (state != SC_OK) return state;
+        if (session.loggedIn) return SC_ALREADY_LOGGED_IN;
+        const uint32_t checked = CheckPin(pin, length, tries_left);
+        if (checked != SC_OK) return checked;
+    }
     session.loggedIn = 1;
     uint8_t mac[MAC_ADDRESS_SIZE];
     uint32_t index = 0;
@@ -65,6 +70,8 @@ KELVANE_EXPORT uint32_t QeltSetPinCode(const uint8_t* old_pin, int32_t old_lengt
     if (!old_pin || !new_pin || !tries_left || !pin_length_ok(old_length) ||
         !pin_length_ok(new_length))
         return SC_ARG;
+    StoreLock lock;
+    if (!lock.held()) return SC_STORE;
     const uint32_t state = CheckCardState();
     if (state != SC_OK) return state;
     const CardSession& session = card_session();

@@ -1,16 +1,11 @@
 #include "softcard/store.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "crypto/random.h"
-#include "platform/win32.h"
 #include "softcard/admin_key.h"
 #include "softcard/result.h"
 #include "softcard/wipe.h"
-
-const char kStorePath[] = "C:/Halden/etc/halden.ini";
-const char kStoreNewPath[] = "C:/Halden/etc/halden.ini.new";
 
 namespace {
 
@@ -24,29 +19,6 @@ bool same_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
 }
 
 }  // namespace
-
-uint32_t get_cfg(uint8_t* record) {
-    if (!record) return SC_ARG;
-    FILE* file = fopen(kStorePath, "rb");
-    if (!file) return SC_STORE;
-    const size_t got = std::fread(record, 1, STORE_RECORD_SIZE, file);
-    std::fclose(file);
-    return got == STORE_RECORD_SIZE ? SC_OK : SC_STORE;
-}
-
-uint32_t WriteCardStore(const uint8_t* record) {
-    if (!record) return SC_ARG;
-    FILE* file = fopen(kStoreNewPath, "wb");
-    if (!file) return SC_STORE;
-    bool written = std::fwrite(record, 1, STORE_RECORD_SIZE, file) == STORE_RECORD_SIZE;
-    written = std::fflush(file) == 0 && written;
-    written = std::fclose(file) == 0 && written;
-    if (written &&
-        MoveFileExA(kStoreNewPath, kStorePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return SC_OK;
-    DeleteFileA(kStoreNewPath);
-    return SC_STORE;
-}
 
 uint32_t read_card_record(CardRecord* record) {
     uint8_t bytes[STORE_RECORD_SIZE];
@@ -88,6 +60,8 @@ uint32_t CheckCardState() {
 }
 
 uint32_t CheckPin(const uint8_t* pin, int32_t length, uint32_t* tries_left) {
+    StoreLock lock;  // the comparison and its count are one step
+    if (!lock.held()) return SC_STORE;
     CardRecord record;
     WipeOnExit wipe(record);
     const uint32_t result = read_card_record(&record);
@@ -102,6 +76,8 @@ uint32_t CheckPin(const uint8_t* pin, int32_t length, uint32_t* tries_left) {
 }
 
 uint32_t DecrementPinRetries(uint32_t* tries_left) {
+    StoreLock lock;
+    if (!lock.held()) return SC_STORE;
     CardRecord record;
     WipeOnExit wipe(record);
     uint32_t result = read_card_record(&record);
@@ -115,6 +91,8 @@ uint32_t DecrementPinRetries(uint32_t* tries_left) {
 }
 
 uint32_t ResetPinRetries() {
+    StoreLock lock;
+    if (!lock.held()) return SC_STORE;
     CardRecord record;
     WipeOnExit wipe(record);
     const uint32_t result = read_card_record(&record);
@@ -124,6 +102,8 @@ uint32_t ResetPinRetries() {
 }
 
 uint32_t StoreVolumeKey(const uint8_t* key) {
+    StoreLock lock;
+    if (!lock.held()) return SC_STORE;
     CardRecord record;
     WipeOnExit wipe(record);
     const uint32_t result = read_card_record(&record);

@@ -1,20 +1,14 @@
-// The store file "C:/Halden/etc/halden.ini": the software card's 179-byte record, always read
-// and written whole. A write goes to a new file that then replaces the old one, so a failure
-// part-way leaves the previous record in place.
+// The software card's state in the store file: its 179-byte record, always read and written
+// whole (softcard/store_file.h), and the small functions every emulated card operation uses. The
+// functions that change the record hold the StoreLock, so that each change is one step for every
+// process on the machine; a caller that must check and change as one step holds it around both.
 #pragma once
 
 #include <cstdint>
 
 #include "card/export.h"
+#include "softcard/store_file.h"
 #include "softcard/store_record.h"
-
-extern const char kStorePath[];
-extern const char kStoreNewPath[];
-
-// 0; 3 for a null buffer; 2 when the file cannot be opened or is shorter than 179 bytes.
-uint32_t get_cfg(uint8_t* record);
-// 0; 3 for a null buffer; 2 when the record could not be written whole and put in place.
-uint32_t WriteCardStore(const uint8_t* record);
 
 // The record decoded and encoded, with the results of get_cfg / WriteCardStore.
 uint32_t read_card_record(CardRecord* record);

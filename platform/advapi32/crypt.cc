@@ -1,9 +1,12 @@
 // The CryptoAPI random provider over the kernel's CSPRNG.
 #include <sys/random.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cwchar>
+#include <deque>
+#include <mutex>
 
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
@@ -15,9 +18,20 @@ std::atomic<unsigned> failing_acquisitions{0};
 std::atomic<bool> failing_generation{false};
 std::atomic<unsigned> acquisition_calls{0};
 
+std::mutex queue_lock;
+std::deque<uint8_t> queued;  // chosen bytes for the next draws
+
 class CryptProvider : public platform::Object {};
 
 bool fill_random(BYTE* buffer, DWORD len) {
+    {
+        std::lock_guard guard(queue_lock);
+        const DWORD chosen = static_cast<DWORD>(std::min<size_t>(len, queued.size()));
+        std::copy_n(queued.begin(), chosen, buffer);
+        queued.erase(queued.begin(), queued.begin() + chosen);
+        buffer += chosen;
+        len -= chosen;
+    }
     while (len > 0) {
         ssize_t got = getrandom(buffer, len, 0);
         if (got < 0) {
@@ -41,6 +55,18 @@ void random_fail_generation(bool fail) {
 }
 unsigned random_acquisition_calls() {
     return acquisition_calls;
+}
+void random_queue_bytes(const std::vector<uint8_t>& bytes) {
+    std::lock_guard guard(queue_lock);
+    queued.insert(queued.end(), bytes.begin(), bytes.end());
+}
+size_t random_queued_bytes() {
+    std::lock_guard guard(queue_lock);
+    return queued.size();
+}
+void random_clear_queue() {
+    std::lock_guard guard(queue_lock);
+    queued.clear();
 }
 }  // namespace sim
 

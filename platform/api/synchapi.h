@@ -22,4 +22,7 @@ BOOL WINAPI ResetEvent(HANDLE event);
 // on.
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
+// Suspends the calling thread for at least milliseconds.
+void WINAPI Sleep(DWORD milliseconds);
+
 }  // extern "C"

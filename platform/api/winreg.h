@@ -1,16 +1,11 @@
 // advapi32: the registry calls the system reads with.
 #pragma once
 
-#include "platform/api/windef.h"
+#include "platform/api/winbase.h"
 
 typedef HANDLE HKEY;
 typedef HKEY* PHKEY;
 typedef LONG LSTATUS;
-
-typedef struct _FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-} FILETIME, *PFILETIME;
 
 // Predefined keys are sign-extended 32-bit values, as in the SDK.
 #define HKEY_LOCAL_MACHINE \

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "platform/core/object.h"
-#include "platform/core/trace.h"
 
 namespace platform {
 namespace {
@@ -17,11 +16,6 @@ struct Providers {
 Providers& providers() {
     static Providers* instance = new Providers;
     return *instance;
-}
-
-bool is_device_name(const char* name) {
-    return name[0] == '\\' && name[1] == '\\' && (name[2] == '.' || name[2] == '?') &&
-           name[3] == '\\';
 }
 
 }  // namespace
@@ -44,25 +38,7 @@ void unregister_device_provider(const std::string& key) {
     std::erase_if(p.list, [&](const auto& entry) { return entry.first == key; });
 }
 
-}  // namespace platform
-
-using namespace platform;
-
-extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
-                                     LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                                     HANDLE template_file) {
-    (void)security, (void)template_file;
-    TRACE("kernel32", "CreateFileA(\"%s\", %#x, %#x, %u, %#x)", name ? name : "(null)", access,
-          share, disposition, flags);
-    if (!name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!is_device_name(name)) {
-        // Plain files are not provided by this layer yet.
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return INVALID_HANDLE_VALUE;
-    }
+HANDLE open_device(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     std::vector<DeviceProvider> candidates;
     {
         auto& p = providers();
@@ -79,12 +55,4 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
     return INVALID_HANDLE_VALUE;
 }
 
-extern "C" BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size,
-                                       LPVOID out, DWORD out_size, LPDWORD returned,
-                                       LPOVERLAPPED overlapped) {
-    TRACE("kernel32", "DeviceIoControl(%p, %#x, %p, %u, %p, %u, %p, %p)", device, code, in, in_size,
-          out, out_size, static_cast<void*>(returned), static_cast<void*>(overlapped));
-    auto target = handle_get<IoTarget>(device);
-    if (!target) return FALSE;
-    return target->device_io_control(code, in, in_size, out, out_size, returned, overlapped);
-}
+}  // namespace platform

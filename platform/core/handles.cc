@@ -3,7 +3,6 @@
 #include <unordered_map>
 
 #include "platform/core/object.h"
-#include "platform/core/trace.h"
 
 namespace platform {
 namespace {
@@ -37,20 +36,10 @@ std::shared_ptr<Object> handle_lookup(HANDLE handle) {
     return it == t.objects.end() ? nullptr : it->second;
 }
 
-}  // namespace platform
-
-using namespace platform;
-
-extern "C" BOOL WINAPI CloseHandle(HANDLE handle) {
-    TRACE("kernel32", "CloseHandle(%p)", handle);
-    auto object = handle_lookup(handle);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!object->close()) return FALSE;
+bool handle_erase(HANDLE handle) {
     auto& t = table();
     std::lock_guard guard(t.lock);
-    t.objects.erase(reinterpret_cast<uintptr_t>(handle));
-    return TRUE;
+    return t.objects.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
 }
+
+}  // namespace platform

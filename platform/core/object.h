@@ -32,6 +32,8 @@ class IoTarget : public Object {
 };
 
 HANDLE handle_insert(std::shared_ptr<Object> object);
+// Drops the handle from the table; false when it names nothing.
+bool handle_erase(HANDLE handle);
 
 // The object behind handle if it is of kind T; otherwise null with ERROR_INVALID_HANDLE set.
 std::shared_ptr<Object> handle_lookup(HANDLE handle);
@@ -58,5 +60,9 @@ using DeviceProvider = std::function<std::shared_ptr<IoTarget>(const OpenRequest
 // the order of registration.
 void register_device_provider(const std::string& key, DeviceProvider provider);
 void unregister_device_provider(const std::string& key);
+
+// CreateFileA on a device name: the handle of the first provider that knows it, else
+// INVALID_HANDLE_VALUE with the last error set (ERROR_FILE_NOT_FOUND when none does).
+HANDLE open_device(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags);
 
 }  // namespace platform

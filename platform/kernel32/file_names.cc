@@ -1,52 +1,23 @@
-// kernel32's calls on file names, over the Linux file system with drive paths mapped.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-
-#include "platform/core/paths.h"
+// kernel32's calls on file names, over the NT file services.
 #include "platform/core/trace.h"
-#include "platform/win32.h"
+#include "platform/kernel32/names.h"
+#include "platform/ntdll/file.h"
+#include "platform/ntdll/ntstatus.h"
 
-#undef rename
+using namespace platform;
 
 namespace {
 
-DWORD error_from_errno(int error) {
-    switch (error) {
-        case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return ERROR_ACCESS_DENIED;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
-}
+// MOVEFILE_COPY_ALLOWED is taken, but no copy is made: drives do not share a volume, so a move
+// between them fails.
+constexpr DWORD kMoveFileCopyAllowed = 0x2;
+constexpr DWORD kMoveFlags =
+    MOVEFILE_REPLACE_EXISTING | kMoveFileCopyAllowed | MOVEFILE_WRITE_THROUGH;
 
-void sync_path(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-std::string parent_folder(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool exists(const std::string& path) {
-    FILE* file = ::fopen(path.c_str(), "rb");
-    if (!file) return errno != ENOENT;
-    std::fclose(file);
-    return true;
+BOOL result(uint32_t status) {
+    if (status == kStatusSuccess) return TRUE;
+    SetLastError(nt_status_to_error(status));
+    return FALSE;
 }
 
 }  // namespace
@@ -54,37 +25,17 @@ bool exists(const std::string& path) {
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags) {
     TRACE("kernel32", "MoveFileExA(\"%s\", \"%s\", %#x)", existing ? existing : "(null)",
           new_name ? new_name : "(null)", flags);
-    if (!existing || !new_name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const std::string from = platform::map_path(existing);
-    const std::string to = platform::map_path(new_name);
-    if (!(flags & MOVEFILE_REPLACE_EXISTING) && exists(to)) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
-    }
-    // Write-through: the data is on disk before the name points at it, and the name after.
-    const bool write_through = (flags & MOVEFILE_WRITE_THROUGH) != 0;
-    if (write_through) sync_path(from);
-    // rename replaces the target in one step, so a reader sees the old file or the new one.
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        SetLastError(error_from_errno(errno));
-        return FALSE;
-    }
-    if (write_through) sync_path(parent_folder(to));
-    return TRUE;
+    if (flags & ~kMoveFlags) return result(kStatusInvalidParameter);
+    NtName from, to;
+    if (!win32_name_to_nt(existing, &from)) return FALSE;
+    if (!win32_name_to_nt(new_name, &to)) return FALSE;
+    return result(nt_rename_file(from.path, to.path, (flags & MOVEFILE_REPLACE_EXISTING) != 0,
+                                 (flags & MOVEFILE_WRITE_THROUGH) != 0));
 }
 
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR name) {
     TRACE("kernel32", "DeleteFileA(\"%s\")", name ? name : "(null)");
-    if (!name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (::unlink(platform::map_path(name).c_str()) != 0) {
-        SetLastError(error_from_errno(errno));
-        return FALSE;
-    }
-    return TRUE;
+    NtName nt;
+    if (!win32_name_to_nt(name, &nt)) return FALSE;
+    return result(nt_delete_file(nt.path));
 }

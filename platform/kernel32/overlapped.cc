@@ -4,37 +4,9 @@
 
 #include "platform/core/trace.h"
 #include "platform/kernel32/event.h"
-#include "platform/kernel32/ntstatus.h"
+#include "platform/ntdll/ntstatus.h"
 
 namespace platform {
-
-DWORD nt_status_to_error(uint32_t status) {
-    switch (status) {
-        case kStatusSuccess:
-            return ERROR_SUCCESS;
-        case kStatusPending:
-            return ERROR_IO_PENDING;
-        case kStatusNotImplemented:
-        case kStatusInvalidDeviceRequest:
-            return ERROR_INVALID_FUNCTION;
-        case kStatusInvalidParameter:
-            return ERROR_INVALID_PARAMETER;
-        case kStatusAccessDenied:
-            return ERROR_ACCESS_DENIED;
-        case kStatusBufferTooSmall:
-            return ERROR_INSUFFICIENT_BUFFER;
-        case kStatusDeviceNotConnected:
-            return ERROR_DEVICE_NOT_CONNECTED;
-        case kStatusIoTimeout:
-            return ERROR_SEM_TIMEOUT;
-        case kStatusCancelled:
-            return ERROR_OPERATION_ABORTED;
-        case kStatusDeviceDataError:
-            return ERROR_CRC;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
-}
 
 void overlapped_begin(OVERLAPPED* overlapped) {
     std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(0, std::memory_order_relaxed);

@@ -15,7 +15,10 @@ struct Interface {
     HardwareAddress current;  // the address in use now
 };
 
-// Interfaces with a 6-byte hardware address, loopback excluded, in the kernel's index order.
+// The interfaces that Windows would list as network cards: those backed by a hardware device
+// (virtual ones such as bridges, tunnels, ifb or veth devices have no device, and some of them
+// draw a new address at every boot) with a 6-byte hardware address, ordered by where their
+// device sits on its bus, which stays the same from boot to boot.
 std::vector<Interface> list_interfaces();
 
 // The address the interface's driver reports as permanent (ethtool's permanent-address query);

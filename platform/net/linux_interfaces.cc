@@ -1,4 +1,4 @@
-// Interfaces from if_nameindex and sysfs; the permanent address through SIOCETHTOOL.
+// Interfaces from sysfs; the permanent address through SIOCETHTOOL.
 #include <linux/ethtool.h>
 #include <linux/sockios.h>
 #include <net/if.h>
@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/net/interfaces.h"
@@ -16,11 +17,11 @@
 namespace platform::net {
 namespace {
 
-constexpr int kArpLoopback = 772;           // ARPHRD_LOOPBACK
+constexpr char kNetClass[] = "/sys/class/net/";
 constexpr uint32_t kMaxAddressLength = 32;  // the kernel's MAX_ADDR_LEN
 
 std::string read_sysfs(const std::string& name, const char* attribute) {
-    std::ifstream in("/sys/class/net/" + name + "/" + attribute);
+    std::ifstream in(kNetClass + name + "/" + attribute);
     std::string text;
     std::getline(in, text);
     return text;
@@ -38,16 +39,18 @@ bool parse_address(const std::string& text, HardwareAddress* out) {
 }  // namespace
 
 std::vector<Interface> list_interfaces() {
+    // (device path, name): the device's place in the machine's device tree orders the list.
+    std::vector<std::pair<std::string, std::string>> hardware;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(kNetClass, error)) {
+        const std::string name = entry.path().filename().string();
+        const auto device = std::filesystem::canonical(entry.path() / "device", error);
+        if (error) continue;  // a virtual interface: no device behind it
+        hardware.emplace_back(device.string(), name);
+    }
+    std::sort(hardware.begin(), hardware.end());
     std::vector<Interface> found;
-    struct if_nameindex* names = if_nameindex();
-    if (!names) return found;
-    std::vector<std::pair<unsigned, std::string>> ordered;
-    for (auto* n = names; n->if_index != 0 && n->if_name; ++n)
-        ordered.emplace_back(n->if_index, n->if_name);
-    if_freenameindex(names);
-    std::sort(ordered.begin(), ordered.end());
-    for (auto& [index, name] : ordered) {
-        if (read_sysfs(name, "type") == std::to_string(kArpLoopback)) continue;
+    for (const auto& [device, name] : hardware) {
         if (read_sysfs(name, "addr_len") != "6") continue;
         Interface interface {
             name, {}

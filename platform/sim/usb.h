@@ -193,6 +193,9 @@ struct EndpointFault {
     uint32_t delay_ms = 0;            // completion this long after the request (worker thread)
     bool never_complete = false;      // pending until an abort ends it
     uint32_t aborts_ignored = 0;      // aborts (0x220044) the pending transfer survives
+    // With aborts_ignored: the last ignored abort has the transfer complete normally this long
+    // after it (0: before the abort request returns); -1: the abort leaves it as it was.
+    int32_t completes_after_ignored_ms = -1;
 };
 
 struct DeviceFaults {

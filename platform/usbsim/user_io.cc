@@ -5,8 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/kernel32/ntstatus.h"
 #include "platform/kernel32/overlapped.h"
+#include "platform/ntdll/ntstatus.h"
 
 namespace usbsim {
 namespace {

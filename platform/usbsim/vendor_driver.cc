@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/core/trace.h"
-#include "platform/kernel32/ntstatus.h"
+#include "platform/ntdll/ntstatus.h"
 #include "platform/usbsim/bytes.h"
 
 namespace usbsim {
@@ -330,20 +330,30 @@ void VendorDriver::retry_not_ready() {
 }
 
 void VendorDriver::abort_endpoint(uint8_t endpoint) {
-    std::list<Transfer> ended;
+    std::list<Transfer> ended, completed;
     {
         std::lock_guard guard(lock_);
         for (auto it = pending_.begin(); it != pending_.end();) {
             auto next = std::next(it);
             if (it->endpoint == endpoint) {
-                if (it->aborts_left > 0)
-                    --it->aborts_left;
-                else
+                if (it->aborts_left == 0) {
                     ended.splice(ended.end(), pending_, it);
+                } else if (--it->aborts_left == 0 && !it->reply.nak &&
+                           it->fault.completes_after_ignored_ms >= 0) {
+                    if (it->fault.completes_after_ignored_ms == 0) {
+                        completed.splice(completed.end(), pending_, it);
+                    } else {
+                        it->waiting = false;
+                        it->due = Clock::now() +
+                                  std::chrono::milliseconds(it->fault.completes_after_ignored_ms);
+                        wake_.notify_all();
+                    }
+                }
             }
             it = next;
         }
     }
+    for (auto& t : completed) finish_normally(t);
     for (auto& t : ended)
         finish(t, kStatusCancelled, kStatusCancelled, sim::usb::kUsbdCanceled, 0, true);
 }

@@ -63,18 +63,19 @@ TEST_F(MacLookup, NullBuffer) {
     EXPECT_EQ(get_mac(nullptr), 1u);
 }
 
-// The machine's interfaces with a 6-byte hardware address, loopback excluded, in index order.
+// The machine's interfaces that a hardware device backs, with a 6-byte hardware address, in the
+// order of their devices' places in the device tree.
 std::vector<std::string> machine_interfaces() {
-    std::vector<std::pair<int, std::string>> found;
+    std::vector<std::pair<std::string, std::string>> found;
     for (const auto& entry : std::filesystem::directory_iterator("/sys/class/net")) {
-        auto read = [&](const char* attribute) {
-            std::ifstream in(entry.path() / attribute);
-            std::string text;
-            std::getline(in, text);
-            return text;
-        };
-        if (read("type") == "772" || read("addr_len") != "6") continue;
-        found.emplace_back(std::stoi(read("ifindex")), entry.path().filename().string());
+        std::error_code no_device;
+        const auto device = std::filesystem::canonical(entry.path() / "device", no_device);
+        if (no_device) continue;
+        std::ifstream in(entry.path() / "addr_len");
+        std::string length;
+        std::getline(in, length);
+        if (length != "6") continue;
+        found.emplace_back(device.string(), entry.path().filename().string());
     }
     std::sort(found.begin(), found.end());
     std::vector<std::string> names;

@@ -1,5 +1,6 @@
 // Without random bytes there is no key and no nonce: every SM2 routine that draws one fails
-// with -1 and leaves its outputs as they were.
+// with -1 and leaves its outputs as they were. With chosen bytes, a private key is drawn at most
+// eleven times.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -79,6 +80,44 @@ TEST_F(Sm2WithoutRandom, VerificationAndDecryptionNeedNoRandomBytes) {
     uint32_t len = 0;
     EXPECT_EQ(sm2_decrypt(priv.data(), ct.data(), 101, plain.data(), &len), 0);
     EXPECT_EQ(len, 5u);
+}
+
+// A draw is taken as a bn256 as it comes: the 32 bytes in memory order, least significant first.
+// The curve order n reduces to 0 and is drawn again, like 0.
+const std::vector<uint8_t> kOrderDrawn = {
+    0x23, 0x41, 0xD5, 0x39, 0x09, 0xF4, 0xBB, 0x53, 0x2B, 0x05, 0xC6, 0x21, 0x6B, 0xDF, 0x03, 0x72,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF};
+
+class PrivateKeyDraws : public ::testing::Test {
+  protected:
+    void TearDown() override { sim::random_clear_queue(); }
+
+    // `unusable` draws alternating 0 and n, then the key 1.
+    static void queue_draws(int unusable) {
+        for (int i = 0; i < unusable; ++i)
+            sim::random_queue_bytes(i % 2 ? kOrderDrawn : std::vector<uint8_t>(32, 0));
+        std::vector<uint8_t> one(32, 0);
+        one[0] = 1;
+        sim::random_queue_bytes(one);
+    }
+};
+
+TEST_F(PrivateKeyDraws, TheEleventhDrawIsTaken) {
+    queue_draws(10);
+    std::vector<uint8_t> priv(32, 0xEE);
+    ASSERT_EQ(sm2_gen_private_key(priv.data()), 0);
+    std::vector<uint8_t> one(32, 0);
+    one[31] = 1;
+    EXPECT_EQ(priv, one);
+    EXPECT_EQ(sim::random_queued_bytes(), 0u);
+}
+
+TEST_F(PrivateKeyDraws, ElevenUnusableDrawsFail) {
+    queue_draws(11);
+    std::vector<uint8_t> priv(32, 0xEE);
+    EXPECT_EQ(sm2_gen_private_key(priv.data()), -1);
+    EXPECT_EQ(priv, std::vector<uint8_t>(32, 0xEE));
+    EXPECT_EQ(sim::random_queued_bytes(), 32u);  // the twelfth draw was never made
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// A software card on a fresh machine: an empty machine root with the folder "C:/Halden/etc",
-// one network adapter with a known address, the process logged out with no challenge.
+// A software card on a fresh machine: an empty machine root with the folders "C:/Halden/etc" and
+// kFiles, the process logged out with no challenge. On Linux this PC is one simulated network
+// adapter with a known address; under Windows it is the machine's own first adapter.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,13 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/disk.h"
-#include "platform/sim/network.h"
-#include "platform/sim/random.h"
+#include "card/mac.h"
 #include "softcard/exports.h"
 #include "softcard/session.h"
 #include "softcard/store.h"
 #include "tests/card/temp_machine_root.h"
+#ifndef _WIN32
+#include "platform/sim/disk.h"
+#include "platform/sim/network.h"
+#include "platform/sim/random.h"
+#endif
 
 template <size_t N>
 std::vector<uint8_t> bytes(const uint8_t (&array)[N]) {
@@ -26,10 +30,13 @@ std::vector<uint8_t> bytes(const uint8_t (&array)[N]) {
 
 using MacAddress = std::array<uint8_t, 6>;
 
-inline const MacAddress kThisPc = {0x00, 0x1b, 0x21, 0xaa, 0xbb, 0xcc};
+// The address of this PC's simulated adapter on Linux.
+inline const MacAddress kSimulatedPc = {0x00, 0x1b, 0x21, 0xaa, 0xbb, 0xcc};
 inline const char kDefaultPin[] = "58302741";
 inline const char kOtherPin[] = "91640275";
 inline const char kWrongPin[] = "27195038";
+// Where tests keep the files they encrypt and decrypt.
+inline const char kFiles[] = "C:/Halden/files";
 
 inline const uint8_t* bytes_of(const char* text) {
     return reinterpret_cast<const uint8_t*>(text);
@@ -39,30 +46,51 @@ class SoftcardTest : public ::testing::Test {
   protected:
     void SetUp() override {
         root.make_folder("C:/Halden/etc");
-        set_this_pc(kThisPc);
+        root.make_folder(kFiles);
         card_session() = CardSession{};
+#ifdef _WIN32
+        if (GetMac(this_pc.data()) != 0)
+            GTEST_SKIP() << "the tests bind this PC, and its MAC address cannot be read here";
+#else
+        set_this_pc(kSimulatedPc);
+#endif
     }
     void TearDown() override {
         card_session() = CardSession{};
+#ifndef _WIN32
         sim::disk_clear_free_space_limits();
+        sim::disk_clear_read_limits();
         sim::random_fail_generation(false);
         sim::network_use_real_adapters();
+#endif
     }
 
-    static void set_this_pc(const MacAddress& mac) {
-        sim::network_set_adapters({{"eth0", true, true, mac}});
+#ifndef _WIN32
+    void set_this_pc(const MacAddress& mac) {
+        sim::network_set_adapters({{ "eth0", true, true, mac }});
+        this_pc = mac;
+    }
+#endif
+
+    std::filesystem::path store_file() const {
+        return root.path("C:/Halden/etc/halden.ini");
     }
 
-    std::filesystem::path store_file() const { return root.path("C:/Halden/etc/halden.ini"); }
-
-    std::vector<uint8_t> store_bytes() const {
-        std::ifstream in(store_file(), std::ios::binary);
+    static std::vector<uint8_t> file_bytes(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
         return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
-    void write_store_bytes(const std::vector<uint8_t>& bytes) const {
-        std::ofstream out(store_file(), std::ios::binary | std::ios::trunc);
+    static void write_file_bytes(const std::filesystem::path& path,
+                                 const std::vector<uint8_t>& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
+    }
+    std::vector<uint8_t> store_bytes() const {
+        return file_bytes(store_file());
+    }
+    void write_store_bytes(const std::vector<uint8_t>& bytes) const {
+        write_file_bytes(store_file(), bytes);
     }
     CardRecord record() const {
         CardRecord r{};
@@ -103,4 +131,5 @@ class SoftcardTest : public ::testing::Test {
     }
 
     TempMachineRoot root;
+    MacAddress this_pc{};
 };

@@ -17,13 +17,16 @@ struct Row {
 };
 
 const MacAddress kElsewhere = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+const std::string kPlain = std::string(kFiles) + "/pt.txt";
+const std::string kEnvelope = std::string(kFiles) + "/pt.ev";
+const std::string kMissing = std::string(kFiles) + "/missing.ev";
+const std::string kBack = std::string(kFiles) + "/back.txt";
 
 class StateTable : public SoftcardTest {
   protected:
     void SetUp() override {
         SoftcardTest::SetUp();
-        root.make_folder("E:/");
-        std::ofstream(root.path("E:/pt.txt")) << "plain text";
+        std::ofstream(root.path(kPlain)) << "plain text";
     }
     void enter(State state) {
         card_session() = CardSession{};
@@ -67,12 +70,12 @@ TEST_F(StateTable, EveryExportInEveryState) {
          {1, 1, 1, 1}},
         {"QeltZeroSetCard", [&] { return QeltZeroSetCard(challenge, extra, sig); }, {6, 6, 1, 6}},
         {"QeltEvEncFile",
-         [&] { return QeltEvEncFile(kAdminPublicKey, "E:/pt.txt", "E:/pt.ev"); },
+         [&] { return QeltEvEncFile(kAdminPublicKey, kPlain.c_str(), kEnvelope.c_str()); },
          {2, 6, 0, 8}},
         {"QeltEvDecFile",
          [&] {
              testing::internal::CaptureStdout();
-             const uint32_t result = QeltEvDecFile("E:/missing.ev", "E:/back.txt");
+             const uint32_t result = QeltEvDecFile(kMissing.c_str(), kBack.c_str());
              testing::internal::GetCapturedStdout();
              return result;
          },

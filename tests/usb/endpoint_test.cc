@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <ostream>
 #include <vector>
 
@@ -174,14 +175,15 @@ TEST_F(OpenCard, ControlReadCopiesTheAnswerBehindTheEnvelope) {
     card.device->set_behaviour(0, std::make_shared<Answer>());
     auto ep = control();
     ep.RequestCode = 0x10;
-    uint8_t data[8] = {};
+    uint8_t data[8];
+    std::memset(data, 0xEE, sizeof data);
     int32_t length = 8;
     EXPECT_TRUE(ep.ControlRead(data, length));
     EXPECT_EQ(length, 7);
     EXPECT_EQ(ep.BytesTransferred, 7u);
     EXPECT_EQ(data[0], 0x10);
     EXPECT_EQ(data[6], 0x16);
-    EXPECT_EQ(data[7], 0);
+    EXPECT_EQ(data[7], 0xEE);
     EXPECT_EQ(ep.Direction, 1u);
     length = 8;
     EXPECT_TRUE(ep.ControlWrite(data, length));
@@ -300,12 +302,17 @@ TEST_F(OpenCard, NoHandleOrNegativeLengthMovesNothing) {
 }
 
 // The time-out rule: wait TimeoutMs, abort, wait 50 ms more, abort again and wait for good.
+// Whether a transfer completes before or after an abort is decided by the abort itself (the
+// simulated device completes it when the abort arrives, or only after it), completions meant to
+// beat or miss the time-out are seconds away from it, and durations are checked from below
+// only, so a loaded machine cannot flip a case.
 struct TimeoutCase {
     const char* name;
     sim::usb::EndpointFault fault;
     bool result;
     size_t aborts;
     bool cancelled;
+    uint32_t timeout_ms = 100;
 };
 
 void PrintTo(const TimeoutCase& c, std::ostream* os) {
@@ -319,11 +326,21 @@ TEST_P(Timeouts, AbortAndGrace) {
     card.queue->push({5, 6, 7, 8});
     card.device->set_fault(0x86, p.fault);
     auto ep = bulk(0x86);
-    ep.TimeoutMs = 100;
+    ep.TimeoutMs = p.timeout_ms;
     uint8_t buffer[8] = {};
     int32_t length = 8;
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ep.TransferData(buffer, length), p.result);
+    const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(aborts(), p.aborts);
+    // Waits end no earlier than asked, whatever the load: the first abort comes after TimeoutMs,
+    // the second after 50 ms more.
+    if (p.aborts >= 1) {
+        EXPECT_GE(took, std::chrono::milliseconds(p.timeout_ms));
+    }
+    if (p.aborts >= 2) {
+        EXPECT_GE(took, std::chrono::milliseconds(p.timeout_ms + 50));
+    }
     EXPECT_EQ(ep.LastUsbdStatus == sim::usb::kUsbdCanceled, p.cancelled);
     if (p.result) {
         EXPECT_EQ(length, 4);
@@ -337,19 +354,33 @@ TEST_P(Timeouts, AbortAndGrace) {
 INSTANTIATE_TEST_SUITE_P(
     Rule, Timeouts,
     ::testing::Values(
-        TimeoutCase{"InTime", {.delay_ms = 30}, true, 0, false},
-        TimeoutCase{"FirstAbortEndsIt", {.delay_ms = 300}, false, 1, true},
+        TimeoutCase{"InTime", {.delay_ms = 30}, true, 0, false, 30000},
+        TimeoutCase{"FirstAbortEndsIt", {.delay_ms = 60000}, false, 1, true},
         TimeoutCase{"NeverCompletesUntilAborted", {.never_complete = true}, false, 1, true},
-        TimeoutCase{"WithinGrace", {.delay_ms = 130, .aborts_ignored = 1}, true, 1, false},
+        TimeoutCase{"WithinGrace",
+                    {.never_complete = true, .aborts_ignored = 1, .completes_after_ignored_ms = 0},
+                    true,
+                    1,
+                    false},
         TimeoutCase{"WithinGraceWithStatus",
-                    {.usbd_status = 0xC0000004, .delay_ms = 130, .aborts_ignored = 1},
+                    {.usbd_status = 0xC0000004,
+                     .never_complete = true,
+                     .aborts_ignored = 1,
+                     .completes_after_ignored_ms = 0},
                     false,
                     1,
                     false},
+        TimeoutCase{"BeyondGraceSecondAbort",
+                    {.never_complete = true, .aborts_ignored = 1},
+                    false,
+                    2,
+                    true},
         TimeoutCase{
-            "BeyondGraceSecondAbort", {.delay_ms = 400, .aborts_ignored = 1}, false, 2, true},
-        TimeoutCase{
-            "BeyondGraceWaitsForGood", {.delay_ms = 400, .aborts_ignored = 2}, true, 2, false}),
+            "BeyondGraceWaitsForGood",
+            {.never_complete = true, .aborts_ignored = 2, .completes_after_ignored_ms = 300},
+            true,
+            2,
+            false}),
     [](const auto& info) { return info.param.name; });
 
 class IsochronousCard : public Bus {

@@ -26,9 +26,13 @@ struct Request {
 
 // The bridge's boot firmware as far as the download chain needs it: RAM written and read back
 // with 0xA0, EEPROM blocks with 0xBA and the closing 0xBB read, SPI erase (busy for a while)
-// with 0xC4 and program chunks with 0xC2.
+// with 0xC4 and program chunks with 0xC2. No download here takes more than a few hundred
+// requests: beyond kRequestLimit the test fails and every request stalls, so that a host that
+// loops (polling an erase for ever, a chunk that never advances) fails at once.
 class BridgeFirmware : public sim::usb::EndpointBehaviour {
   public:
+    static constexpr size_t kRequestLimit = 1000;
+
     std::vector<Request> requests;
     std::map<uint32_t, uint8_t> ram;
     int corrupt_read_backs = 0;  // read-backs that come back with a flipped byte
@@ -44,6 +48,11 @@ class BridgeFirmware : public sim::usb::EndpointBehaviour {
     }
 
     sim::usb::Reply control(const sim::usb::SetupPacket& setup, std::span<uint8_t> data) override {
+        if (requests.size() >= kRequestLimit) {
+            if (requests.size() == kRequestLimit) ADD_FAILURE() << "the host does not stop";
+            requests.push_back({setup.request_type, setup.request, setup.value, setup.index, {}});
+            return sim::usb::Reply::stall();
+        }
         bool in = setup.request_type & 0x80;
         EXPECT_EQ(setup.request_type & 0x7F, 0x40) << "vendor request to the device";
         uint32_t address = static_cast<uint32_t>(setup.index) << 16 | setup.value;

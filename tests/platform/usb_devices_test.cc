@@ -1,6 +1,6 @@
 // The platform pieces under the USB classes, checked as a Windows program would see them:
-// events, device-interface lists, opening a device, overlapped driver calls and their abort,
-// removal, and device notifications.
+// device-interface lists, opening a device, overlapped driver calls and their abort, removal, and
+// device notifications.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,24 +18,6 @@
 namespace {
 
 using usbtest::Bus;
-
-TEST(Events, AutoResetReleasesOneWaitManualResetStays) {
-    HANDLE automatic = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    HANDLE manual = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    ASSERT_NE(automatic, nullptr);
-    EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(automatic));
-    EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(automatic, 10), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(ResetEvent(manual));
-    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(CloseHandle(automatic));
-    EXPECT_TRUE(CloseHandle(manual));
-    EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-}
 
 struct Listed {
     std::vector<std::string> paths;

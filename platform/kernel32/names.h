@@ -1,0 +1,13 @@
+// Win32 file names as kernel32 takes them.
+#pragma once
+
+#include "platform/ntdll/dos_path.h"
+#include "platform/win32.h"
+
+namespace platform {
+
+// The NT name of a Win32 name (null counts as empty), within the ANSI calls' limit of MAX_PATH
+// characters; false with the last error set.
+bool win32_name_to_nt(LPCSTR name, NtName* out);
+
+}  // namespace platform

@@ -1,0 +1,84 @@
+#include "platform/ntdll/disk_limits.h"
+
+#include <cctype>
+#include <map>
+#include <mutex>
+
+#include "platform/sim/disk.h"
+
+namespace platform {
+namespace {
+
+struct Limits {
+    std::mutex lock;
+    std::map<char, uint64_t> free_bytes;  // drives with a limit; the rest are unlimited
+    std::map<char, uint64_t> readable_bytes;
+};
+
+Limits& limits() {
+    static Limits* instance = new Limits;
+    return *instance;
+}
+
+char letter(char drive) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(drive)));
+}
+
+bool has(const std::map<char, uint64_t>& budget, char drive) {
+    std::lock_guard guard(limits().lock);
+    return budget.count(letter(drive)) != 0;
+}
+
+uint64_t take(std::map<char, uint64_t>& budget, char drive, uint64_t wanted) {
+    std::lock_guard guard(limits().lock);
+    auto it = budget.find(letter(drive));
+    if (it == budget.end()) return wanted;
+    const uint64_t granted = it->second < wanted ? it->second : wanted;
+    it->second -= granted;
+    return granted;
+}
+
+}  // namespace
+
+bool drive_has_write_limit(char drive) {
+    return has(limits().free_bytes, drive);
+}
+bool drive_has_read_limit(char drive) {
+    return has(limits().readable_bytes, drive);
+}
+uint64_t drive_take_written(char drive, uint64_t wanted) {
+    return take(limits().free_bytes, drive, wanted);
+}
+uint64_t drive_take_read(char drive, uint64_t wanted) {
+    return take(limits().readable_bytes, drive, wanted);
+}
+
+}  // namespace platform
+
+namespace sim {
+
+void disk_set_free_space(char drive, uint64_t bytes) {
+    auto& l = platform::limits();
+    std::lock_guard guard(l.lock);
+    l.free_bytes[platform::letter(drive)] = bytes;
+}
+
+void disk_clear_free_space_limits() {
+    auto& l = platform::limits();
+    std::lock_guard guard(l.lock);
+    l.free_bytes.clear();
+}
+
+void disk_set_read_limit(char drive, uint64_t bytes) {
+    auto& l = platform::limits();
+    std::lock_guard guard(l.lock);
+    l.readable_bytes[platform::letter(drive)] = bytes;
+}
+
+void disk_clear_read_limits() {
+    auto& l = platform::limits();
+    std::lock_guard guard(l.lock);
+    l.readable_bytes.clear();
+}
+
+}  // namespace sim

@@ -1,0 +1,273 @@
+#include "platform/ntdll/file.h"
+
+#include <optional>
+
+#include "platform/core/trace.h"
+#include "platform/ntdll/disk_limits.h"
+#include "platform/ntdll/ntstatus.h"
+#include "platform/ntdll/share_access.h"
+#include "platform/ntdll/unix_name.h"
+#include "platform/win32.h"
+
+namespace platform {
+namespace {
+
+constexpr uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool overwrites(uint32_t disposition) {
+    return disposition == kFileSupersede || disposition == kFileOverwrite ||
+           disposition == kFileOverwriteIf;
+}
+
+bool may_create(uint32_t disposition) {
+    return disposition != kFileOpen && disposition != kFileOverwrite;
+}
+
+// A descriptor of a file that is only looked at, for the share checks of deleting and renaming;
+// with gated, the gate is held meanwhile (one at a time in a thread). A folder has no opens to
+// check.
+class CheckedFile {
+  public:
+    CheckedFile(const std::string& path, bool gated) {
+        if (unix_file::open(path, {}, &fd_) != kStatusSuccess) fd_ = -1;
+        if (fd_ >= 0 && gated) gate_.emplace(fd_);
+    }
+    ~CheckedFile() {
+        gate_.reset();
+        if (fd_ >= 0) unix_file::close(fd_);
+    }
+    bool allows(uint32_t access, uint32_t share) const {
+        return fd_ < 0 || share_access_allows(fd_, access, share);
+    }
+    bool open_elsewhere() const { return fd_ >= 0 && share_access_open_elsewhere(fd_); }
+
+  private:
+    int fd_ = -1;
+    std::optional<ShareGate> gate_;
+};
+
+std::string parent_folder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+uint32_t map_generic_file_access(uint32_t access) {
+    if (access & GENERIC_READ) access |= FILE_GENERIC_READ;
+    if (access & GENERIC_WRITE) access |= FILE_GENERIC_WRITE;
+    if (access & GENERIC_EXECUTE) access |= FILE_GENERIC_EXECUTE;
+    if (access & (GENERIC_ALL | MAXIMUM_ALLOWED)) access |= FILE_ALL_ACCESS;
+    return access &
+           ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | MAXIMUM_ALLOWED);
+}
+
+File::File(int fd, const FileOpenRequest& request, char drive)
+    : fd_(fd),
+      access_(request.access),
+      no_buffering_(request.no_buffering),
+      drive_(drive),
+      write_limited_(drive && drive_has_write_limit(drive)),
+      read_limited_(drive && drive_has_read_limit(drive)),
+      locks_(fd) {}
+
+File::~File() {
+    unix_file::close(fd_);  // the host drops the handle's range locks and share access with it
+}
+
+uint32_t File::check_alignment(const void* buffer, uint32_t length, uint64_t offset) const {
+    if (!no_buffering_) return kStatusSuccess;
+    const bool aligned = length % kSectorSize == 0 && offset % kSectorSize == 0 &&
+                         reinterpret_cast<uintptr_t>(buffer) % kSectorSize == 0;
+    return aligned ? kStatusSuccess : kStatusInvalidParameter;
+}
+
+uint32_t File::read(void* buffer, uint32_t length, const uint64_t* offset, uint32_t* done) {
+    *done = 0;
+    if (!(access_ & FILE_READ_DATA)) return kStatusAccessDenied;
+    std::lock_guard guard(io_lock_);
+    const uint64_t at = offset ? *offset : position_;
+    if (uint32_t status = check_alignment(buffer, length, at); status != kStatusSuccess)
+        return status;
+    size_t got = 0;
+    if (uint32_t status = unix_file::read_at(fd_, buffer, length, at, &got);
+        status != kStatusSuccess)
+        return status;
+    if (read_limited_ && got > 0) {
+        const uint64_t granted = drive_take_read(drive_, got);
+        if (granted == 0) return kStatusIoDeviceError;
+        got = static_cast<size_t>(granted);
+    }
+    if (got == 0 && length > 0) return kStatusEndOfFile;
+    position_ = at + got;
+    *done = static_cast<uint32_t>(got);
+    return kStatusSuccess;
+}
+
+uint32_t File::write(const void* buffer, uint32_t length, const uint64_t* offset, uint32_t* done) {
+    *done = 0;
+    if (!(access_ & (FILE_WRITE_DATA | FILE_APPEND_DATA))) return kStatusAccessDenied;
+    std::lock_guard guard(io_lock_);
+    uint64_t at = offset ? *offset : position_;
+    if (at == kWriteAtEnd || !(access_ & FILE_WRITE_DATA)) {
+        unix_file::Status status;
+        if (uint32_t result = unix_file::status(fd_, &status); result != kStatusSuccess)
+            return result;
+        at = status.size;
+    } else if (uint32_t status = check_alignment(buffer, length, at); status != kStatusSuccess) {
+        return status;
+    }
+    const uint64_t granted = write_limited_ ? drive_take_written(drive_, length) : length;
+    size_t put = 0;
+    const uint32_t status =
+        unix_file::write_at(fd_, buffer, static_cast<size_t>(granted), at, &put);
+    position_ = at + put;
+    *done = static_cast<uint32_t>(put);
+    if (status != kStatusSuccess) return status;
+    return granted < length ? kStatusDiskFull : kStatusSuccess;
+}
+
+uint64_t File::position() {
+    std::lock_guard guard(io_lock_);
+    return position_;
+}
+
+void File::set_position(uint64_t position) {
+    std::lock_guard guard(io_lock_);
+    position_ = position;
+}
+
+uint32_t File::query(unix_file::Status* out) {
+    return unix_file::status(fd_, out);
+}
+
+uint32_t File::set_end_of_file() {
+    if (!(access_ & FILE_WRITE_DATA)) return kStatusAccessDenied;
+    std::lock_guard guard(io_lock_);
+    return unix_file::truncate(fd_, position_);
+}
+
+uint32_t File::flush() {
+    if (!(access_ & (FILE_WRITE_DATA | FILE_APPEND_DATA))) return kStatusAccessDenied;
+    return unix_file::sync(fd_);
+}
+
+uint32_t File::lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) {
+    if (!(access_ & (FILE_READ_DATA | FILE_WRITE_DATA))) return kStatusAccessDenied;
+    std::lock_guard guard(io_lock_);
+    return locks_.lock(offset, length, exclusive, wait);
+}
+
+uint32_t File::unlock(uint64_t offset, uint64_t length) {
+    if (!(access_ & (FILE_READ_DATA | FILE_WRITE_DATA))) return kStatusAccessDenied;
+    std::lock_guard guard(io_lock_);
+    return locks_.unlock(offset, length);
+}
+
+uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request,
+                      std::shared_ptr<File>* file, uint32_t* information) {
+    TRACE("ntdll", "open_file(\"%s\", %#x, %#x, %u)", nt_path.c_str(), request.access,
+          request.share, request.disposition);
+    if (request.disposition > kFileOverwriteIf) return kStatusInvalidParameter;
+    UnixName name;
+    if (uint32_t status = nt_name_to_unix(nt_path, &name); status != kStatusSuccess) return status;
+    // A name that is taken, by a folder too, is a collision before anything else.
+    if (name.exists && request.disposition == kFileCreate) return kStatusObjectNameCollision;
+    if (name.exists && name.directory) return kStatusFileIsADirectory;
+    if (name.trailing_separator) return kStatusObjectNameInvalid;
+    const bool writes = (request.access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0 ||
+                        overwrites(request.disposition);
+    int fd = -1;
+    bool created = false;
+    // A file made or removed by someone else between the look-up and the open: try once more.
+    for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
+        if (name.exists && request.disposition == kFileCreate) return kStatusObjectNameCollision;
+        if (!name.exists && !may_create(request.disposition)) return kStatusObjectNameNotFound;
+        const uint32_t status = unix_file::open(
+            name.path, {!name.exists, writes, request.write_through, request.permissions}, &fd);
+        if (status == kStatusSuccess) {
+            created = !name.exists;
+        } else if (status == kStatusObjectNameCollision || status == kStatusObjectNameNotFound) {
+            name.exists = !name.exists;
+        } else {
+            return status;
+        }
+    }
+    if (fd < 0) return kStatusObjectNameNotFound;
+    unix_file::Status status;
+    uint32_t result = unix_file::status(fd, &status);
+    if (result == kStatusSuccess && status.directory) result = kStatusFileIsADirectory;
+    if (result == kStatusSuccess) {
+        ShareGate gate(fd);
+        if (share_access_allows(fd, request.access, request.share))
+            share_access_join(fd, request.access, request.share);
+        else
+            result = kStatusSharingViolation;
+    }
+    if (result != kStatusSuccess) {
+        unix_file::close(fd);
+        return result;
+    }
+    std::shared_ptr<File> opened(new File(fd, request, name.drive));
+    if (!created && overwrites(request.disposition)) {
+        if (uint32_t truncated = unix_file::truncate(fd, 0); truncated != kStatusSuccess)
+            return truncated;
+    }
+    *information = created                                 ? kFileCreated
+                   : request.disposition == kFileSupersede ? kFileSuperseded
+                   : overwrites(request.disposition)       ? kFileOverwritten
+                                                           : kFileOpened;
+    *file = std::move(opened);
+    return kStatusSuccess;
+}
+
+uint32_t nt_delete_file(const std::string& nt_path) {
+    TRACE("ntdll", "delete_file(\"%s\")", nt_path.c_str());
+    UnixName name;
+    if (uint32_t status = nt_name_to_unix(nt_path, &name); status != kStatusSuccess) return status;
+    if (name.exists && name.directory) return kStatusFileIsADirectory;
+    if (name.trailing_separator) return kStatusObjectNameInvalid;
+    if (!name.exists) return kStatusObjectNameNotFound;
+    CheckedFile file(name.path, true);
+    if (!file.allows(DELETE, kShareAll)) return kStatusSharingViolation;
+    return unix_file::remove_file(name.path);
+}
+
+uint32_t nt_rename_file(const std::string& from, const std::string& to, bool replace,
+                        bool write_through) {
+    TRACE("ntdll", "rename_file(\"%s\", \"%s\", %d)", from.c_str(), to.c_str(), replace);
+    UnixName source, target;
+    if (uint32_t status = nt_name_to_unix(from, &source); status != kStatusSuccess) return status;
+    if (source.trailing_separator && !(source.exists && source.directory))
+        return kStatusObjectNameInvalid;
+    if (!source.exists) return kStatusObjectNameNotFound;
+    if (uint32_t status = nt_name_to_unix(to, &target); status != kStatusSuccess) return status;
+    if (target.trailing_separator && !(target.exists && target.directory))
+        return kStatusObjectNameInvalid;
+    if (source.drive != target.drive) return kStatusNotSameDevice;
+    unix_file::Status source_status, target_status;
+    if (uint32_t status = unix_file::status(source.path, &source_status); status != kStatusSuccess)
+        return status;
+    if (target.exists) {
+        if (uint32_t status = unix_file::status(target.path, &target_status);
+            status != kStatusSuccess)
+            return status;
+        if (target_status.identity == source_status.identity) return kStatusSuccess;
+        if (!replace) return kStatusObjectNameCollision;
+        if (target.directory) return kStatusAccessDenied;
+    }
+    CheckedFile file(source.path, true);
+    if (!file.allows(DELETE, kShareAll)) return kStatusSharingViolation;
+    // Replacing drops the old file's name, which no open of it allows.
+    if (target.exists && CheckedFile(target.path, false).open_elsewhere())
+        return kStatusAccessDenied;
+    // Write-through: the data is on disk before the name points at it, and the name after.
+    if (write_through) unix_file::sync_path(source.path);
+    if (uint32_t status = unix_file::rename_file(source.path, target.path);
+        status != kStatusSuccess)
+        return status;
+    if (write_through) unix_file::sync_path(parent_folder(target.path));
+    return kStatusSuccess;
+}
+
+}  // namespace platform

@@ -1,0 +1,90 @@
+// Plain files as the NT I/O services see them: open with a disposition, access and share mode,
+// read and write at the file position or at an offset, size, identity and byte-range locks;
+// deletion and renaming by NT name. kernel32 and the C runtime build on these, and so will the
+// simulated kernel's Zw calls. Results are NT status values (platform/ntdll/ntstatus.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/core/object.h"
+#include "platform/ntdll/file_locks.h"
+#include "platform/ntdll/unix_file.h"
+
+namespace platform {
+
+// Dispositions (FILE_SUPERSEDE ... FILE_OVERWRITE_IF) and what an open did.
+constexpr uint32_t kFileSupersede = 0;
+constexpr uint32_t kFileOpen = 1;
+constexpr uint32_t kFileCreate = 2;
+constexpr uint32_t kFileOpenIf = 3;
+constexpr uint32_t kFileOverwrite = 4;
+constexpr uint32_t kFileOverwriteIf = 5;
+constexpr uint32_t kFileSuperseded = 0;
+constexpr uint32_t kFileOpened = 1;
+constexpr uint32_t kFileCreated = 2;
+constexpr uint32_t kFileOverwritten = 3;
+
+// The offset that writes at the end of the file, whatever its size.
+constexpr uint64_t kWriteAtEnd = ~0ull;
+constexpr uint32_t kSectorSize = 512;
+
+// Generic rights (GENERIC_READ ...) turned into the file rights they stand for.
+uint32_t map_generic_file_access(uint32_t access);
+
+struct FileOpenRequest {
+    uint32_t access = 0;  // file rights; generic rights already mapped
+    uint32_t share = 0;   // FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
+    uint32_t disposition = kFileOpen;
+    bool no_buffering = false;  // offsets, lengths and buffers in whole sectors
+    bool write_through = false;
+    int permissions = -1;  // of a file the open creates (0777 bits); -1: the host's default
+};
+
+class File : public IoTarget {
+  public:
+    ~File() override;
+
+    // Reads or writes at *offset, or at the file position (which then advances) when offset is
+    // null. Reading at or past the end gives kStatusEndOfFile with *done 0.
+    uint32_t read(void* buffer, uint32_t length, const uint64_t* offset, uint32_t* done);
+    uint32_t write(const void* buffer, uint32_t length, const uint64_t* offset, uint32_t* done);
+
+    uint64_t position();
+    void set_position(uint64_t position);
+    uint32_t query(unix_file::Status* out);
+    // Sets the end of the file at the file position.
+    uint32_t set_end_of_file();
+    uint32_t flush();
+    uint32_t lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
+    uint32_t unlock(uint64_t offset, uint64_t length);
+
+  private:
+    friend uint32_t nt_open_file(const std::string&, const FileOpenRequest&, std::shared_ptr<File>*,
+                                 uint32_t*);
+    File(int fd, const FileOpenRequest& request, char drive);
+    uint32_t check_alignment(const void* buffer, uint32_t length, uint64_t offset) const;
+
+    const int fd_;
+    const uint32_t access_;
+    const bool no_buffering_;
+    const char drive_;  // 0 for a host file
+    const bool write_limited_, read_limited_;
+    std::mutex io_lock_;  // synchronous I/O on a handle is one operation at a time
+    uint64_t position_ = 0;
+    RangeLocks locks_;
+};
+
+uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request,
+                      std::shared_ptr<File>* file, uint32_t* information);
+// Deletes a file as DeleteFile does: an open for DELETE sharing everything, which any open
+// without FILE_SHARE_DELETE refuses (in any process: platform/ntdll/share_access.h).
+uint32_t nt_delete_file(const std::string& nt_path);
+// Renames a file or folder. The source is opened for DELETE as in nt_delete_file; a target that
+// exists is replaced only when asked, and never while it is open.
+uint32_t nt_rename_file(const std::string& from, const std::string& to, bool replace,
+                        bool write_through);
+
+}  // namespace platform

@@ -1,0 +1,216 @@
+#include "platform/ntdll/unix_file.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+#include "platform/ntdll/ntstatus.h"
+
+namespace platform::unix_file {
+namespace {
+
+constexpr uint64_t kEpochDifference = 11644473600ull;  // seconds from 1601 to 1970
+
+uint32_t status_from_errno(int error) {
+    switch (error) {
+        case ENOENT:
+            return kStatusObjectNameNotFound;
+        case ENOTDIR:
+            return kStatusObjectPathNotFound;
+        case EEXIST:
+            return kStatusObjectNameCollision;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case ETXTBSY:
+            return kStatusAccessDenied;
+        case EISDIR:
+            return kStatusFileIsADirectory;
+        case ENOSPC:
+        case EDQUOT:
+            return kStatusDiskFull;
+        case EXDEV:
+            return kStatusNotSameDevice;
+        case ENAMETOOLONG:
+            return kStatusObjectNameInvalid;
+        case ENOMEM:
+            return kStatusNoMemory;
+        case EAGAIN:
+            return kStatusLockNotGranted;
+        case EIO:
+            return kStatusIoDeviceError;
+        case EINVAL:
+        case EFBIG:
+        case EOVERFLOW:
+            return kStatusInvalidParameter;
+        default:
+            return kStatusUnsuccessful;
+    }
+}
+
+uint64_t file_time(const timespec& t) {
+    return (static_cast<uint64_t>(t.tv_sec) + kEpochDifference) * 10000000ull +
+           static_cast<uint64_t>(t.tv_nsec) / 100;
+}
+
+void fill(const struct stat& st, Status* out) {
+    out->identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    out->size = static_cast<uint64_t>(st.st_size);
+    out->links = static_cast<uint32_t>(st.st_nlink);
+    out->directory = S_ISDIR(st.st_mode);
+    out->read_only = (st.st_mode & S_IWUSR) == 0;
+    out->owner = static_cast<uint32_t>(st.st_uid);
+    out->group = static_cast<uint32_t>(st.st_gid);
+    out->permissions = static_cast<uint32_t>(st.st_mode & 0777);
+    out->access_time = file_time(st.st_atim);
+    out->write_time = file_time(st.st_mtim);
+    out->creation_time = out->write_time;
+}
+
+// statx's birth time where the file system keeps one.
+void fill_creation_time(int dirfd, const char* path, int flags, Status* out) {
+    struct statx sx;
+    if (statx(dirfd, path, flags, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+        out->creation_time = file_time(
+            {static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)});
+}
+
+constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+
+}  // namespace
+
+uint32_t open(const std::string& path, const OpenMode& mode, int* fd) {
+    int flags = O_CLOEXEC | O_NOCTTY | (mode.write_through ? O_DSYNC : 0);
+    if (mode.create) flags |= O_CREAT | O_EXCL;
+    // Read and write where the host allows it: Windows lets any handle with data access take an
+    // exclusive range lock, and the host wants a writable descriptor for that.
+    // Chosen permissions from the start (the umask can only take from them), so that no one
+    // else can open the file before fchmod below.
+    const mode_t create_mode =
+        mode.permissions >= 0 ? static_cast<mode_t>(mode.permissions & 0777) : 0666;
+    int result = ::open(path.c_str(), flags | O_RDWR, create_mode);
+    if (result < 0 && !mode.write && (errno == EACCES || errno == EROFS || errno == ETXTBSY))
+        result = ::open(path.c_str(), flags | O_RDONLY, create_mode);
+    if (result < 0) return status_from_errno(errno);
+    // Chosen permissions hold as they are, whatever the process's umask took from them.
+    if (mode.create && mode.permissions >= 0 &&
+        fchmod(result, static_cast<mode_t>(mode.permissions & 0777)) != 0) {
+        const uint32_t status = status_from_errno(errno);
+        ::close(result);
+        unlink(path.c_str());
+        return status;
+    }
+    *fd = result;
+    return kStatusSuccess;
+}
+
+void close(int fd) {
+    ::close(fd);
+}
+
+uint32_t status(int fd, Status* out) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return status_from_errno(errno);
+    fill(st, out);
+    fill_creation_time(fd, "", AT_EMPTY_PATH, out);
+    return kStatusSuccess;
+}
+
+uint32_t status(const std::string& path, Status* out) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return status_from_errno(errno);
+    fill(st, out);
+    fill_creation_time(AT_FDCWD, path.c_str(), 0, out);
+    return kStatusSuccess;
+}
+
+uint32_t read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done) {
+    *done = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    if (offset >= kMaxOffset) return kStatusSuccess;  // nothing is stored that far
+    if (length > kMaxOffset - offset) length = static_cast<size_t>(kMaxOffset - offset);
+    while (*done < length) {
+        const ssize_t got =
+            pread(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return status_from_errno(errno);
+        }
+        if (got == 0) break;
+        *done += static_cast<size_t>(got);
+    }
+    return kStatusSuccess;
+}
+
+uint32_t write_at(int fd, const void* buffer, size_t length, uint64_t offset, size_t* done) {
+    *done = 0;
+    const auto* bytes = static_cast<const char*>(buffer);
+    if (length > 0 && (offset > kMaxOffset || length > kMaxOffset - offset)) return kStatusDiskFull;
+    while (*done < length) {
+        const ssize_t put =
+            pwrite(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return status_from_errno(errno);
+        }
+        *done += static_cast<size_t>(put);
+    }
+    return kStatusSuccess;
+}
+
+uint32_t truncate(int fd, uint64_t size) {
+    if (size > kMaxOffset) return kStatusDiskFull;
+    return ftruncate(fd, static_cast<off_t>(size)) == 0 ? kStatusSuccess : status_from_errno(errno);
+}
+
+uint32_t sync(int fd) {
+    return fsync(fd) == 0 ? kStatusSuccess : status_from_errno(errno);
+}
+
+void sync_path(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    ::close(fd);
+}
+
+uint32_t remove_file(const std::string& path) {
+    return unlink(path.c_str()) == 0 ? kStatusSuccess : status_from_errno(errno);
+}
+
+uint32_t rename_file(const std::string& from, const std::string& to) {
+    return renameat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0 ? kStatusSuccess
+                                                                       : status_from_errno(errno);
+}
+
+bool lock_held_elsewhere(int fd, uint64_t offset) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+uint32_t set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait) {
+    struct flock lock {};
+    lock.l_type = type == LockType::kUnlock   ? F_UNLCK
+                  : type == LockType::kShared ? F_RDLCK
+                                              : F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(start);
+    lock.l_len = static_cast<off_t>(length);
+    for (;;) {
+        if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return kStatusSuccess;
+        if (errno == EINTR) continue;
+        // A descriptor the host opened read-only cannot hold a write lock.
+        if (errno == EBADF) return kStatusAccessDenied;
+        return errno == EACCES ? kStatusLockNotGranted : status_from_errno(errno);
+    }
+}
+
+}  // namespace platform::unix_file

@@ -1,0 +1,33 @@
+// Where an NT file name lives on the host. "\??\X:\..." names a file of drive X, kept under
+// $HALDEN_ROOT/X/ (HALDEN_ROOT defaults to $HOME/.halden, /tmp/halden without HOME); "\??\unix\..."
+// names a host file by its host path. Names on a drive compare without case, as on Windows: the
+// host's own spelling of each existing name is used, and a new name keeps the case it was given.
+// A drive exists when its folder does; C: always exists (its folder is made when first needed).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// The machine's root folder, read from the environment on every call.
+std::string machine_root();
+
+struct UnixName {
+    std::string path;         // the host path of the file, found or to be created
+    char drive;               // 'A'..'Z', or 0 for a host file
+    bool exists;              // the last name was found
+    bool directory;           // ... and it is a folder
+    bool trailing_separator;  // the NT name ended in '\': only a folder may be meant
+};
+
+// True when nt_path is a file name at all ("\??\X:\..." or "\??\unix\..."), as against a device
+// ("\??\usb#...", the volume "\??\C:").
+bool nt_name_is_file(const std::string& nt_path);
+
+// kStatusSuccess with *out set; kStatusObjectPathNotFound when a folder on the way (or the
+// drive) is missing, kStatusObjectNameInvalid for a name Windows cannot hold (wildcards, '.' and
+// ".." in a verbatim name, control characters, ':' outside the drive).
+uint32_t nt_name_to_unix(const std::string& nt_path, UnixName* out);
+
+}  // namespace platform
