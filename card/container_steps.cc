@@ -7,6 +7,7 @@
 #include "card/log_site.h"
 #include "card/padding.h"
 #include "card/result.h"
+#include "card/same_file.h"
 #include "crypto/secure_wipe.h"
 #include "platform/win32.h"
 
@@ -31,7 +32,7 @@ uint32_t ContainerFiles::open_for_encryption(const char* plaintext_path,
         LOG_FAILURE(LOG_SITE, MSG_PT_OPEN_FAILED);
         return CARD_FILE_FAILED;
     }
-    container_ = fopen(container_path, "wb");
+    container_ = same_file(plaintext_path, container_path) ? nullptr : fopen(container_path, "wb");
     if (!container_) {
         LOG_FAILURE(LOG_SITE, MSG_CT_OPEN_FAILED);
         return CARD_FILE_FAILED;
@@ -43,7 +44,7 @@ uint32_t ContainerFiles::open_for_encryption(const char* plaintext_path,
 
 uint32_t ContainerFiles::open_for_decryption(const char* container_path,
                                              const char* plaintext_path) {
-    plaintext_ = fopen(plaintext_path, "wb");
+    plaintext_ = same_file(container_path, plaintext_path) ? nullptr : fopen(plaintext_path, "wb");
     if (!plaintext_) {
         LOG_FAILURE(LOG_SITE, MSG_PT_OPEN_FAILED);
         return CARD_FILE_FAILED;

@@ -11,7 +11,9 @@
 bool container_path_ok(const char* path);
 
 // The plaintext and the container file of one call, in binary mode; closed by close() or at the
-// end of the scope. The output file is unbuffered, so that a short write shows in its count.
+// end of the scope. The output file is unbuffered, so that a short write shows in its count. An
+// output that is the input file (compared as files, not names) is refused, as an output that
+// cannot be opened, before it is opened for writing: opening it would destroy the input.
 class ContainerFiles {
   public:
     ContainerFiles() = default;

@@ -59,6 +59,7 @@ class Containers : public ModelCard {
     }
     void TearDown() override {
         sim::disk_clear_free_space_limits();
+        sim::disk_clear_read_limits();
         ModelCard::TearDown();
     }
 
@@ -362,6 +363,43 @@ TEST_F(Containers, ShortPlaintextWritesEndWith1AndTheirMessage) {
             EXPECT_NE(std::find(lines.begin(), lines.end(), message), lines.end()) << kind.name;
             EXPECT_EQ(exists(out), !kind.v2) << kind.name;
         }
+    }
+    expect_slots_free();
+}
+
+// A disk that fails reads: the plaintext's read error is no end of the file, and a container's
+// block that cannot be read whole ends the loop.
+TEST_F(Containers, ReadErrorsEndWith1AndTheirMessage) {
+    // "plaintext file read failed", "ciphertext file read failed[" (GBK)
+    const std::string pt_read_failed =
+        "\xc3\xf7\xce\xc4\xce\xc4\xbc\xfe\xb6\xc1\xc8\xa1\xca\xa7\xb0\xdc";
+    const std::string ct_read_failed =
+        "\xc3\xdc\xce\xc4\xce\xc4\xbc\xfe\xb6\xc1\xc8\xa1\xca\xa7\xb0\xdc[";
+    const auto logged_starting = [&](const std::string& start) {
+        for (const auto& line : log.messages())
+            if (line.starts_with(start)) return true;
+        return false;
+    };
+    write_file(host(pt), plaintext(3 * 4096));
+    for (const Kind& kind : {kV1, kV1Fpga, kV2}) {
+        sim::disk_set_read_limit('C', 4096 + 100);
+        log.clear();
+        EXPECT_EQ(kind.encrypt(card_public_key(), pt.c_str(), ct.c_str()), 1u) << kind.name;
+        sim::disk_clear_read_limits();
+        EXPECT_TRUE(logged_starting(pt_read_failed)) << kind.name;
+        if (kind.v2) {
+            EXPECT_FALSE(exists(ct));
+        } else {
+            EXPECT_EQ(std::filesystem::file_size(host(ct)), 447u + 4096) << kind.name;
+        }
+
+        ASSERT_EQ(kind.encrypt(card_public_key(), pt.c_str(), ct.c_str()), 0u);
+        sim::disk_set_read_limit('C', kind.header + 4096 + 50);
+        log.clear();
+        EXPECT_EQ(kind.decrypt(ct.c_str(), out.c_str()), 1u) << kind.name;
+        sim::disk_clear_read_limits();
+        EXPECT_TRUE(logged_starting(ct_read_failed)) << kind.name;
+        EXPECT_EQ(exists(out), !kind.v2) << kind.name;
     }
     expect_slots_free();
 }

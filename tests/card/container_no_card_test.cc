@@ -128,6 +128,44 @@ TEST_F(NoCardContainers, V2KeepsAnOutputItNeverOpened) {
     EXPECT_EQ(read_file(ct), Bytes(5, 0xEE));
 }
 
+// ---- Input and output naming one file ----
+
+// Refused before the output is opened for writing, as an output that cannot be opened; the file
+// stays as it was and nothing reaches the card, whose absence would give 17.
+TEST_F(NoCardContainers, OutputThatIsTheInputIsRefused) {
+    // "ciphertext file open failed" (GBK)
+    const std::string ct_open_failed =
+        "\xc3\xdc\xce\xc4\xce\xc4\xbc\xfe\xb4\xf2\xbf\xaa\xca\xa7\xb0\xdc";
+    const std::string name = file("both.bin");
+    const std::string other_spelling = (folder_ / "." / "both.bin").string();
+    const Bytes content = plaintext(447 + 4096);
+    write_file(name, content);
+    const auto v2_encrypt = [](const uint8_t*, const char* pt, const char* ct) {
+        return QeltEvEncFile_V2("12345678", pt, ct);
+    };
+    const auto v2_decrypt = [](const char* ct, const char* pt) {
+        return QeltEvDecFile_V2("12345678", ct, pt);
+    };
+    for (const std::string& second : {name, other_spelling}) {
+        for (uint32_t (*encrypt)(const uint8_t*, const char*, const char*) :
+             {+QeltEvEncFile, +QeltEvEncFile_FPGA, +v2_encrypt}) {
+            log.clear();
+            EXPECT_EQ(encrypt(kPke, name.c_str(), second.c_str()), 1u) << second;
+            EXPECT_TRUE(logged(ct_open_failed)) << second;
+            EXPECT_FALSE(logged(kNoLink));
+            EXPECT_EQ(read_file(name), content);
+        }
+        for (uint32_t (*decrypt)(const char*, const char*) :
+             {+QeltEvDecFile, +QeltEvDecFile_FPGA, +v2_decrypt}) {
+            log.clear();
+            EXPECT_EQ(decrypt(name.c_str(), second.c_str()), 1u) << second;
+            EXPECT_TRUE(logged(kPtOpenFailed)) << second;
+            EXPECT_FALSE(logged(kNoLink));
+            EXPECT_EQ(read_file(name), content);
+        }
+    }
+}
+
 // ---- The length rule, up to sparse containers past 32 bits ----
 
 // Lengths that keep the rule reach the card (17 without one); the others end with 1.
