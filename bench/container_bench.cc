@@ -38,8 +38,13 @@ constexpr int kRounds = 3;
 constexpr char kPin[] = "bench-pin-123";
 constexpr double kV1Target = 30, kV2Target = 300;
 
-[[noreturn]] void die(const char* what) {
-    std::fprintf(stderr, "container_bench: %s\n", what);
+// The machine root of the run, removed on every exit.
+std::filesystem::path machine_root;
+
+[[noreturn]] void die(const char* what, uint32_t result = 0) {
+    std::fprintf(stderr, "container_bench: %s (result %u)\n", what, result);
+    std::error_code ignored;
+    std::filesystem::remove_all(machine_root, ignored);
     std::exit(1);
 }
 
@@ -57,7 +62,7 @@ double median_seconds(const std::function<uint32_t()>& call, const std::filesyst
     for (int i = 0; i < kRounds; ++i) {
         std::filesystem::remove(output);
         times.push_back(seconds_of([&] {
-            if (call() != 0) die("a container call failed");
+            if (const uint32_t result = call(); result != 0) die("a container call failed", result);
         }));
     }
     return bench::median(times);
@@ -119,6 +124,7 @@ int main(int argc, char** argv) {
         (std::filesystem::temp_directory_path() / "container-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data())) die("no temporary folder");
     const std::filesystem::path root = pattern;
+    machine_root = root;
     setenv("HALDEN_ROOT", root.c_str(), 1);
     std::filesystem::create_directories(root / "C" / "Halden");
     const auto host = [&](const char* name) { return root / "C" / name; };
@@ -181,8 +187,9 @@ int main(int argc, char** argv) {
     if (open_usb_dev(&link) != 0) die("open_usb_dev failed");
     Bytes frame(4160, 0), reply(4160);
     frame[0] = 0x41, frame[1] = 0x02, frame[5] = 0x10, frame[8] = 1;  // slot 1
-    state.key_slots[0] = sim::card::Key32{};
-    card->set_state(state);
+    sim::card::CardState with_slot = card->state();
+    with_slot.key_slots[0] = sim::card::Key32{};
+    card->set_state(with_slot);
     const double fpga_pair = micros_per_call([&] {
         if (write_usb_dev(link, frame.data(), 4160) != 0 || read_usb_dev(link, reply.data(), 4160))
             die("an FPGA transfer failed");
@@ -224,15 +231,33 @@ int main(int argc, char** argv) {
         const uint64_t size = (4ull << 30) + 4097;
         std::printf("V2 round trip of %llu bytes (4 GiB + 4097):\n",
                     static_cast<unsigned long long>(size));
-        write_pattern(host("large.bin"), size);
+        // Mostly holes: the pattern at the start, across 2^31, and across 2^32 to the end.
+        std::ofstream(host("large.bin"), std::ios::binary | std::ios::trunc).close();
+        std::filesystem::resize_file(host("large.bin"), size);
+        {
+            std::fstream file(host("large.bin"), std::ios::binary | std::ios::in | std::ios::out);
+            const Bytes piece = [] {
+                Bytes b(1 << 15);
+                for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 131 + 7);
+                return b;
+            }();
+            for (const uint64_t at :
+                 {uint64_t{0}, (uint64_t{1} << 31) - 4000, size - piece.size()}) {
+                file.seekp(static_cast<std::streamoff>(at));
+                file.write(reinterpret_cast<const char*>(piece.data()),
+                           static_cast<std::streamsize>(piece.size()));
+            }
+        }
+        if (std::filesystem::file_size(host("large.bin")) != size)
+            die("cannot make the large file");
         std::filesystem::remove(host("plain.ctr"));
         std::filesystem::remove(host("out.bin"));
         uint32_t result = 0;
         const double e = seconds_of([&] { result = QeltEvEncFile_V2(kPin, "C:/large.bin", ct); });
-        if (result != 0) die("encrypting the large file failed");
+        if (result != 0) die("encrypting the large file failed", result);
         const uint64_t container = std::filesystem::file_size(host("plain.ctr"));
         const double d = seconds_of([&] { result = QeltEvDecFile_V2(kPin, ct, out); });
-        if (result != 0) die("decrypting the large file failed");
+        if (result != 0) die("decrypting the large file failed", result);
         std::filesystem::remove(host("plain.ctr"));
         const bool same = same_files(host("large.bin"), host("out.bin"));
         std::printf(

@@ -1,8 +1,6 @@
 // The V1 container: a file key that the card makes and wraps under the caller's public key, every
 // block through the card's key slot, either as card commands 0x733 and 0x734 or as FPGA data
 // frames. Both block paths write the same file.
-#include <cstring>
-
 #include "card/card_api.h"
 #include "card/container_format.h"
 #include "card/container_messages.h"

@@ -7,8 +7,6 @@
 
 constexpr uint32_t PIN_KEY_SALT_SIZE = 16;
 constexpr uint32_t PIN_KEY_MAC_SIZE = 32;
-constexpr uint32_t PIN_KEY_SIZE = 32;
-constexpr uint32_t PIN_KEY_CONSTANT_SIZE = 16;
 
 // key := sm2_kdf(PIN field (the PIN's characters, zero-padded to 16) || constant || salt, 32);
 // the card takes it into a slot (*slot) through its encryption public key; mac := SM3(key ||
@@ -16,6 +14,3 @@ constexpr uint32_t PIN_KEY_CONSTANT_SIZE = 16;
 // pin: 8..16 characters (the callers check). 0, 21 (SM2 encryption failed), or the result of
 // QeltExportPubkeys or brel_import_sk.
 uint32_t gen_key(const char* pin, const uint8_t* salt, uint32_t* slot, uint8_t* mac);
-
-// The constant's 16 bytes, assembled on use.
-void pin_key_constant(uint8_t* out);

@@ -422,6 +422,18 @@ TEST_F(Containers, V2FailureAfterTheContainerWasOpenedRemovesIt) {
     expect_slots_free();
 }
 
+// A public key off the curve cannot wrap the derived key: 21, before any slot is taken.
+TEST_F(Containers, EncryptionKeyOffTheCurveGives21) {
+    sim::card::CardState s = card->state();
+    s.encryption.public_key.fill(0);
+    card->set_state(s);
+    write_file(host(pt), plaintext(100));
+    EXPECT_EQ(QeltEvEncFile_V2(kPin, pt.c_str(), ct.c_str()), 21u);
+    EXPECT_FALSE(exists(ct));
+    EXPECT_EQ(log.messages(), (std::vector<std::string>{"enc start", "ret[21]", "enc over"}));
+    EXPECT_EQ(frames_of(0x72A), 0u);
+}
+
 TEST_F(Containers, V1CardFailureKeepsWhatWasWrittenAndReleasesTheSlot) {
     write_file(host(pt), plaintext(3 * 4096));
     card->fail(0x733, fault(&Fault::status, 0x6F00u));
