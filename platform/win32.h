@@ -23,6 +23,7 @@
 #include "platform/api/setupapi.h"
 #include "platform/api/wincrypt.h"
 #include "platform/api/winreg.h"
+#include "platform/api/winioctl.h"
 #include "platform/api/ntddndis.h"
 #include "platform/api/crt.h"
 #include "platform/api/security.h"

@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cwchar>
 #include <deque>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
@@ -22,6 +23,14 @@ std::mutex queue_lock;
 std::deque<uint8_t> queued;  // chosen bytes for the next draws
 
 class CryptProvider : public platform::Object {};
+
+// Provider and container names for the trace (ASCII; anything else shows as '?').
+std::string trace_text(LPCWSTR text) {
+    if (!text) return "(null)";
+    std::string out;
+    for (; *text; ++text) out += *text < 0x80 ? static_cast<char>(*text) : '?';
+    return out;
+}
 
 bool fill_random(BYTE* buffer, DWORD len) {
     {
@@ -73,16 +82,15 @@ void random_clear_queue() {
 extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR container,
                                             LPCWSTR provider_name, DWORD provider_type,
                                             DWORD flags) {
-    TRACE("advapi32", "CryptAcquireContextW(%p, %ls, %ls, %u, %#x)", static_cast<void*>(provider),
-          container ? container : L"(null)", provider_name ? provider_name : L"(null)",
-          provider_type, flags);
+    TRACE("advapi32", "CryptAcquireContextW(%p, %s, %s, %u, %#x)", static_cast<void*>(provider),
+          trace_text(container).c_str(), trace_text(provider_name).c_str(), provider_type, flags);
     ++acquisition_calls;
     if (!provider) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (provider_type != PROV_RSA_FULL ||
-        (provider_name && std::wcscmp(provider_name, MS_DEF_PROV_W) != 0)) {
+        (provider_name && std::u16string_view(provider_name) != MS_DEF_PROV_W)) {
         SetLastError(static_cast<DWORD>(NTE_BAD_PROV_TYPE));
         return FALSE;
     }

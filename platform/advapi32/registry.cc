@@ -11,6 +11,7 @@
 
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
+#include "platform/sim/registry.h"
 
 namespace platform {
 namespace {
@@ -62,6 +63,47 @@ bool starts_with(const Path& path, const Path& prefix) {
     return true;
 }
 
+// The keys that tests write, below HKEY_LOCAL_MACHINE.
+struct StoreKey {
+    std::string name;
+    std::vector<RegistryValue> values;
+    std::vector<std::unique_ptr<StoreKey>> subkeys;
+};
+
+struct Store {
+    std::mutex lock;
+    StoreKey root;
+};
+
+Store& store() {
+    static Store* instance = new Store;
+    return *instance;
+}
+
+// With the store locked: the key at path, made on the way when create is set; null when missing.
+StoreKey* store_key(const Path& path, bool create) {
+    StoreKey* key = &store().root;
+    for (const std::string& part : path) {
+        auto found = std::find_if(key->subkeys.begin(), key->subkeys.end(),
+                                  [&](const auto& sub) { return same_name(sub->name, part); });
+        if (found != key->subkeys.end()) {
+            key = found->get();
+        } else if (create) {
+            key->subkeys.push_back(std::make_unique<StoreKey>(StoreKey{part, {}, {}}));
+            key = key->subkeys.back().get();
+        } else {
+            return nullptr;
+        }
+    }
+    return key;
+}
+
+void add_subkey(RegistryKeyData* data, const std::string& name) {
+    if (std::none_of(data->subkeys.begin(), data->subkeys.end(),
+                     [&](const std::string& s) { return same_name(s, name); }))
+        data->subkeys.push_back(name);
+}
+
 std::optional<RegistryKeyData> lookup(const Path& path) {
     std::vector<View> list;
     {
@@ -73,16 +115,23 @@ std::optional<RegistryKeyData> lookup(const Path& path) {
         if (starts_with(path, view.root))
             return view.answer(Path(path.begin() + view.root.size(), path.end()));
     }
-    // An ancestor of some root: its subkeys are the next components of the roots below it.
+    // A key of the store, and an ancestor of some root: its subkeys are the store's and the
+    // next components of the roots below it.
     RegistryKeyData data;
     bool found = false;
+    {
+        auto& st = store();
+        std::lock_guard guard(st.lock);
+        if (const StoreKey* key = store_key(path, false)) {
+            found = true;
+            data.values = key->values;
+            for (const auto& sub : key->subkeys) data.subkeys.push_back(sub->name);
+        }
+    }
     for (auto& view : list) {
         if (view.root.size() > path.size() && starts_with(view.root, path)) {
             found = true;
-            const std::string& next = view.root[path.size()];
-            if (std::none_of(data.subkeys.begin(), data.subkeys.end(),
-                             [&](const std::string& s) { return same_name(s, next); }))
-                data.subkeys.push_back(next);
+            add_subkey(&data, view.root[path.size()]);
         }
     }
     if (!found && !path.empty()) return std::nullopt;
@@ -130,7 +179,64 @@ RegistryValue registry_string(const std::string& name, const std::string& text) 
     return value;
 }
 
+std::optional<RegistryKeyData> registry_key(const std::string& path) {
+    return lookup(split_path(path.c_str()));
+}
+
 }  // namespace platform
+
+namespace sim {
+
+void registry_set_value(const std::string& key, const std::string& name, uint32_t type,
+                        const std::vector<uint8_t>& data) {
+    auto& st = platform::store();
+    std::lock_guard guard(st.lock);
+    auto& values = platform::store_key(platform::split_path(key.c_str()), true)->values;
+    auto found = std::find_if(values.begin(), values.end(),
+                              [&](const auto& v) { return platform::same_name(v.name, name); });
+    if (found != values.end())
+        *found = {name, type, data};
+    else
+        values.push_back({name, type, data});
+}
+
+void registry_set_dword(const std::string& key, const std::string& name, uint32_t value) {
+    registry_set_value(key, name, REG_DWORD,
+                       {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+}
+
+void registry_set_string(const std::string& key, const std::string& name, const std::string& text) {
+    registry_set_value(key, name, REG_SZ, platform::registry_string(name, text).data);
+}
+
+void registry_delete_value(const std::string& key, const std::string& name) {
+    auto& st = platform::store();
+    std::lock_guard guard(st.lock);
+    if (auto* found = platform::store_key(platform::split_path(key.c_str()), false))
+        std::erase_if(found->values,
+                      [&](const auto& v) { return platform::same_name(v.name, name); });
+}
+
+void registry_delete_key(const std::string& key) {
+    auto path = platform::split_path(key.c_str());
+    if (path.empty()) return;
+    const std::string last = path.back();
+    path.pop_back();
+    auto& st = platform::store();
+    std::lock_guard guard(st.lock);
+    if (auto* parent = platform::store_key(path, false))
+        std::erase_if(parent->subkeys,
+                      [&](const auto& s) { return platform::same_name(s->name, last); });
+}
+
+void registry_create_key(const std::string& key) {
+    auto& st = platform::store();
+    std::lock_guard guard(st.lock);
+    platform::store_key(platform::split_path(key.c_str()), true);
+}
+
+}  // namespace sim
 
 using namespace platform;
 

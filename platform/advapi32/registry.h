@@ -1,5 +1,6 @@
 // The registry inside the platform library: keys under HKEY_LOCAL_MACHINE are answered by views,
-// each owning the keys at and below its root. The ancestors of a root exist as plain keys.
+// each owning the keys at and below its root, and otherwise by a store of keys and values that
+// tests write. The ancestors of a root exist as plain keys.
 #pragma once
 
 #include <functional>
@@ -33,5 +34,9 @@ void register_registry_view(const std::string& root, RegistryView view);
 
 // The value text of a REG_SZ value, with its terminating NUL.
 RegistryValue registry_string(const std::string& name, const std::string& text);
+
+// A key's content now: a view's answer, or the key of the store that tests write
+// (platform/sim/registry.h). path: under HKEY_LOCAL_MACHINE, with backslashes.
+std::optional<RegistryKeyData> registry_key(const std::string& path);
 
 }  // namespace platform

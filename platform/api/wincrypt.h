@@ -9,7 +9,7 @@ typedef ULONG_PTR HCRYPTPROV;
 #define CRYPT_VERIFYCONTEXT 0xF0000000u
 #define CRYPT_NEWKEYSET 0x00000008u
 #define CRYPT_MACHINE_KEYSET 0x00000020u
-#define MS_DEF_PROV_W L"Microsoft Base Cryptographic Provider v1.0"
+#define MS_DEF_PROV_W u"Microsoft Base Cryptographic Provider v1.0"
 
 extern "C" {
 

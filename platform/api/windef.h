@@ -22,11 +22,13 @@ typedef int32_t LONG;
 typedef int32_t INT;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
+typedef uint64_t DWORD64;
 typedef uint64_t ULONG_PTR;
 typedef int64_t LONG_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef ULONG_PTR DWORD_PTR;
-typedef wchar_t WCHAR;
+// UTF-16 everywhere, as on Windows (Linux's wchar_t is 32 bits).
+typedef char16_t WCHAR;
 
 typedef void* PVOID;
 typedef void* LPVOID;

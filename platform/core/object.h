@@ -1,9 +1,7 @@
 // The platform library's object model: every HANDLE names one Object in the process-wide table.
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <string>
 
 #include "platform/win32.h"
 
@@ -18,7 +16,7 @@ class Object {
 };
 
 // An object that takes device I/O: devices and files.
-class IoTarget : public Object {
+class IoTarget : public virtual Object {
   public:
     // As DeviceIoControl: TRUE on success; FALSE with the last error set. With an OVERLAPPED the
     // target may return FALSE with ERROR_IO_PENDING and complete the record later.
@@ -43,26 +41,5 @@ std::shared_ptr<T> handle_get(HANDLE handle) {
     if (!object) SetLastError(ERROR_INVALID_HANDLE);
     return object;
 }
-
-// A provider of device names for CreateFileA. open returns null (and leaves the error alone) for
-// a name it does not know; for a name it knows but refuses, it sets the error and returns null
-// with *claimed = true.
-struct OpenRequest {
-    std::string name;  // as the caller passed it
-    DWORD access;
-    DWORD share;
-    DWORD disposition;
-    DWORD flags;
-};
-using DeviceProvider = std::function<std::shared_ptr<IoTarget>(const OpenRequest&, bool* claimed)>;
-
-// Registers a provider under a key (re-registering a key replaces it); providers are asked in
-// the order of registration.
-void register_device_provider(const std::string& key, DeviceProvider provider);
-void unregister_device_provider(const std::string& key);
-
-// CreateFileA on a device name: the handle of the first provider that knows it, else
-// INVALID_HANDLE_VALUE with the last error set (ERROR_FILE_NOT_FOUND when none does).
-HANDLE open_device(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags);
 
 }  // namespace platform

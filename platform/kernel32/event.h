@@ -10,7 +10,7 @@
 namespace platform {
 
 // Anything WaitForSingleObject can wait on.
-class Waitable : public Object {
+class Waitable : public virtual Object {
   public:
     // True when the object became signalled within timeout_ms (INFINITE: no limit); a satisfied
     // wait on an auto-reset object consumes the signal.

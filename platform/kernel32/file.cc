@@ -7,6 +7,7 @@
 #include "platform/advapi32/security.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
+#include "platform/kernel32/device_file.h"
 #include "platform/kernel32/names.h"
 #include "platform/kernel32/overlapped.h"
 #include "platform/ntdll/ntstatus.h"
@@ -22,6 +23,17 @@ BOOL fail(uint32_t status) {
     return FALSE;
 }
 
+// For synchronous handles an OVERLAPPED record only carries the offset, and takes the result.
+void complete(LPOVERLAPPED overlapped, uint32_t status, DWORD done) {
+    if (overlapped) overlapped_complete(overlapped, status, done);
+}
+
+uint64_t overlapped_offset(const OVERLAPPED* overlapped) {
+    return static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
+}
+
+}  // namespace
+
 uint32_t nt_disposition(DWORD disposition) {
     switch (disposition) {
         case CREATE_NEW:
@@ -36,17 +48,6 @@ uint32_t nt_disposition(DWORD disposition) {
             return kFileOverwrite;  // TRUNCATE_EXISTING
     }
 }
-
-// For synchronous handles an OVERLAPPED record only carries the offset, and takes the result.
-void complete(LPOVERLAPPED overlapped, uint32_t status, DWORD done) {
-    if (overlapped) overlapped_complete(overlapped, status, done);
-}
-
-uint64_t overlapped_offset(const OVERLAPPED* overlapped) {
-    return static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
-}
-
-}  // namespace
 
 bool win32_name_to_nt(LPCSTR name, NtName* out) {
     if (name && std::strlen(name) > MAX_PATH) {
@@ -76,7 +77,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (!nt_name_is_file(nt.path)) return open_device(name, access, share, disposition, flags);
+    if (!nt_name_is_file(nt.path)) return open_device(nt.path, access, share, disposition, flags);
     if (flags & FILE_FLAG_OVERLAPPED) {
         TRACE("kernel32", "overlapped plain files are not provided");
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
@@ -93,6 +94,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
     request.disposition = nt_disposition(disposition);
     request.no_buffering = (flags & FILE_FLAG_NO_BUFFERING) != 0;
     request.write_through = (flags & FILE_FLAG_WRITE_THROUGH) != 0;
+    request.attributes = flags & 0xFFFF;
     std::shared_ptr<File> file;
     uint32_t information = 0;
     const uint32_t status = nt_open_file(nt.path, request, &file, &information);
@@ -115,6 +117,8 @@ extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDW
           static_cast<void*>(read), static_cast<void*>(overlapped));
     if (read) *read = 0;
     if ((!read && !overlapped) || (!buffer && length)) return fail(kStatusInvalidParameter);
+    if (auto device = std::dynamic_pointer_cast<DeviceFile>(handle_lookup(handle)))
+        return device->read(buffer, length, read, overlapped);
     auto file = handle_get<File>(handle);
     if (!file) return FALSE;
     const uint64_t offset = overlapped ? overlapped_offset(overlapped) : 0;
@@ -133,6 +137,8 @@ extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LP
           static_cast<void*>(written), static_cast<void*>(overlapped));
     if (written) *written = 0;
     if ((!written && !overlapped) || (!buffer && length)) return fail(kStatusInvalidParameter);
+    if (auto device = std::dynamic_pointer_cast<DeviceFile>(handle_lookup(handle)))
+        return device->write(buffer, length, written, overlapped);
     auto file = handle_get<File>(handle);
     if (!file) return FALSE;
     const uint64_t offset = overlapped ? overlapped_offset(overlapped) : 0;
@@ -206,12 +212,14 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle,
     if (!file) return FALSE;
     if (!information) return fail(kStatusInvalidParameter);
     unix_file::Status status;
+    uint32_t attributes = 0;
     if (uint32_t result = file->query(&status); result != kStatusSuccess) return fail(result);
+    if (uint32_t result = file->attributes(&attributes); result != kStatusSuccess)
+        return fail(result);
     auto file_time = [](uint64_t t) {
         return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
     };
-    information->dwFileAttributes =
-        FILE_ATTRIBUTE_ARCHIVE | (status.read_only ? FILE_ATTRIBUTE_READONLY : 0);
+    information->dwFileAttributes = attributes;
     information->ftCreationTime = file_time(status.creation_time);
     information->ftLastAccessTime = file_time(status.access_time);
     information->ftLastWriteTime = file_time(status.write_time);

@@ -1,16 +1,19 @@
 // The network adapters as Windows shows them: one NetworkCards subkey per adapter, with its
-// "ServiceName", and the adapter's device "\\.\<service>" answering the NDIS permanent-address
-// query. The adapters are the machine's interfaces unless a test replaced the list.
+// "ServiceName", and the adapter's device "\\.\<service>" (a device object of the namespace)
+// answering the NDIS permanent-address query. The adapters are the machine's interfaces unless a
+// test replaced the list.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
 
 #include "platform/advapi32/registry.h"
-#include "platform/core/object.h"
 #include "platform/core/trace.h"
 #include "platform/net/interfaces.h"
+#include "platform/ntoskrnl/io/io.h"
+#include "platform/ntoskrnl/rtl/text.h"
 #include "platform/sim/network.h"
 
 namespace platform {
@@ -44,8 +47,125 @@ std::vector<sim::Adapter> current_adapters() {
     return adapters;
 }
 
+// The permanent address of the adapter behind service, as its driver reports it.
+std::optional<net::HardwareAddress> adapter_permanent_address(const std::string& service) {
+    if (auto adapters = replaced_adapters()) {
+        for (auto& adapter : *adapters)
+            if (adapter.service == service && adapter.answers) return adapter.permanent;
+        return std::nullopt;
+    }
+    net::HardwareAddress address;
+    if (net::permanent_address(service, &address)) return address;
+    // Drivers without a factory address: the address in use stands in for it.
+    for (auto& interface : net::list_interfaces())
+        if (interface.name == service) return interface.current;
+    return std::nullopt;
+}
+
+// The adapters' devices, as NDIS has them: "\Device\<service>" for each adapter with a device,
+// reached from user mode as "\\.\<service>" through "\GLOBAL??\<service>".
+struct AdapterExtension {
+    char service[256];
+};
+
+NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+NTSTATUS NTAPI adapter_create_close(PDEVICE_OBJECT, PIRP irp) {
+    return complete(irp, STATUS_SUCCESS, 0);
+}
+
+// IOCTL_NDIS_QUERY_GLOBAL_STATS (METHOD_OUT_DIRECT) with the permanent-address OID only.
+NTSTATUS NTAPI adapter_control(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    const auto& parameters = stack->Parameters.DeviceIoControl;
+    if (parameters.IoControlCode != IOCTL_NDIS_QUERY_GLOBAL_STATS)
+        return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    uint32_t oid = 0;
+    if (parameters.InputBufferLength < sizeof oid || !irp->AssociatedIrp.SystemBuffer)
+        return complete(irp, STATUS_INVALID_PARAMETER, 0);
+    std::memcpy(&oid, irp->AssociatedIrp.SystemBuffer, sizeof oid);
+    if (oid != OID_802_3_PERMANENT_ADDRESS) return complete(irp, STATUS_NOT_SUPPORTED, 0);
+    if (parameters.OutputBufferLength < kAddressSize || !irp->MdlAddress)
+        return complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    auto* extension = static_cast<AdapterExtension*>(device->DeviceExtension);
+    auto address = adapter_permanent_address(extension->service);
+    if (!address) return complete(irp, STATUS_NOT_SUPPORTED, 0);
+    void* out = MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority);
+    if (!out) return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    std::memcpy(out, address->data(), kAddressSize);
+    return complete(irp, STATUS_SUCCESS, kAddressSize);
+}
+
+struct AdapterDevices {
+    std::mutex lock;
+    PDRIVER_OBJECT driver = nullptr;
+    std::map<std::string, PDEVICE_OBJECT> devices;  // by service
+};
+
+AdapterDevices& adapter_devices() {
+    static AdapterDevices* instance = new AdapterDevices;
+    return *instance;
+}
+
+UNICODE_STRING counted(std::u16string& text) {
+    return {static_cast<USHORT>(text.size() * sizeof(WCHAR)),
+            static_cast<USHORT>(text.size() * sizeof(WCHAR)), text.data()};
+}
+
+// Makes the namespace hold a device for each adapter that has one, and no other.
+void sync_adapter_devices(const std::vector<sim::Adapter>& adapters) {
+    auto& a = adapter_devices();
+    std::lock_guard guard(a.lock);
+    if (!a.driver) {
+        if (!NT_SUCCESS(ntoskrnl::io::create_driver(u"Ndis", &a.driver))) return;
+        a.driver->MajorFunction[IRP_MJ_CREATE] = adapter_create_close;
+        a.driver->MajorFunction[IRP_MJ_CLOSE] = adapter_create_close;
+        a.driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = adapter_control;
+    }
+    std::map<std::string, bool> wanted;
+    for (const auto& adapter : adapters)
+        if (adapter.has_device && adapter.service.size() < sizeof AdapterExtension::service)
+            wanted[adapter.service] = true;
+    for (auto it = a.devices.begin(); it != a.devices.end();) {
+        if (wanted.count(it->first)) {
+            ++it;
+            continue;
+        }
+        std::u16string link = u"\\GLOBAL??\\" + ntoskrnl::utf8_to_utf16(it->first);
+        UNICODE_STRING link_name = counted(link);
+        IoDeleteSymbolicLink(&link_name);
+        IoDeleteDevice(it->second);
+        it = a.devices.erase(it);
+    }
+    for (const auto& [service, unused] : wanted) {
+        if (a.devices.count(service)) continue;
+        std::u16string name = u"\\Device\\" + ntoskrnl::utf8_to_utf16(service);
+        std::u16string link = u"\\GLOBAL??\\" + ntoskrnl::utf8_to_utf16(service);
+        UNICODE_STRING device_name = counted(name), link_name = counted(link);
+        PDEVICE_OBJECT device;
+        if (!NT_SUCCESS(IoCreateDevice(a.driver, sizeof(AdapterExtension), &device_name,
+                                       FILE_DEVICE_PHYSICAL_NETCARD, 0, FALSE, &device)))
+            continue;
+        auto* extension = static_cast<AdapterExtension*>(device->DeviceExtension);
+        std::memcpy(extension->service, service.c_str(), service.size() + 1);
+        device->Flags |= DO_DIRECT_IO;
+        device->Flags &= ~DO_DEVICE_INITIALIZING;
+        if (!NT_SUCCESS(IoCreateSymbolicLink(&link_name, &device_name))) {
+            IoDeleteDevice(device);
+            continue;
+        }
+        a.devices[service] = device;
+    }
+}
+
 std::optional<RegistryKeyData> network_cards(const std::vector<std::string>& below) {
     auto adapters = current_adapters();
+    sync_adapter_devices(adapters);
     if (below.empty()) {
         RegistryKeyData data;
         for (size_t i = 0; i < adapters.size(); ++i) data.subkeys.push_back(std::to_string(i + 1));
@@ -59,82 +179,9 @@ std::optional<RegistryKeyData> network_cards(const std::vector<std::string>& bel
     return std::nullopt;
 }
 
-class AdapterDevice : public IoTarget {
-  public:
-    explicit AdapterDevice(std::string service) : service_(std::move(service)) {}
-
-    BOOL device_io_control(DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
-                           LPDWORD returned, LPOVERLAPPED overlapped) override {
-        (void)overlapped;
-        if (code != IOCTL_NDIS_QUERY_GLOBAL_STATS) {
-            SetLastError(ERROR_INVALID_FUNCTION);
-            return FALSE;
-        }
-        uint32_t oid = 0;
-        if (!in || in_size < sizeof oid) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        std::memcpy(&oid, in, sizeof oid);
-        if (oid != OID_802_3_PERMANENT_ADDRESS) {
-            SetLastError(ERROR_NOT_SUPPORTED);
-            return FALSE;
-        }
-        if (!out || out_size < kAddressSize) {
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return FALSE;
-        }
-        auto address = permanent_address();
-        if (!address) {
-            SetLastError(ERROR_NOT_SUPPORTED);
-            return FALSE;
-        }
-        std::memcpy(out, address->data(), kAddressSize);
-        if (returned) *returned = kAddressSize;
-        return TRUE;
-    }
-
-  private:
-    std::optional<net::HardwareAddress> permanent_address() const {
-        if (auto adapters = replaced_adapters()) {
-            for (auto& adapter : *adapters)
-                if (adapter.service == service_ && adapter.answers) return adapter.permanent;
-            return std::nullopt;
-        }
-        net::HardwareAddress address;
-        if (net::permanent_address(service_, &address)) return address;
-        // Drivers without a factory address: the address in use stands in for it.
-        for (auto& interface : net::list_interfaces())
-            if (interface.name == service_) return interface.current;
-        return std::nullopt;
-    }
-
-    const std::string service_;
-};
-
-bool same_name(const std::string& a, const char* b) {
-    return a.size() == std::strlen(b) && std::equal(a.begin(), a.end(), b, [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::shared_ptr<IoTarget> open_adapter(const OpenRequest& request, bool* claimed) {
-    (void)claimed;
-    if (request.name.compare(0, 4, "\\\\.\\") != 0) return nullptr;
-    const char* wanted = request.name.c_str() + 4;
-    for (auto& adapter : current_adapters()) {
-        if (!same_name(adapter.service, wanted)) continue;
-        if (!adapter.has_device) return nullptr;
-        TRACE("net", "open adapter \"%s\"", adapter.service.c_str());
-        return std::make_shared<AdapterDevice>(adapter.service);
-    }
-    return nullptr;
-}
-
 const bool registered = [] {
     register_registry_view(kNetworkCardsKey, network_cards);
-    register_device_provider("network-adapters", open_adapter);
+    sync_adapter_devices(current_adapters());
     return true;
 }();
 
@@ -144,15 +191,21 @@ const bool registered = [] {
 namespace sim {
 
 void network_set_adapters(const std::vector<Adapter>& adapters) {
-    auto& r = platform::replacement();
-    std::lock_guard guard(r.lock);
-    r.adapters = adapters;
+    {
+        auto& r = platform::replacement();
+        std::lock_guard guard(r.lock);
+        r.adapters = adapters;
+    }
+    platform::sync_adapter_devices(adapters);
 }
 
 void network_use_real_adapters() {
-    auto& r = platform::replacement();
-    std::lock_guard guard(r.lock);
-    r.adapters.reset();
+    {
+        auto& r = platform::replacement();
+        std::lock_guard guard(r.lock);
+        r.adapters.reset();
+    }
+    platform::sync_adapter_devices(platform::current_adapters());
 }
 
 }  // namespace sim

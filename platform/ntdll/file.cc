@@ -13,6 +13,20 @@ namespace platform {
 namespace {
 
 constexpr uint32_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The attributes kept with a file; FILE_ATTRIBUTE_NORMAL stands for "none of them".
+constexpr uint32_t kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
+
+// The kept attributes of a file: a file that never had any is archive only, as a new file is.
+uint32_t kept_attributes(int fd, uint32_t* kept) {
+    const uint32_t status = unix_file::get_attributes(fd, kept);
+    if (status == kStatusSuccess && *kept == 0) *kept = FILE_ATTRIBUTE_ARCHIVE;
+    return status;
+}
+
+uint32_t keep_attributes(int fd, uint32_t kept) {
+    return unix_file::set_attributes(fd, kept ? kept : FILE_ATTRIBUTE_NORMAL);
+}
 
 bool overwrites(uint32_t disposition) {
     return disposition == kFileSupersede || disposition == kFileOverwrite ||
@@ -78,7 +92,7 @@ File::~File() {
 uint32_t File::check_alignment(const void* buffer, uint32_t length, uint64_t offset) const {
     if (!no_buffering_) return kStatusSuccess;
     const bool aligned = length % kSectorSize == 0 && offset % kSectorSize == 0 &&
-                         reinterpret_cast<uintptr_t>(buffer) % kSectorSize == 0;
+                         (reinterpret_cast<uintptr_t>(buffer) & kAlignmentRequirement) == 0;
     return aligned ? kStatusSuccess : kStatusInvalidParameter;
 }
 
@@ -147,6 +161,42 @@ uint32_t File::set_end_of_file() {
     return unix_file::truncate(fd_, position_);
 }
 
+uint32_t File::set_size(uint64_t size) {
+    if (!(access_ & FILE_WRITE_DATA)) return kStatusAccessDenied;
+    std::lock_guard guard(io_lock_);
+    return unix_file::truncate(fd_, size);
+}
+
+uint32_t File::attributes(uint32_t* out) {
+    unix_file::Status status;
+    uint32_t kept = 0;
+    uint32_t result = unix_file::status(fd_, &status);
+    if (result == kStatusSuccess) result = kept_attributes(fd_, &kept);
+    if (result != kStatusSuccess) return result;
+    kept &= ~FILE_ATTRIBUTE_NORMAL;
+    if (status.read_only) kept |= FILE_ATTRIBUTE_READONLY;
+    *out = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+    return kStatusSuccess;
+}
+
+uint32_t File::set_attributes(uint32_t attributes) {
+    if (!(access_ & FILE_WRITE_ATTRIBUTES)) return kStatusAccessDenied;
+    if (attributes == 0) return kStatusSuccess;
+    std::lock_guard guard(io_lock_);
+    uint32_t kept = 0;
+    if (uint32_t result = kept_attributes(fd_, &kept); result != kStatusSuccess) return result;
+    return keep_attributes(fd_,
+                           (attributes & kKeptAttributes) | (kept & FILE_ATTRIBUTE_SPARSE_FILE));
+}
+
+uint32_t File::set_sparse() {
+    if (!(access_ & (FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES))) return kStatusAccessDenied;
+    std::lock_guard guard(io_lock_);
+    uint32_t kept = 0;
+    if (uint32_t result = kept_attributes(fd_, &kept); result != kStatusSuccess) return result;
+    return keep_attributes(fd_, (kept & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_SPARSE_FILE);
+}
+
 uint32_t File::flush() {
     if (!(access_ & (FILE_WRITE_DATA | FILE_APPEND_DATA))) return kStatusAccessDenied;
     return unix_file::sync(fd_);
@@ -208,6 +258,9 @@ uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request
         unix_file::close(fd);
         return result;
     }
+    // A new file is archive, with the hidden, system and temporary attributes asked for.
+    if (created && (request.attributes & (kKeptAttributes & ~FILE_ATTRIBUTE_ARCHIVE)))
+        keep_attributes(fd, FILE_ATTRIBUTE_ARCHIVE | (request.attributes & kKeptAttributes));
     std::shared_ptr<File> opened(new File(fd, request, name.drive));
     if (!created && overwrites(request.disposition)) {
         if (uint32_t truncated = unix_file::truncate(fd, 0); truncated != kStatusSuccess)

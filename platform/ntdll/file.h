@@ -30,6 +30,9 @@ constexpr uint32_t kFileOverwritten = 3;
 // The offset that writes at the end of the file, whatever its size.
 constexpr uint64_t kWriteAtEnd = ~0ull;
 constexpr uint32_t kSectorSize = 512;
+// What FileAlignmentInformation reports for a file: buffers of unbuffered transfers may lie at
+// any address (FILE_BYTE_ALIGNMENT); their offsets and lengths are whole sectors.
+constexpr uint32_t kAlignmentRequirement = 0;
 
 // Generic rights (GENERIC_READ ...) turned into the file rights they stand for.
 uint32_t map_generic_file_access(uint32_t access);
@@ -40,6 +43,7 @@ struct FileOpenRequest {
     uint32_t disposition = kFileOpen;
     bool no_buffering = false;  // offsets, lengths and buffers in whole sectors
     bool write_through = false;
+    uint32_t attributes = 0;  // FILE_ATTRIBUTE_HIDDEN, ... for a file the open creates
     int permissions = -1;  // of a file the open creates (0777 bits); -1: the host's default
 };
 
@@ -57,6 +61,17 @@ class File : public IoTarget {
     uint32_t query(unix_file::Status* out);
     // Sets the end of the file at the file position.
     uint32_t set_end_of_file();
+    // Sets the end of the file at size (FileEndOfFileInformation); the position stays.
+    uint32_t set_size(uint64_t size);
+
+    // The file's attributes as Windows reports them: the hidden, system, temporary, archive and
+    // sparse ones kept with the file (archive alone for a file that never had others), and
+    // read-only when the host does not let the owner write.
+    uint32_t attributes(uint32_t* out);
+    // Sets the kept attributes from FileBasicInformation (0: no change; sparseness stays).
+    uint32_t set_attributes(uint32_t attributes);
+    // Marks the file sparse (FSCTL_SET_SPARSE); the host stores unwritten ranges sparsely anyway.
+    uint32_t set_sparse();
     uint32_t flush();
     uint32_t lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
     uint32_t unlock(uint64_t offset, uint64_t length);

@@ -1,69 +1,115 @@
 #include "platform/ntdll/ntstatus.h"
 
+#include "platform/wdm.h"
 #include "platform/win32.h"
 
 namespace platform {
 
+// RtlNtStatusToDosError's table for the statuses that occur here, as Windows maps them; any other
+// status gives ERROR_MR_MID_NOT_FOUND, as there.
 uint32_t nt_status_to_error(uint32_t status) {
-    switch (status) {
-        case kStatusSuccess:
+    // A Win32 error carried as a status (FACILITY_NTWIN32) is that error.
+    if ((status & 0xFFFF0000u) == 0xC0070000u) return status & 0xFFFFu;
+    switch (static_cast<NTSTATUS>(status)) {
+        case STATUS_SUCCESS:
             return ERROR_SUCCESS;
-        case kStatusPending:
+        case STATUS_ALERTED:
+            return 739;  // ERROR_ALERTED
+        case STATUS_TIMEOUT:
+        case STATUS_IO_OPERATION_TIMEOUT:
+            return ERROR_TIMEOUT;
+        case STATUS_PENDING:
             return ERROR_IO_PENDING;
-        case kStatusUnsuccessful:
+        case STATUS_OBJECT_NAME_EXISTS:
+            return 698;  // ERROR_OBJECT_NAME_EXISTS
+        case STATUS_BUFFER_OVERFLOW:
+        case STATUS_MORE_PROCESSING_REQUIRED:
+            return ERROR_MORE_DATA;
+        case STATUS_DEVICE_BUSY:
+            return ERROR_BUSY;
+        case STATUS_NO_MORE_ENTRIES:
+            return ERROR_NO_MORE_ITEMS;
+        case STATUS_UNSUCCESSFUL:
             return ERROR_GEN_FAILURE;
-        case kStatusNotImplemented:
-        case kStatusInvalidDeviceRequest:
+        case STATUS_NOT_IMPLEMENTED:
+        case STATUS_INVALID_DEVICE_REQUEST:
             return ERROR_INVALID_FUNCTION;
-        case kStatusInvalidHandle:
-        case kStatusObjectTypeMismatch:
-            return ERROR_INVALID_HANDLE;
-        case kStatusInvalidParameter:
+        case STATUS_INVALID_INFO_CLASS:
+        case STATUS_INVALID_PARAMETER:
             return ERROR_INVALID_PARAMETER;
-        case kStatusEndOfFile:
-            return ERROR_HANDLE_EOF;
-        case kStatusNoMemory:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case kStatusAccessDenied:
-        case kStatusFileIsADirectory:
-            return ERROR_ACCESS_DENIED;
-        case kStatusBufferTooSmall:
-            return ERROR_INSUFFICIENT_BUFFER;
-        case kStatusObjectNameInvalid:
-            return ERROR_INVALID_NAME;
-        case kStatusObjectNameNotFound:
+        case STATUS_INFO_LENGTH_MISMATCH:
+            return ERROR_BAD_LENGTH;
+        case STATUS_ACCESS_VIOLATION:
+            return ERROR_NOACCESS;
+        case STATUS_INVALID_HANDLE:
+        case STATUS_OBJECT_TYPE_MISMATCH:
+        case STATUS_FILE_CLOSED:
+            return ERROR_INVALID_HANDLE;
+        case STATUS_NO_SUCH_DEVICE:
+            return ERROR_NO_SUCH_DEVICE;
+        case STATUS_NO_SUCH_FILE:
+        case STATUS_OBJECT_NAME_NOT_FOUND:
             return ERROR_FILE_NOT_FOUND;
-        case kStatusObjectNameCollision:
+        case STATUS_END_OF_FILE:
+            return ERROR_HANDLE_EOF;
+        case STATUS_NO_MEDIA_IN_DEVICE:
+            return ERROR_NOT_READY;
+        case STATUS_NO_MEMORY:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case STATUS_ACCESS_DENIED:
+        case STATUS_FILE_IS_A_DIRECTORY:
+        case STATUS_DELETE_PENDING:
+            return ERROR_ACCESS_DENIED;
+        case STATUS_BUFFER_TOO_SMALL:
+            return ERROR_INSUFFICIENT_BUFFER;
+        case STATUS_OBJECT_NAME_INVALID:
+            return ERROR_INVALID_NAME;
+        case STATUS_OBJECT_NAME_COLLISION:
             return ERROR_ALREADY_EXISTS;
-        case kStatusObjectPathNotFound:
+        case STATUS_OBJECT_PATH_INVALID:
+        case STATUS_OBJECT_PATH_SYNTAX_BAD:
+            return ERROR_BAD_PATHNAME;
+        case STATUS_OBJECT_PATH_NOT_FOUND:
             return ERROR_PATH_NOT_FOUND;
-        case kStatusSharingViolation:
+        case STATUS_SHARING_VIOLATION:
             return ERROR_SHARING_VIOLATION;
-        case kStatusLockNotGranted:
+        case STATUS_LOCK_NOT_GRANTED:
             return ERROR_LOCK_VIOLATION;
-        case kStatusRangeNotLocked:
+        case STATUS_RANGE_NOT_LOCKED:
             return ERROR_NOT_LOCKED;
-        case kStatusDiskFull:
+        case STATUS_DISK_FULL:
             return ERROR_DISK_FULL;
-        case kStatusDeviceDataError:
+        case STATUS_INSUFFICIENT_RESOURCES:
+            return ERROR_NO_SYSTEM_RESOURCES;
+        case STATUS_DEVICE_DATA_ERROR:
             return ERROR_CRC;
-        case kStatusDeviceNotConnected:
+        case STATUS_DEVICE_NOT_CONNECTED:
             return ERROR_DEVICE_NOT_CONNECTED;
-        case kStatusIoTimeout:
+        case STATUS_IO_TIMEOUT:
             return ERROR_SEM_TIMEOUT;
-        case kStatusNotSupported:
+        case STATUS_NOT_SUPPORTED:
             return ERROR_NOT_SUPPORTED;
-        case kStatusBadNetworkPath:
+        case STATUS_BAD_NETWORK_PATH:
             return ERROR_BAD_NETPATH;
-        case kStatusNotSameDevice:
+        case STATUS_NOT_SAME_DEVICE:
             return ERROR_NOT_SAME_DEVICE;
-        case kStatusCancelled:
+        case STATUS_INVALID_USER_BUFFER:
+            return ERROR_INVALID_USER_BUFFER;
+        case STATUS_NOT_A_DIRECTORY:
+            return ERROR_DIRECTORY;
+        case STATUS_IMAGE_ALREADY_LOADED:
+            return ERROR_SERVICE_ALREADY_RUNNING;
+        case STATUS_CANCELLED:
             return ERROR_OPERATION_ABORTED;
-        case kStatusIoDeviceError:
+        case STATUS_IO_DEVICE_ERROR:
             return ERROR_IO_DEVICE;
         default:
-            return ERROR_GEN_FAILURE;
+            return ERROR_MR_MID_NOT_FOUND;
     }
 }
 
 }  // namespace platform
+
+extern "C" ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status) {
+    return platform::nt_status_to_error(static_cast<uint32_t>(Status));
+}

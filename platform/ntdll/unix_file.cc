@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@ namespace platform::unix_file {
 namespace {
 
 constexpr uint64_t kEpochDifference = 11644473600ull;  // seconds from 1601 to 1970
+constexpr char kAttributesName[] = "user.halden.attributes";
 
 uint32_t status_from_errno(int error) {
     switch (error) {
@@ -60,6 +62,7 @@ uint64_t file_time(const timespec& t) {
 void fill(const struct stat& st, Status* out) {
     out->identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     out->size = static_cast<uint64_t>(st.st_size);
+    out->allocated = static_cast<uint64_t>(st.st_blocks) * 512;
     out->links = static_cast<uint32_t>(st.st_nlink);
     out->directory = S_ISDIR(st.st_mode);
     out->read_only = (st.st_mode & S_IWUSR) == 0;
@@ -165,6 +168,26 @@ uint32_t write_at(int fd, const void* buffer, size_t length, uint64_t offset, si
 uint32_t truncate(int fd, uint64_t size) {
     if (size > kMaxOffset) return kStatusDiskFull;
     return ftruncate(fd, static_cast<off_t>(size)) == 0 ? kStatusSuccess : status_from_errno(errno);
+}
+
+uint32_t get_attributes(int fd, uint32_t* attributes) {
+    unsigned char bytes[4];
+    const ssize_t got = fgetxattr(fd, kAttributesName, bytes, sizeof bytes);
+    if (got < 0) {
+        *attributes = 0;
+        return errno == ENODATA || errno == ENOTSUP ? kStatusSuccess : status_from_errno(errno);
+    }
+    if (got != sizeof bytes) return kStatusUnsuccessful;
+    *attributes = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    return kStatusSuccess;
+}
+
+uint32_t set_attributes(int fd, uint32_t attributes) {
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(attributes), static_cast<unsigned char>(attributes >> 8),
+        static_cast<unsigned char>(attributes >> 16), static_cast<unsigned char>(attributes >> 24)};
+    if (fsetxattr(fd, kAttributesName, bytes, sizeof bytes, 0) == 0) return kStatusSuccess;
+    return errno == ENOTSUP ? kStatusNotSupported : status_from_errno(errno);
 }
 
 uint32_t sync(int fd) {

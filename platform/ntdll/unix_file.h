@@ -17,6 +17,7 @@ struct Identity {
 struct Status {
     Identity identity;
     uint64_t size = 0;
+    uint64_t allocated = 0;  // bytes the host stores for it (less than size for a sparse file)
     uint32_t links = 0;
     bool directory = false;
     bool read_only = false;         // the owner may not write
@@ -44,6 +45,11 @@ uint32_t status(const std::string& path, Status* out);
 uint32_t read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done);
 uint32_t write_at(int fd, const void* buffer, size_t length, uint64_t offset, size_t* done);
 uint32_t truncate(int fd, uint64_t size);
+
+// The Windows attributes that the host has no place for (hidden, system, sparse, ...), kept in an
+// extended attribute of the file; 0 when none were set.
+uint32_t get_attributes(int fd, uint32_t* attributes);
+uint32_t set_attributes(int fd, uint32_t attributes);
 uint32_t sync(int fd);
 // Syncs a file or folder by name (a folder's entries after a rename).
 void sync_path(const std::string& path);

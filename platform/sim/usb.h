@@ -16,9 +16,10 @@
 //   for (const auto& t : card->transfers()) ...                    // what was sent
 //   sim::usb::unplug_all();
 //
-// The function driver behind a device lives in platform/usbsim/vendor_driver.h: a core that
-// takes Request objects (control code, input bytes, output buffer) and completes them, so that
-// kernel-mode callers can reach the same driver (usbsim::driver_for_path).
+// The bus and the function driver live in platform/sim/usb/: the driver is a driver object of the
+// simulated kernel ("\Driver\UsbBridge"), each plugged device one of its device objects, linked
+// from "\GLOBAL??\usb#...", so that kernel mode reaches it as user mode does (ZwCreateFile on
+// "\GLOBAL??\" and the interface path without its "\\?\", then ZwDeviceIoControlFile).
 #pragma once
 
 #include <cstdint>

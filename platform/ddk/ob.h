@@ -1,0 +1,25 @@
+// The object manager's reference counting: objects reached through handles.
+#pragma once
+
+#include "platform/ddk/ntdef.h"
+
+typedef struct _OBJECT_TYPE* POBJECT_TYPE;
+
+typedef struct _OBJECT_HANDLE_INFORMATION {
+    ULONG HandleAttributes;
+    ACCESS_MASK GrantedAccess;
+} OBJECT_HANDLE_INFORMATION, *POBJECT_HANDLE_INFORMATION;
+
+extern "C" {
+
+// Takes a reference on the object behind a handle (ObjectType null: any type).
+// STATUS_INVALID_HANDLE or STATUS_OBJECT_TYPE_MISMATCH when it cannot.
+NTSTATUS NTAPI ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess,
+                                         POBJECT_TYPE ObjectType, KPROCESSOR_MODE AccessMode,
+                                         PVOID* Object,
+                                         POBJECT_HANDLE_INFORMATION HandleInformation);
+LONG_PTR FASTCALL ObfDereferenceObject(PVOID Object);
+
+}  // extern "C"
+
+#define ObDereferenceObject ObfDereferenceObject

@@ -1,0 +1,63 @@
+// The kernel's view of a thread: every thread that enters the kernel (system threads and the
+// threads of user mode alike) has one, with its IRQL, its kernel APC queue and its wait state.
+// Its dispatcher header makes it waitable: it is signalled when the thread has ended.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+#include "platform/ntoskrnl/ob/object.h"
+#include "platform/wdm.h"
+
+struct _KTHREAD {
+    DISPATCHER_HEADER Header;  // first: the thread is a dispatcher object
+
+    // Guarded by the dispatcher lock.
+    std::condition_variable wake;
+    bool wait_satisfied = false;
+    bool waiting = false;
+    std::deque<std::function<void()>> apcs;  // kernel APCs, run inside the thread's waits
+
+    // The thread's own.
+    KIRQL irql = PASSIVE_LEVEL;
+    KPRIORITY priority = 8;
+    bool system_thread = false;
+    PVOID start_routine = nullptr;  // a system thread's, for the unload check
+    NTSTATUS exit_status = STATUS_PENDING;
+};
+
+namespace ntoskrnl {
+
+// The object type of thread objects.
+extern _OBJECT_TYPE thread_type;
+
+// DISPATCHER_HEADER.Type values.
+constexpr UCHAR kNotificationEventObject = 0;
+constexpr UCHAR kSynchronizationEventObject = 1;
+constexpr UCHAR kThreadObject = 6;
+
+// The lock of every dispatcher object's state and every thread's wait state.
+std::mutex& dispatcher_lock();
+
+// The calling thread's kernel thread; made on first use for a thread that is not a system thread
+// (kept until the thread ends).
+_KTHREAD* current_thread();
+// Makes thread the calling thread's kernel thread (a new system thread does this first).
+void set_current_thread(_KTHREAD* thread);
+
+// Initialises a thread object's dispatcher header and wait state (not signalled).
+void initialize_thread(_KTHREAD* thread);
+// Marks the thread ended: its object is signalled and its queued APCs are dropped.
+void signal_thread_end(_KTHREAD* thread);
+
+// Queues a kernel APC: routine runs on thread at PASSIVE_LEVEL inside its next wait (at once when
+// it is waiting). Dropped when the thread has ended.
+void queue_kernel_apc(_KTHREAD* thread, std::function<void()> routine);
+
+// Stops the process unless the calling thread runs at PASSIVE_LEVEL: what may only be done there
+// (a file call, a wait that blocks) names itself.
+void require_passive_level(const char* routine);
+
+}  // namespace ntoskrnl

@@ -1,0 +1,231 @@
+#include "platform/ntoskrnl/rtl/format.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/ntoskrnl/not_implemented.h"
+#include "platform/ntoskrnl/rtl/text.h"
+
+namespace ntoskrnl {
+namespace {
+
+enum class Size { kDefault, kChar, kShort, kLong, kLongLong, kPointer };
+
+struct Spec {
+    std::string flags;
+    int width = -1;
+    int precision = -1;
+    Size size = Size::kDefault;
+    bool wide = false;    // 'l' or 'w' before c, s, Z
+    bool narrow = false;  // 'h' before c, s
+};
+
+std::string pad(std::string text, const Spec& spec) {
+    if (spec.width > 0 && text.size() < static_cast<size_t>(spec.width)) {
+        const std::string fill(spec.width - text.size(), ' ');
+        text = spec.flags.find('-') != std::string::npos ? text + fill : fill + text;
+    }
+    return text;
+}
+
+// A run of narrow or wide text, cut to the precision (in characters of its own width).
+std::string text_of(const void* text, bool wide, int precision) {
+    if (!text) return "(null)";
+    if (wide) {
+        auto* w = static_cast<const char16_t*>(text);
+        size_t n = 0;
+        while ((precision < 0 || n < static_cast<size_t>(precision)) && w[n]) ++n;
+        return utf16_to_utf8({w, n});
+    }
+    auto* c = static_cast<const char*>(text);
+    const size_t n = precision < 0 ? std::strlen(c) : strnlen(c, precision);
+    return {c, n};
+}
+
+std::string integer(const Spec& spec, char type, va_list* arguments) {
+    const bool is_signed = type == 'd' || type == 'i';
+    unsigned long long value;
+    switch (spec.size) {
+        case Size::kLongLong:
+        case Size::kPointer:
+            value = va_arg(*arguments, unsigned long long);
+            break;
+        default:
+            value = va_arg(*arguments, unsigned int);
+    }
+    long long signed_value = 0;
+    switch (spec.size) {
+        case Size::kChar:
+            value &= 0xFF;
+            signed_value = static_cast<signed char>(value);
+            break;
+        case Size::kShort:
+            value &= 0xFFFF;
+            signed_value = static_cast<short>(value);
+            break;
+        case Size::kLongLong:
+        case Size::kPointer:
+            signed_value = static_cast<long long>(value);
+            break;
+        default:
+            signed_value = static_cast<int>(value);
+    }
+    std::string host = "%" + spec.flags;
+    if (spec.width >= 0) host += std::to_string(spec.width);
+    if (spec.precision >= 0) host += "." + std::to_string(spec.precision);
+    host += "ll";
+    host += type == 'i' ? 'd' : type;
+    char buffer[128];
+    if (is_signed)
+        std::snprintf(buffer, sizeof buffer, host.c_str(), signed_value);
+    else
+        std::snprintf(buffer, sizeof buffer, host.c_str(), value);
+    return buffer;
+}
+
+std::string floating(const Spec& spec, char type, va_list* arguments) {
+    const double value = va_arg(*arguments, double);
+    std::string host = "%" + spec.flags;
+    if (spec.width >= 0) host += std::to_string(spec.width);
+    if (spec.precision >= 0) host += "." + std::to_string(spec.precision);
+    host += type;
+    const int n = std::snprintf(nullptr, 0, host.c_str(), value);
+    std::string out(n, '\0');
+    std::snprintf(out.data(), n + 1, host.c_str(), value);
+    return out;
+}
+
+std::string format_into(const char* format, bool wide_format, va_list* arguments) {
+    std::string out;
+    for (const char* p = format; *p; ++p) {
+        if (*p != '%') {
+            out += *p;
+            continue;
+        }
+        ++p;
+        if (*p == '%') {
+            out += '%';
+            continue;
+        }
+        Spec spec;
+        while (*p && std::strchr("-+ #0", *p)) spec.flags += *p++;
+        if (*p == '*') {
+            spec.width = va_arg(*arguments, int);
+            if (spec.width < 0) {
+                spec.flags += '-';
+                spec.width = -spec.width;
+            }
+            ++p;
+        } else {
+            for (; *p >= '0' && *p <= '9'; ++p)
+                spec.width = (spec.width < 0 ? 0 : spec.width * 10) + (*p - '0');
+        }
+        if (*p == '.') {
+            ++p;
+            spec.precision = 0;
+            if (*p == '*') {
+                spec.precision = va_arg(*arguments, int);
+                ++p;
+            } else {
+                for (; *p >= '0' && *p <= '9'; ++p)
+                    spec.precision = spec.precision * 10 + (*p - '0');
+            }
+        }
+        if (p[0] == 'h' && p[1] == 'h') {
+            spec.size = Size::kChar;
+            p += 2;
+        } else if (*p == 'h') {
+            spec.size = Size::kShort;
+            spec.narrow = true;
+            ++p;
+        } else if (p[0] == 'l' && p[1] == 'l') {
+            spec.size = Size::kLongLong;
+            p += 2;
+        } else if (*p == 'l' || *p == 'w') {
+            spec.size = Size::kLong;
+            spec.wide = true;
+            ++p;
+        } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
+            spec.size = Size::kLongLong;
+            p += 3;
+        } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
+            spec.size = Size::kLong;
+            p += 3;
+        } else if (*p == 'I' || *p == 'z' || *p == 'j' || *p == 't') {
+            spec.size = Size::kPointer;
+            ++p;
+        }
+        const char type = *p;
+        switch (type) {
+            case 'd':
+            case 'i':
+            case 'u':
+            case 'x':
+            case 'X':
+            case 'o':
+                out += integer(spec, type, arguments);
+                break;
+            case 'c':
+            case 'C': {
+                const bool wide = spec.wide || (!spec.narrow && ((type == 'C') != wide_format));
+                const auto code = static_cast<char16_t>(va_arg(*arguments, int));
+                out +=
+                    pad(wide ? utf16_to_utf8({&code, 1}) : std::string(1, static_cast<char>(code)),
+                        spec);
+                break;
+            }
+            case 's':
+            case 'S': {
+                const bool wide = spec.wide || (!spec.narrow && ((type == 'S') != wide_format));
+                out += pad(text_of(va_arg(*arguments, const void*), wide, spec.precision), spec);
+                break;
+            }
+            case 'Z': {
+                std::string text = "(null)";
+                if (spec.wide) {
+                    if (auto* s = va_arg(*arguments, const UNICODE_STRING*); s && s->Buffer)
+                        text = utf16_to_utf8(view_of(s));
+                } else if (auto* s = va_arg(*arguments, const ANSI_STRING*); s && s->Buffer) {
+                    text.assign(s->Buffer, s->Length);
+                }
+                out += pad(std::move(text), spec);
+                break;
+            }
+            case 'p': {
+                char buffer[24];
+                std::snprintf(buffer, sizeof buffer, "%016llX",
+                              static_cast<unsigned long long>(
+                                  reinterpret_cast<uintptr_t>(va_arg(*arguments, void*))));
+                out += pad(buffer, spec);
+                break;
+            }
+            case 'e':
+            case 'E':
+            case 'f':
+            case 'g':
+            case 'G':
+            case 'a':
+            case 'A':
+                out += floating(spec, type, arguments);
+                break;
+            case '\0':
+                return out;
+            default:
+                not_implemented("this printf conversion in the kernel's formatting");
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string format_windows(const char* format, bool wide_format, va_list list) {
+    va_list copy;
+    va_copy(copy, list);
+    va_list* arguments = &copy;
+    std::string out = format_into(format, wide_format, arguments);
+    va_end(copy);
+    return out;
+}
+
+}  // namespace ntoskrnl
