@@ -38,3 +38,15 @@ function(halden_kernel_driver name)
                  ${PROJECT_SOURCE_DIR}/cmake/kernel_driver.map)
   endif()
 endfunction()
+
+# halden_kernel_image_test(target): in the Windows build, a test that the driver image has the
+# native subsystem and imports from ntoskrnl.exe (and the HAL) alone.
+function(halden_kernel_image_test target)
+  if(NOT WIN32)
+    return()
+  endif()
+  find_program(HALDEN_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+  add_test(NAME kernel_image_${target}
+    COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DTOOL=${HALDEN_OBJDUMP}
+            -DALLOWED=ntoskrnl.exe,HAL.dll -P ${PROJECT_SOURCE_DIR}/cmake/check_kernel_image.cmake)
+endfunction()

@@ -199,14 +199,18 @@ NTSTATUS NTAPI fails_leaving_a_device(PDRIVER_OBJECT driver, PUNICODE_STRING) {
 }
 
 TEST(LoaderChecks, EntryRunsOnASystemThreadAndADriverWithoutUnloadStays) {
-    ASSERT_EQ(sim::kernel::load_driver("KtNoUnload", records_its_thread), STATUS_SUCCESS);
+    // A driver without an unload routine stays for the life of the process: a name of its own.
+    static int loads = 0;
+    const std::string service = "KtNoUnload" + std::to_string(++loads);
+    entry_on_system_thread = false;
+    ASSERT_EQ(sim::kernel::load_driver(service, records_its_thread), STATUS_SUCCESS);
     EXPECT_TRUE(entry_on_system_thread);
     ASSERT_NE(seen_driver, nullptr);
-    EXPECT_EQ(std::u16string(seen_driver->DriverName.Buffer,
-                             seen_driver->DriverName.Length / sizeof(WCHAR)),
-              u"\\Driver\\KtNoUnload");
-    EXPECT_EQ(sim::kernel::unload_driver("KtNoUnload"), STATUS_INVALID_DEVICE_REQUEST);
-    EXPECT_TRUE(sim::kernel::driver_loaded("KtNoUnload"));
+    const std::string name(seen_driver->DriverName.Buffer,
+                           seen_driver->DriverName.Buffer + seen_driver->DriverName.Length / 2);
+    EXPECT_EQ(name, "\\Driver\\" + service);
+    EXPECT_EQ(sim::kernel::unload_driver(service), STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_TRUE(sim::kernel::driver_loaded(service));
     EXPECT_EQ(sim::kernel::unload_driver("KtNeverLoaded"), STATUS_OBJECT_NAME_NOT_FOUND);
 }
 

@@ -148,11 +148,6 @@ NTSTATUS create_driver(std::u16string_view service, PDRIVER_OBJECT* out) {
     return STATUS_SUCCESS;
 }
 
-bool driver_unloading(PDRIVER_OBJECT driver) {
-    std::lock_guard guard(device_lock());
-    return body_of(driver)->unloading;
-}
-
 void set_driver_unloading(PDRIVER_OBJECT driver) {
     std::lock_guard guard(device_lock());
     body_of(driver)->unloading = true;

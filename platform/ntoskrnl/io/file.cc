@@ -15,6 +15,7 @@ namespace {
 
 // What the I/O manager keeps of a file object (FileObjectExtension).
 struct FileRecord {
+    std::mutex host_lock;                  // the cleanup may race a request on a closing handle
     std::shared_ptr<platform::File> host;  // a host file's, until its cleanup
     std::u16string name;                   // FileName's text
     bool opened = false;                   // the device completed IRP_MJ_CREATE with success
@@ -67,7 +68,10 @@ NTSTATUS send_file_irp(PFILE_OBJECT file, UCHAR major, const IO_STACK_LOCATION* 
 void cleanup_file(void* body) {
     auto* file = static_cast<PFILE_OBJECT>(body);
     FileRecord* record = record_of(file);
-    record->host.reset();  // the host file's share access goes with its last handle
+    {
+        std::lock_guard guard(record->host_lock);
+        record->host.reset();  // the host file's share access goes with its last handle
+    }
     if (record->opened) send_file_irp(file, IRP_MJ_CLEANUP, nullptr, nullptr);
     file->Flags |= FO_CLEANUP_COMPLETE;
 }
@@ -208,7 +212,9 @@ NTSTATUS open_file(std::u16string_view path, void* root, const OpenParameters& p
 }
 
 std::shared_ptr<platform::File> host_file(PFILE_OBJECT file) {
-    return record_of(file)->host;
+    FileRecord* record = record_of(file);
+    std::lock_guard guard(record->host_lock);
+    return record->host;
 }
 
 bool is_host_file(PFILE_OBJECT file) {

@@ -40,8 +40,7 @@ constexpr CSHORT kIoTypeDevice = 3;
 
 // A new driver object named "\Driver\<service>", every major function refusing requests.
 NTSTATUS create_driver(std::u16string_view service, PDRIVER_OBJECT* driver);
-// Whether new opens of the driver's devices are refused (its unload has begun).
-bool driver_unloading(PDRIVER_OBJECT driver);
+// From now on new opens of the driver's devices are refused (its unload has begun).
 void set_driver_unloading(PDRIVER_OBJECT driver);
 // Waits until no file is open on any device of the driver.
 void wait_until_devices_closed(PDRIVER_OBJECT driver);

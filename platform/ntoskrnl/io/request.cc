@@ -102,10 +102,7 @@ NTSTATUS issue(PFILE_OBJECT file, const Request& request) {
     const bool synchronous = (file->Flags & FO_SYNCHRONOUS_IO) != 0;
     const bool transfer = request.major == IRP_MJ_READ || request.major == IRP_MJ_WRITE;
     std::unique_lock<std::mutex> one_at_a_time;
-    if (synchronous) {
-        one_at_a_time = std::unique_lock(file_lock(file));
-        KeClearEvent(&file->Event);
-    }
+    if (synchronous) one_at_a_time = std::unique_lock(file_lock(file));
     LONGLONG offset = 0;
     if (transfer) {
         if (request.offset)
@@ -117,6 +114,7 @@ NTSTATUS issue(PFILE_OBJECT file, const Request& request) {
         if (offset < 0 || !aligned_transfer(file, device, request, offset))
             return STATUS_INVALID_PARAMETER;
     }
+    KeClearEvent(&file->Event);
     if (request.event) KeClearEvent(request.event);
 
     PIRP irp = allocate_irp(device->StackSize);

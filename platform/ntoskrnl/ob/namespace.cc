@@ -213,16 +213,6 @@ void make_temporary(void* body) {
     drop_all(drop);
 }
 
-void make_permanent(void* body) {
-    std::lock_guard guard(namespace_lock());
-    header_of(body)->permanent = true;
-}
-
-bool is_permanent(const void* body) {
-    std::lock_guard guard(namespace_lock());
-    return header_of(body)->permanent;
-}
-
 void last_handle_closed(void* body) {
     std::vector<void*> drop;
     {

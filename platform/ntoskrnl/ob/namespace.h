@@ -38,8 +38,6 @@ NTSTATUS lookup_object(std::u16string_view path, void* root, bool open_link, Loo
 
 // Makes a named object temporary: its name goes when no handle is open (at once when none is).
 void make_temporary(void* body);
-void make_permanent(void* body);
-bool is_permanent(const void* body);
 
 // Leaves the namespace at the object's last handle, unless permanent (object.cc calls it).
 void last_handle_closed(void* body);
