@@ -78,18 +78,15 @@ KELVANE_EXPORT uint32_t QeltResetPin(const uint8_t* challenge, const uint8_t* ex
     std::memcpy(message + CHALLENGE_SIZE + PIN_FIELD_SIZE, extra, EXTRA_SIZE);
     if (!admin_signed(message, sizeof message, signature)) return SC_FAIL;
 
-    StoreLock lock;
-    if (!lock.held()) return SC_STORE;
-    CardRecord record;
-    WipeOnExit wipe_record(record);
-    uint32_t result = read_card_record(&record);
-    if (result != SC_OK) return result;
+    LockedCardRecord locked;
+    if (locked.result() != SC_OK) return locked.result();
+    CardRecord& record = locked.record();
     record.pin_length = length;
     std::memset(record.pin, 0, sizeof record.pin);
     std::memcpy(record.pin, newPin, static_cast<size_t>(length));
     // The new PIN and the reset tries go into one write, so they take effect together.
     record.retries_left = PIN_TRIES;
-    result = write_card_record(record);
+    const uint32_t result = write_card_record(record);
     if (result != SC_OK) return result;
     CardSession& session = card_session();
     session.loggedIn = 0;

@@ -41,12 +41,9 @@ uint32_t FindBoundMac(const uint8_t* mac, uint32_t* index) {
 }
 
 uint32_t AddBoundMac(const uint8_t* mac) {
-    StoreLock lock;
-    if (!lock.held()) return SC_STORE;
-    CardRecord record;
-    WipeOnExit wipe(record);
-    uint32_t result = read_card_record(&record);
-    if (result != SC_OK) return result;
+    LockedCardRecord locked;
+    if (locked.result() != SC_OK) return locked.result();
+    CardRecord& record = locked.record();
     for (const BindSlot& slot : record.slots)
         if (holds(slot, mac)) return SC_ALREADY_BOUND;
     for (uint32_t i = 0; i < BIND_SLOT_COUNT; ++i) {
@@ -54,7 +51,7 @@ uint32_t AddBoundMac(const uint8_t* mac) {
         if (slot.used == 1) continue;
         slot.used = 1;
         std::memcpy(slot.mac, mac, MAC_ADDRESS_SIZE);
-        result = write_card_record(record);
+        const uint32_t result = write_card_record(record);
         if (result != SC_OK) return result;
         CardSession& session = card_session();
         if (session.loggedIn == 1 && session.bound == 0) {
@@ -67,17 +64,14 @@ uint32_t AddBoundMac(const uint8_t* mac) {
 }
 
 uint32_t RemoveBoundMac(const uint8_t* mac) {
-    StoreLock lock;
-    if (!lock.held()) return SC_STORE;
-    CardRecord record;
-    WipeOnExit wipe(record);
-    uint32_t result = read_card_record(&record);
-    if (result != SC_OK) return result;
+    LockedCardRecord locked;
+    if (locked.result() != SC_OK) return locked.result();
+    CardRecord& record = locked.record();
     for (uint32_t i = 0; i < BIND_SLOT_COUNT; ++i) {
         BindSlot& slot = record.slots[i];
         if (!holds(slot, mac)) continue;
         slot = BindSlot{};
-        result = write_card_record(record);
+        const uint32_t result = write_card_record(record);
         if (result != SC_OK) return result;
         CardSession& session = card_session();
         if (session.loggedIn == 1 && session.bound == 1 && session.curBindIndex == i + 1) {

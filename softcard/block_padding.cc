@@ -2,15 +2,14 @@
 
 #include <cstring>
 
+#include "card/padding.h"
+
 namespace {
 constexpr uint32_t kLargestPkcs7Count = 16;
 }
 
 uint32_t PadIso7816(uint8_t* buffer, uint32_t* length, uint32_t block_size) {
-    const uint32_t pad = block_size - *length % block_size;
-    buffer[*length] = 0x80;
-    std::memset(buffer + *length + 1, 0, pad - 1);
-    *length += pad;
+    pad_80(buffer, length, block_size);
     return *length;
 }
 

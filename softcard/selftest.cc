@@ -44,6 +44,13 @@ const uint8_t* pin_bytes(const char* pin) {
     return reinterpret_cast<const uint8_t*>(pin);
 }
 
+// True when a step's result is SC_OK; otherwise prints "<failure>[<result>]" and gives false.
+bool checked(uint32_t result, const char* failure) {
+    if (result == SC_OK) return true;
+    std::printf("%s[%08x]\n", failure, result);
+    return false;
+}
+
 struct CardInfoView {
     uint8_t bytes[CARD_INFO_SIZE];
     uint8_t status() const { return bytes[CARD_INFO_STATUS]; }
@@ -59,16 +66,8 @@ bool admin_sign(const uint8_t* message, uint32_t length, uint8_t* signature) {
 }
 
 bool begin_with_fresh_card() {
-    uint32_t result = init_cfg();
-    if (result != SC_OK) {
-        std::printf("init_cfg err[%08x]\n", result);
-        return false;
-    }
-    result = init_card();
-    if (result != SC_OK) {
-        std::printf("init_card err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(init_cfg(), "init_cfg err")) return false;
+    if (!checked(init_card(), "init_card err")) return false;
     std::printf("init_card ok\n");
     return true;
 }
@@ -89,53 +88,26 @@ void wrong_pin_six_times(uint32_t* tries_left) {
 }
 
 bool run_sm2() {
-    uint32_t result = init_cfg();
-    if (result != SC_OK) {
-        std::printf("init_cfg err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(init_cfg(), "init_cfg err")) return false;
     DerivedKeyPairs pairs;
     WipeOnExit wipe(pairs);
-    result = get_dkp(&pairs);
-    if (result != SC_OK) {
-        std::printf("get_dkp err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(get_dkp(&pairs), "get_dkp err")) return false;
     CardInfoView info{};
-    result = QeltQueryCardInfo(info.bytes);
-    if (result != SC_OK) {
-        std::printf("QeltQueryCardInfo err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(QeltQueryCardInfo(info.bytes), "QeltQueryCardInfo err")) return false;
     std::printf("QeltQueryCardInfo befor init OK, len[%d]sn[%s]stat[%02x]\n", info.serial_length(),
                 info.serial(), info.status());
-    result = init_card();
-    if (result != SC_OK) {
-        std::printf("init_card err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(init_card(), "init_card err")) return false;
     std::printf("init_card ok\n");
-    result = QeltQueryCardInfo(info.bytes);
-    if (result != SC_OK) {
-        std::printf("QeltQueryCardInfo err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(QeltQueryCardInfo(info.bytes), "QeltQueryCardInfo err")) return false;
     std::printf("QeltQueryCardInfo after init OK, len[%d]sn[%s]stat[%02x]\n", info.serial_length(),
                 info.serial(), info.status());
     uint8_t sign_public[64];
     uint8_t enc_public[64];
-    result = QeltExportPubkeys(sign_public, enc_public);
-    if (result != SC_OK) {
-        std::printf("QeltExportPubkeys err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(QeltExportPubkeys(sign_public, enc_public), "QeltExportPubkeys err")) return false;
     std::printf("QeltExportPubkeys ok\n");
     uint8_t signature[SM2_SIGNATURE_SIZE];
-    result = QeltSm2SignIn(kTestMessage, sizeof kTestMessage, signature);
-    if (result != SC_OK) {
-        std::printf("QeltSm2SignIn err[%08x]\n", result);
+    if (!checked(QeltSm2SignIn(kTestMessage, sizeof kTestMessage, signature), "QeltSm2SignIn err"))
         return false;
-    }
     std::printf("QeltExportPubkeys ok\n");
     if (sm2_verify(pairs.sign_public, kTestMessage, sizeof kTestMessage, signature) != 0) {
         std::printf("sm2_verify err\n");
@@ -148,23 +120,13 @@ bool run_ev() {
     if (!begin_with_fresh_card()) return false;
     uint8_t sign_public[64];
     uint8_t enc_public[64];
-    uint32_t result = QeltExportPubkeys(sign_public, enc_public);
-    if (result != SC_OK) {
-        std::printf("QeltExportPubkeys err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(QeltExportPubkeys(sign_public, enc_public), "QeltExportPubkeys err")) return false;
     std::printf("QeltExportPubkeys ok\n");
-    result = QeltEvEncFile(enc_public, "E:/test_pt.docx", "E:/test_pt.docx.ev");
-    if (result != SC_OK) {
-        std::printf("QeltEvEncFile err[%08x]\n", result);
-        return false;
-    }
+    const uint32_t result = QeltEvEncFile(enc_public, "E:/test_pt.docx", "E:/test_pt.docx.ev");
+    if (!checked(result, "QeltEvEncFile err")) return false;
     std::printf("QeltEvEncFile ok\n");
-    result = QeltEvDecFile("E:/test_pt.docx.ev", "E:/test_pt_check.docx");
-    if (result != SC_OK) {
-        std::printf("QeltEvDecFile err[%08x]\n", result);
+    if (!checked(QeltEvDecFile("E:/test_pt.docx.ev", "E:/test_pt_check.docx"), "QeltEvDecFile err"))
         return false;
-    }
     std::printf("QeltEvDecFile ok\n");
     return true;
 }
@@ -190,13 +152,10 @@ bool sign_challenge(SignedChallenge* signed_challenge, const uint8_t* middle,
     return admin_sign(message, length, signed_challenge->signature);
 }
 
-bool query_status(const char* err_format, const char* ok_format) {
+// Prints the card's status with ok_format; false, with the failure printed, when it is unreadable.
+bool query_status(const char* failure, const char* ok_format) {
     CardInfoView info{};
-    const uint32_t result = QeltQueryCardInfo(info.bytes);
-    if (result != SC_OK) {
-        std::printf(err_format, result);
-        return false;
-    }
+    if (!checked(QeltQueryCardInfo(info.bytes), failure)) return false;
     std::printf(ok_format, info.status());
     return true;
 }
@@ -204,51 +163,32 @@ bool query_status(const char* err_format, const char* ok_format) {
 bool run_lock() {
     if (!begin_with_fresh_card()) return false;
     QeltCardLoginOut();
-    if (!query_status("QeltQueryCardInfo err1[%08x]\n", "QeltCardInfo1 [%02x]\n")) return false;
+    if (!query_status("QeltQueryCardInfo err1", "QeltCardInfo1 [%02x]\n")) return false;
     uint32_t tries_left = 0;
     wrong_pin_six_times(&tries_left);
-    if (!query_status("QeltQueryCardInfo err2[%08x]\n", "QeltCardInfo2 [%02x]\n")) return false;
+    if (!query_status("QeltQueryCardInfo err2", "QeltCardInfo2 [%02x]\n")) return false;
     uint32_t result = QeltVerifyPinCode(pin_bytes(kDefaultPin), kPinLength, &tries_left);
-    if (result != SC_OK) std::printf("QeltVerifyPinCode err2[%08x]\n", result);
+    checked(result, "QeltVerifyPinCode err2");
     std::printf("leftretrycnt[%lu]\n", static_cast<unsigned long>(tries_left));
     SignedChallenge signed_challenge;
-    result = QeltGetChallengeCode(signed_challenge.challenge);
-    if (result != SC_OK) {
-        std::printf("QeltGetChallengeCode err[%08x]\n", result);
+    if (!checked(QeltGetChallengeCode(signed_challenge.challenge), "QeltGetChallengeCode err"))
         return false;
-    }
     if (!sign_challenge(&signed_challenge, nullptr, 0)) return false;
     result = QeltUnlockCard(signed_challenge.challenge, signed_challenge.extra,
                             signed_challenge.signature);
-    if (result != SC_OK) {
-        std::printf("QeltUnlockCard err[%08x]\n", result);
-        return false;
-    }
-    if (!query_status("QeltQueryCardInfo err3[%08x]\n", "QeltCardInfo3 [%02x]\n")) return false;
+    if (!checked(result, "QeltUnlockCard err")) return false;
+    if (!query_status("QeltQueryCardInfo err3", "QeltCardInfo3 [%02x]\n")) return false;
     result = QeltVerifyPinCode(pin_bytes(kDefaultPin), kPinLength, &tries_left);
-    if (result != SC_OK) {
-        std::printf("QeltVerifyPinCode err3[%08x]\n", result);
-        return false;
-    }
+    if (!checked(result, "QeltVerifyPinCode err3")) return false;
     std::printf("QeltVerifyPinCode ok\n");
     result = QeltSetPinCode(pin_bytes(kDefaultPin), kPinLength, pin_bytes(kNewPin), kPinLength,
                             &tries_left);
-    if (result != SC_OK) {
-        std::printf("QeltSetPinCode err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(result, "QeltSetPinCode err")) return false;
     std::printf("QeltSetPinCode ok\n");
-    result = QeltCardLoginOut();
-    if (result != SC_OK) {
-        std::printf("QeltCardLoginOut err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(QeltCardLoginOut(), "QeltCardLoginOut err")) return false;
     std::printf("QeltCardLoginOut ok\n");
     result = QeltVerifyPinCode(pin_bytes(kNewPin), kPinLength, &tries_left);
-    if (result != SC_OK) {
-        std::printf("QeltVerifyPinCode err4[%08x]\n", result);
-        return false;
-    }
+    if (!checked(result, "QeltVerifyPinCode err4")) return false;
     std::printf("QeltVerifyPinCode ok\n");
     return true;
 }
@@ -258,36 +198,25 @@ bool run_reset_pin() {
     uint32_t tries_left = 0;
     wrong_pin_six_times(&tries_left);
     uint32_t result = QeltVerifyPinCode(pin_bytes(kDefaultPin), kPinLength, &tries_left);
-    if (result != SC_OK) std::printf("QeltVerifyPinCode err2[%08x]\n", result);
+    checked(result, "QeltVerifyPinCode err2");
     std::printf("leftretrycnt[%lu]\n", static_cast<unsigned long>(tries_left));
     SignedChallenge signed_challenge;
-    result = QeltGetChallengeCode(signed_challenge.challenge);
-    if (result != SC_OK) std::printf("QeltGetChallengeCode err[%08x]\n", result);
+    checked(QeltGetChallengeCode(signed_challenge.challenge), "QeltGetChallengeCode err");
     uint8_t new_pin[PIN_FIELD_SIZE] = {};
     std::memcpy(new_pin, kNewPin, kPinLength);
     if (!sign_challenge(&signed_challenge, new_pin, sizeof new_pin)) return false;
     result = QeltResetPin(signed_challenge.challenge, signed_challenge.extra, new_pin,
                           signed_challenge.signature);
-    if (result != SC_OK) {
-        std::printf("QeltResetPin err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(result, "QeltResetPin err")) return false;
     result = QeltVerifyPinCode(pin_bytes(kNewPin), kPinLength, &tries_left);
-    if (result != SC_OK) {
-        std::printf("QeltVerifyPinCode err3[%08x]\n", result);
-        return false;
-    }
+    if (!checked(result, "QeltVerifyPinCode err3")) return false;
     std::printf("test ok\n");
     return true;
 }
 
 bool bind_pass(int pass) {
     CardInfoView info{};
-    uint32_t result = QeltQueryCardInfo(info.bytes);
-    if (result != SC_OK) {
-        std::printf("QeltQueryCardInfo err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(QeltQueryCardInfo(info.bytes), "QeltQueryCardInfo err")) return false;
     std::printf("QeltQueryCardInfo%d OK, len[%d]sn[%s]stat[%02x]\n", pass, info.serial_length(),
                 info.serial(), info.status());
     uint32_t cur_index = 0;
@@ -295,11 +224,8 @@ bool bind_pass(int pass) {
     uint32_t left_count = 0;
     // The dump shows 96 bytes, more than the 30 of the list, so the buffer holds them all.
     uint8_t macs[kMacDumpSize] = {};
-    result = QeltQueryBindedMac(&cur_index, &has_count, &left_count, macs);
-    if (result != SC_OK) {
-        std::printf("QeltQueryBindedMac err[%08x]\n", result);
-        return false;
-    }
+    const uint32_t result = QeltQueryBindedMac(&cur_index, &has_count, &left_count, macs);
+    if (!checked(result, "QeltQueryBindedMac err")) return false;
     std::printf("QeltQueryBindedMac%d OK, curBindIndex[%d]hasBindCnt[%d]leftBindCnt[%d]\n", pass,
                 static_cast<int>(cur_index), static_cast<int>(has_count),
                 static_cast<int>(left_count));
@@ -311,23 +237,11 @@ bool run_bind() {
     if (!begin_with_fresh_card()) return false;
     if (!bind_pass(1)) return false;
     uint8_t mac[MAC_ADDRESS_SIZE];
-    uint32_t result = get_mac(mac);
-    if (result != 0) {
-        std::printf("get_mac err[%08x]\n", result);
-        return false;
-    }
-    result = QeltUnbindMac(mac);
-    if (result != SC_OK) {
-        std::printf("QeltUnbindMac err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(get_mac(mac), "get_mac err")) return false;
+    if (!checked(QeltUnbindMac(mac), "QeltUnbindMac err")) return false;
     std::printf("QeltUnbindMac ok\n");
     if (!bind_pass(2)) return false;
-    result = QeltBindCurMac();
-    if (result != SC_OK) {
-        std::printf("QeltBindCurMac err[%08x]\n", result);
-        return false;
-    }
+    if (!checked(QeltBindCurMac(), "QeltBindCurMac err")) return false;
     std::printf("QeltBindCurMac ok\n");
     return bind_pass(3);
 }
@@ -338,46 +252,30 @@ uint32_t init_card() {
     uint8_t record[STORE_RECORD_SIZE];
     WipeOnExit wipe_record(record);
     uint32_t result = get_cfg(record);
-    if (result != SC_OK) {
-        std::printf("get_cfg err[%08x]\n", result);
-        return result;
-    }
+    if (!checked(result, "get_cfg err")) return result;
     DerivedKeyPairs pairs;
     WipeOnExit wipe_pairs(pairs);
     result = get_dkp(&pairs);
-    if (result != SC_OK) {
-        std::printf("get_dkp err[%08x]\n", result);
-        return result;
-    }
+    if (!checked(result, "get_dkp err")) return result;
     uint32_t tries_left = 0;
     result = QeltVerifyPinCode(pin_bytes(kDefaultPin), kPinLength, &tries_left);
     if (result == SC_PIN_OK_NOT_BOUND) {
         std::printf("verify pin ok but not bind\n");
-    } else if (result != SC_OK) {
-        std::printf("QeltVerifyPinCode err[%08x]\n", result);
+    } else if (!checked(result, "QeltVerifyPinCode err")) {
         return result;
     }
     result = QeltBindCurMac();
-    if (result != SC_OK) {
-        std::printf("QeltBindCurMac err[%08x]\n", result);
-        return result;
-    }
+    if (!checked(result, "QeltBindCurMac err")) return result;
     uint8_t wrapped[STORE_VOLUME_KEY_SIZE + SM2_CIPHERTEXT_OVERHEAD];
     if (sm2_encrypt(pairs.enc_public, kTestVolumeKey, sizeof kTestVolumeKey, wrapped, nullptr) != 0)
         return SC_FAIL;
     result = QeltImportKey(wrapped, sizeof wrapped);
-    if (result != SC_OK) {
-        std::printf("QeltImportKey err[%08x]\n", result);
-        return result;
-    }
+    if (!checked(result, "QeltImportKey err")) return result;
     uint8_t key[STORE_VOLUME_KEY_SIZE];
     WipeOnExit wipe_key(key);
     uint32_t key_length = 0;
     result = get_key(key, &key_length);
-    if (result != SC_OK) {
-        std::printf("get_key err[%08x]\n", result);
-        return result;
-    }
+    if (!checked(result, "get_key err")) return result;
     if (std::memcmp(key, kTestVolumeKey, sizeof key) != 0) {
         std::printf("key cmp err\n");
         return SC_FAIL;

@@ -1,6 +1,6 @@
 #include "softcard/session.h"
 
-#include "softcard/wipe.h"
+#include "crypto/secure_wipe.h"
 
 CardSession& card_session() {
     static CardSession session{};
@@ -15,5 +15,5 @@ void end_login(CardSession& session) {
 
 void clear_challenge(CardSession& session) {
     session.challengePending = 0;
-    secure_wipe(session.pendingChallenge, sizeof session.pendingChallenge);
+    crypto_internal::secure_wipe(session.pendingChallenge, sizeof session.pendingChallenge);
 }

@@ -60,12 +60,9 @@ uint32_t CheckCardState() {
 }
 
 uint32_t CheckPin(const uint8_t* pin, int32_t length, uint32_t* tries_left) {
-    StoreLock lock;  // the comparison and its count are one step
-    if (!lock.held()) return SC_STORE;
-    CardRecord record;
-    WipeOnExit wipe(record);
-    const uint32_t result = read_card_record(&record);
-    if (result != SC_OK) return result;
+    LockedCardRecord locked;  // the comparison and its count are one step
+    if (locked.result() != SC_OK) return locked.result();
+    const CardRecord& record = locked.record();
     // A damaged length never matches, so nothing past the 16-byte field is compared.
     const bool matches =
         record.pin_length >= 0 && record.pin_length <= static_cast<int32_t>(STORE_PIN_SIZE) &&
@@ -76,14 +73,11 @@ uint32_t CheckPin(const uint8_t* pin, int32_t length, uint32_t* tries_left) {
 }
 
 uint32_t DecrementPinRetries(uint32_t* tries_left) {
-    StoreLock lock;
-    if (!lock.held()) return SC_STORE;
-    CardRecord record;
-    WipeOnExit wipe(record);
-    uint32_t result = read_card_record(&record);
-    if (result != SC_OK) return result;
+    LockedCardRecord locked;
+    if (locked.result() != SC_OK) return locked.result();
+    CardRecord& record = locked.record();
     if (record.retries_left > 0) --record.retries_left;
-    result = write_card_record(record);
+    const uint32_t result = write_card_record(record);
     if (result != SC_OK) return result;
     if (tries_left)
         *tries_left = record.retries_left > 0 ? static_cast<uint32_t>(record.retries_left) : 0;
@@ -91,23 +85,17 @@ uint32_t DecrementPinRetries(uint32_t* tries_left) {
 }
 
 uint32_t ResetPinRetries() {
-    StoreLock lock;
-    if (!lock.held()) return SC_STORE;
-    CardRecord record;
-    WipeOnExit wipe(record);
-    const uint32_t result = read_card_record(&record);
-    if (result != SC_OK) return result;
+    LockedCardRecord locked;
+    if (locked.result() != SC_OK) return locked.result();
+    CardRecord& record = locked.record();
     record.retries_left = PIN_TRIES;
     return write_card_record(record);
 }
 
 uint32_t StoreVolumeKey(const uint8_t* key) {
-    StoreLock lock;
-    if (!lock.held()) return SC_STORE;
-    CardRecord record;
-    WipeOnExit wipe(record);
-    const uint32_t result = read_card_record(&record);
-    if (result != SC_OK) return result;
+    LockedCardRecord locked;
+    if (locked.result() != SC_OK) return locked.result();
+    CardRecord& record = locked.record();
     std::memcpy(record.volume_key, key, sizeof record.volume_key);
     record.key_present = 1;
     return write_card_record(record);

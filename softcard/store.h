@@ -7,12 +7,33 @@
 #include <cstdint>
 
 #include "card/export.h"
+#include "softcard/result.h"
 #include "softcard/store_file.h"
 #include "softcard/store_record.h"
+#include "softcard/wipe.h"
 
 // The record decoded and encoded, with the results of get_cfg / WriteCardStore.
 uint32_t read_card_record(CardRecord* record);
 uint32_t write_card_record(const CardRecord& record);
+
+// The record read under the StoreLock, which stays held until this object ends, so that a change
+// written back with write_card_record is one step; the record is wiped at the end.
+class LockedCardRecord {
+  public:
+    LockedCardRecord() : result_(lock_.held() ? read_card_record(&record_) : SC_STORE) {}
+    LockedCardRecord(const LockedCardRecord&) = delete;
+    LockedCardRecord& operator=(const LockedCardRecord&) = delete;
+
+    // SC_OK when the record was read; SC_STORE without the lock, or the read's result.
+    uint32_t result() const { return result_; }
+    CardRecord& record() { return record_; }
+
+  private:
+    StoreLock lock_;
+    CardRecord record_;
+    WipeOnExit<CardRecord> wipe_{record_};
+    uint32_t result_;
+};
 
 // A new card: fresh seed, default PIN, 6 tries, no volume key, no bound PCs. 1 when no random
 // bytes could be drawn (the file is left alone), else WriteCardStore's result.

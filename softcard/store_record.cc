@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "crypto/byte_access.h"
-#include "softcard/wipe.h"
+#include "crypto/secure_wipe.h"
 
 namespace {
 
@@ -50,5 +50,5 @@ void encode_record(const CardRecord& record, uint8_t* bytes) {
 }
 
 void wipe_record(CardRecord* record) {
-    secure_wipe(record, sizeof *record);
+    crypto_internal::secure_wipe(record, sizeof *record);
 }

@@ -1,16 +1,13 @@
-// Clearing secrets in a way the optimiser keeps.
+// Wipes an object with the crypto library's secure_wipe when the scope ends.
 #pragma once
 
-#include <cstddef>
+#include "crypto/secure_wipe.h"
 
-void secure_wipe(void* data, size_t size);
-
-// Wipes an object when the scope ends.
 template <class T>
 class WipeOnExit {
   public:
     explicit WipeOnExit(T& object) : object_(object) {}
-    ~WipeOnExit() { secure_wipe(&object_, sizeof object_); }
+    ~WipeOnExit() { crypto_internal::secure_wipe(&object_, sizeof object_); }
     WipeOnExit(const WipeOnExit&) = delete;
     WipeOnExit& operator=(const WipeOnExit&) = delete;
 

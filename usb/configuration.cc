@@ -3,47 +3,51 @@
 #include "usb/configuration.h"
 
 #include "usb/bytes.h"
+#include "usb/descriptors.h"
 
 namespace {
 
-constexpr uint8_t kTypeInterface = 4, kTypeEndpoint = 5, kTypeCompanion = 0x30;
-constexpr size_t kInterfaceDescriptorSize = 9;
+namespace types = usb::descriptor_type;
+using usb::descriptor_header::kLength;
+using usb::descriptor_header::kType;
 
 // The bLength of the descriptor at offset at when it fits inside the first end bytes, else 0.
 size_t DescriptorAt(const usb::ByteView& set, size_t end, size_t at) {
-    if (at + 2 > end) return 0;
-    size_t length = set.u8(at);
-    if (length < 2 || at + length > end) return 0;
+    if (at + usb::descriptor_header::kSize > end) return 0;
+    size_t length = set.u8(at + kLength);
+    if (length < usb::descriptor_header::kSize || at + length > end) return 0;
     return length;
 }
 
 CCyUSBEndPoint* NewEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion) {
-    switch (descriptor[3] & 3) {
-        case 0:
+    switch (usb::TransferTypeOf(descriptor[usb::endpoint_descriptor::kAttributes])) {
+        case usb::TransferType::Control:
             return new CCyControlEndPoint(handle, descriptor);
-        case 1:
+        case usb::TransferType::Isochronous:
             return new CCyIsocEndPoint(handle, descriptor, companion);
-        case 2:
+        case usb::TransferType::Bulk:
             return new CCyBulkEndPoint(handle, descriptor, companion);
-        default:
-            return new CCyInterruptEndPoint(handle, descriptor, companion);
+        case usb::TransferType::Interrupt:
+            break;
     }
+    return new CCyInterruptEndPoint(handle, descriptor, companion);
 }
 
 }  // namespace
 
 CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, size_t at,
                            WalkKind kind) {
+    namespace field = usb::interface_descriptor;
     usb::ByteView view{set, set_size};
-    IfLength = view.u8(at);
-    IfType = view.u8(at + 1);
-    IfNumber = view.u8(at + 2);
-    IfAltSetting = view.u8(at + 3);
-    IfEndPointCount = view.u8(at + 4);
-    IfClass = view.u8(at + 5);
-    IfSubClass = view.u8(at + 6);
-    IfProtocol = view.u8(at + 7);
-    IfStringIndex = view.u8(at + 8);
+    IfLength = view.u8(at + kLength);
+    IfType = view.u8(at + kType);
+    IfNumber = view.u8(at + field::kNumber);
+    IfAltSetting = view.u8(at + field::kAlternateSetting);
+    IfEndPointCount = view.u8(at + field::kEndpoints);
+    IfClass = view.u8(at + field::kClass);
+    IfSubClass = view.u8(at + field::kSubClass);
+    IfProtocol = view.u8(at + field::kProtocol);
+    IfStringIndex = view.u8(at + field::kString);
     IfTotalLength = IfLength;
 
     size_t position = at + IfLength;
@@ -53,7 +57,8 @@ CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, s
     while (taken < wanted) {
         size_t length = DescriptorAt(view, set_size, position);
         if (length == 0) break;
-        if (view.u8(position + 1) != kTypeEndpoint || length < kEndpointDescriptorSize) {
+        if (view.u8(position + kType) != types::kEndpoint ||
+            length < usb::endpoint_descriptor::kSize) {
             if (++skipped > kMaxSkippedDescriptors) break;  // left for the configuration walk
             IfTotalLength = static_cast<uint16_t>(IfTotalLength + length);
             position += length;
@@ -65,14 +70,17 @@ CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, s
         const uint8_t* companion = nullptr;
         if (kind == WalkKind::CompanionAware) {
             size_t next = DescriptorAt(view, set_size, position);
-            if (next >= kCompanionDescriptorSize && view.u8(position + 1) == kTypeCompanion) {
+            if (next >= usb::companion_descriptor::kSize &&
+                view.u8(position + kType) == types::kEndpointCompanion) {
                 companion = set + position;
                 IfTotalLength = static_cast<uint16_t>(IfTotalLength + next);
                 position += next;
             }
         }
         // A control endpoint takes no companion.
-        if ((descriptor[3] & 3) == 0) companion = nullptr;
+        if (usb::TransferTypeOf(descriptor[usb::endpoint_descriptor::kAttributes]) ==
+            usb::TransferType::Control)
+            companion = nullptr;
         EndPointSlots[++taken] = NewEndPoint(handle, descriptor, companion);
     }
 }
@@ -104,22 +112,24 @@ CCyConfiguration::CCyConfiguration() = default;
 
 CCyConfiguration::CCyConfiguration(HANDLE handle, const uint8_t* set, size_t set_size,
                                    WalkKind kind) {
+    namespace field = usb::configuration_descriptor;
     usb::ByteView view{set, set_size};
-    CfgLength = view.u8(0);
-    CfgType = view.u8(1);
-    CfgTotalLength = view.u16(2);
-    CfgInterfaceCount = view.u8(4);
-    CfgValue = view.u8(5);
-    CfgStringIndex = view.u8(6);
-    CfgAttributes = view.u8(7);
-    CfgMaxPower = view.u8(8);
+    CfgLength = view.u8(kLength);
+    CfgType = view.u8(kType);
+    CfgTotalLength = view.u16(field::kTotalLength);
+    CfgInterfaceCount = view.u8(field::kInterfaces);
+    CfgValue = view.u8(field::kValue);
+    CfgStringIndex = view.u8(field::kString);
+    CfgAttributes = view.u8(field::kAttributes);
+    CfgMaxPower = view.u8(field::kMaxPower);
 
     size_t end = CfgTotalLength < set_size ? CfgTotalLength : set_size;
     size_t offset = CfgLength;
     while (offset < end && CfgInterfaceObjectCount < kMaxInterfaceObjects) {
         size_t length = DescriptorAt(view, end, offset);
         if (length == 0) break;
-        if (view.u8(offset + 1) == kTypeInterface && length >= kInterfaceDescriptorSize) {
+        if (view.u8(offset + kType) == types::kInterface &&
+            length >= usb::interface_descriptor::kSize) {
             auto* object = new CCyInterface(handle, set, end, offset, kind);
             InterfaceObjects[CfgInterfaceObjectCount++] = object;
             offset += object->IfTotalLength;
@@ -177,11 +187,12 @@ CCyBos::CCyBos() = default;
 
 CCyBos::CCyBos(HANDLE handle, const uint8_t* set, size_t set_size) {
     (void)handle;
+    namespace cap = usb::capability;
     usb::ByteView view{set, set_size};
-    BosLength = view.u8(0);
-    BosType = view.u8(1);
-    BosTotalLength = view.u16(2);
-    BosCapCount = view.u8(4);
+    BosLength = view.u8(kLength);
+    BosType = view.u8(kType);
+    BosTotalLength = view.u16(usb::bos_descriptor::kTotalLength);
+    BosCapCount = view.u8(usb::bos_descriptor::kCapabilities);
 
     long remaining = static_cast<long>(BosTotalLength) - BosLength;
     if (remaining < 0) return;
@@ -189,30 +200,37 @@ CCyBos::CCyBos(HANDLE handle, const uint8_t* set, size_t set_size) {
     size_t position = BosLength;
     for (int k = 0; k < BosCapCount; ++k) {
         size_t length = DescriptorAt(view, end, position);
-        if (length < 3) break;
-        const uint8_t* cap = set + position;
-        usb::ByteView c{cap, length};
-        switch (cap[2]) {
-            case 2:
-                if (length >= 7) {
+        if (length < cap::kHeaderSize) break;
+        usb::ByteView c{set + position, length};
+        switch (c.u8(cap::kCapabilityType)) {
+            case cap::kUsb20Extension:
+                if (length >= cap::kUsb20ExtensionSize) {
                     if (!Usb20ExtensionCap) Usb20ExtensionCap = new Usb20ExtensionRecord;
-                    *Usb20ExtensionCap = {c.u8(0), c.u8(1), c.u8(2), c.u32(3)};
+                    *Usb20ExtensionCap = {c.u8(kLength), c.u8(kType), c.u8(cap::kCapabilityType),
+                                          c.u32(cap::kUsb20Attributes)};
                 }
                 break;
-            case 3:
-                if (length >= 10) {
+            case cap::kSuperSpeed:
+                if (length >= cap::kSuperSpeedSize) {
                     if (!SuperSpeedCap) SuperSpeedCap = new SuperSpeedRecord;
-                    *SuperSpeedCap = {c.u8(0),  c.u8(1), c.u8(2), c.u8(3),
-                                      c.u16(4), c.u8(6), c.u8(7), c.u16(8)};
+                    *SuperSpeedCap = {c.u8(kLength),
+                                      c.u8(kType),
+                                      c.u8(cap::kCapabilityType),
+                                      c.u8(cap::kSuperSpeedAttributes),
+                                      c.u16(cap::kSpeedsSupported),
+                                      c.u8(cap::kFunctionalitySupport),
+                                      c.u8(cap::kU1ExitLatency),
+                                      c.u16(cap::kU2ExitLatency)};
                 }
                 break;
-            case 4:
-                if (length >= 20) {
+            case cap::kContainerId:
+                if (length >= cap::kContainerIdSize) {
                     if (!ContainerIdCap) ContainerIdCap = new ContainerIdRecord;
-                    ContainerIdCap->bLength = c.u8(0);
-                    ContainerIdCap->bDescriptorType = c.u8(1);
-                    ContainerIdCap->bDevCapabilityType = c.u8(2);
-                    for (int i = 0; i < 16; ++i) ContainerIdCap->ContainerID[i] = c.u8(4 + i);
+                    ContainerIdCap->bLength = c.u8(kLength);
+                    ContainerIdCap->bDescriptorType = c.u8(kType);
+                    ContainerIdCap->bDevCapabilityType = c.u8(cap::kCapabilityType);
+                    for (size_t i = 0; i < cap::kContainerIdValueSize; ++i)
+                        ContainerIdCap->ContainerID[i] = c.u8(cap::kContainerIdValue + i);
                 }
                 break;
             default:

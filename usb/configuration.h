@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/win32.h"
+#include "usb/descriptors.h"
 #include "usb/endpoint.h"
 
 constexpr int kMaxInterfaceObjects = 255;
@@ -78,7 +79,7 @@ struct SuperSpeedRecord {
 
 struct ContainerIdRecord {
     uint8_t bLength, bDescriptorType, bDevCapabilityType;
-    uint8_t ContainerID[16];
+    uint8_t ContainerID[usb::capability::kContainerIdValueSize];
 };
 
 class CCyBos {

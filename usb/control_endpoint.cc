@@ -3,6 +3,7 @@
 #include <new>
 
 #include "usb/control_codes.h"
+#include "usb/descriptors.h"
 #include "usb/endpoint.h"
 #include "usb/transfer_envelope.h"
 
@@ -29,8 +30,7 @@ uint8_t* CCyControlEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
     if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
     if (length > 0xFFFF) return nullptr;  // wLength is 16 bits
     usb::TransferEnvelope envelope;
-    envelope.request_type =
-        static_cast<uint8_t>(((Direction << 2 | (RequestType & 3)) << 5) | (Target & 0x1F));
+    envelope.request_type = usb::SetupRequestType(Direction, RequestType, Target);
     IsIn = Direction == 1;
     envelope.request = RequestCode;
     envelope.value = Value;

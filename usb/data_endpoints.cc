@@ -1,10 +1,6 @@
 // Bulk, interrupt and isochronous endpoints: the transfer mode picks direct or buffered.
-#include <cstring>
-#include <new>
-
-#include "usb/control_codes.h"
+#include "usb/descriptors.h"
 #include "usb/endpoint.h"
-#include "usb/transfer_envelope.h"
 
 uint8_t* CCyUSBEndPoint::BeginTransferInMode(uint8_t* buffer, uint32_t length,
                                              OVERLAPPED* overlapped) {
@@ -13,38 +9,15 @@ uint8_t* CCyUSBEndPoint::BeginTransferInMode(uint8_t* buffer, uint32_t length,
                              : BeginBufferedTransfer(buffer, length, overlapped);
 }
 
-CCyBulkEndPoint::CCyBulkEndPoint() = default;
-CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor)
-    : CCyUSBEndPoint(handle, descriptor) {}
-CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
-    : CCyUSBEndPoint(handle, descriptor, companion) {}
-CCyBulkEndPoint::CCyBulkEndPoint(const CCyBulkEndPoint& other) : CCyUSBEndPoint(other) {}
-
 uint8_t* CCyBulkEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                             OVERLAPPED* overlapped) {
     return BeginTransferInMode(buffer, length, overlapped);
 }
 
-CCyInterruptEndPoint::CCyInterruptEndPoint() = default;
-CCyInterruptEndPoint::CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor)
-    : CCyUSBEndPoint(handle, descriptor) {}
-CCyInterruptEndPoint::CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor,
-                                           const uint8_t* companion)
-    : CCyUSBEndPoint(handle, descriptor, companion) {}
-CCyInterruptEndPoint::CCyInterruptEndPoint(const CCyInterruptEndPoint& other)
-    : CCyUSBEndPoint(other) {}
-
 uint8_t* CCyInterruptEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                                  OVERLAPPED* overlapped) {
     return BeginTransferInMode(buffer, length, overlapped);
 }
-
-CCyIsocEndPoint::CCyIsocEndPoint() = default;
-CCyIsocEndPoint::CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor)
-    : CCyUSBEndPoint(handle, descriptor) {}
-CCyIsocEndPoint::CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
-    : CCyUSBEndPoint(handle, descriptor, companion) {}
-CCyIsocEndPoint::CCyIsocEndPoint(const CCyIsocEndPoint& other) : CCyUSBEndPoint(other) {}
 
 uint8_t* CCyIsocEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                             OVERLAPPED* overlapped) {
@@ -53,79 +26,45 @@ uint8_t* CCyIsocEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
 
 namespace {
 
-// Packets of MaxPacketSize bytes that length needs, or 0 when none can be made.
-uint32_t PacketCount(uint16_t max_packet_size, uint32_t length) {
+// Bytes of the packet records that length needs at MaxPacketSize bytes a packet, or 0 when no
+// packet can be made.
+uint64_t PacketRecordBytes(uint16_t max_packet_size, uint32_t length) {
     if (max_packet_size == 0) return 0;
-    return static_cast<uint32_t>((static_cast<uint64_t>(length) + max_packet_size - 1) /
-                                 max_packet_size);
+    uint64_t packets = (static_cast<uint64_t>(length) + max_packet_size - 1) / max_packet_size;
+    return packets * kIsoPacketRecordSize;
 }
 
 }  // namespace
 
 uint8_t* CCyIsocEndPoint::BeginBufferedTransfer(uint8_t* buffer, uint32_t length,
                                                 OVERLAPPED* overlapped) {
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    uint32_t packets = PacketCount(MaxPacketSize, length);
-    if (packets == 0) return nullptr;
-    uint64_t records = static_cast<uint64_t>(packets) * kIsoPacketRecordSize;
-    uint64_t size64 = usb::envelope::kSize + records + length;
-    if (size64 > UINT32_MAX) return nullptr;
-    auto size = static_cast<uint32_t>(size64);
-    auto* block = new (std::nothrow) uint8_t[size]();
-    if (!block) return nullptr;
-    usb::TransferEnvelope envelope;
-    envelope.endpoint = Address;
-    envelope.packet_offset = usb::envelope::kSize;
-    envelope.packet_length = static_cast<uint32_t>(records);
-    envelope.data_offset = static_cast<uint32_t>(usb::envelope::kSize + records);
-    envelope.data_length = length;
-    envelope.encode(block);
-    if (buffer && length) std::memcpy(block + envelope.data_offset, buffer, length);
-    SetLastError(ERROR_SUCCESS);
-    DeviceIoControl(DeviceHandle, usb::kIoctlBufferedTransfer, block, size, block, size, nullptr,
-                    overlapped);
-    NoteDriverCall(block);
-    return block;
+    uint64_t records = PacketRecordBytes(MaxPacketSize, length);
+    if (records == 0) return nullptr;
+    return BeginTransfer(TransferForm::Buffered, buffer, length, overlapped, records);
 }
 
 uint8_t* CCyIsocEndPoint::BeginDirectTransfer(uint8_t* buffer, uint32_t length,
                                               OVERLAPPED* overlapped) {
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    uint32_t packets = PacketCount(MaxPacketSize, length);
-    if (packets == 0) return nullptr;
-    uint64_t records = static_cast<uint64_t>(packets) * kIsoPacketRecordSize;
-    uint64_t size64 = usb::envelope::kSize + records;
-    if (size64 > UINT32_MAX) return nullptr;
-    auto size = static_cast<uint32_t>(size64);
-    auto* block = new (std::nothrow) uint8_t[size]();
-    if (!block) return nullptr;
-    usb::TransferEnvelope envelope;
-    envelope.endpoint = Address;
-    envelope.packet_offset = usb::envelope::kSize;
-    envelope.packet_length = static_cast<uint32_t>(records);
-    envelope.encode(block);
-    SetLastError(ERROR_SUCCESS);
-    DeviceIoControl(DeviceHandle, usb::kIoctlDirectTransfer, block, size, buffer, length, nullptr,
-                    overlapped);
-    NoteDriverCall(block);
-    return block;
+    uint64_t records = PacketRecordBytes(MaxPacketSize, length);
+    if (records == 0) return nullptr;
+    return BeginTransfer(TransferForm::Direct, buffer, length, overlapped, records);
 }
 
 CCyUSBEndPoint* CopyEndPoint(const CCyUSBEndPoint& source) {
-    switch (source.Attributes & 3) {
-        case 0:
+    switch (usb::TransferTypeOf(source.Attributes)) {
+        case usb::TransferType::Control:
             if (auto* c = dynamic_cast<const CCyControlEndPoint*>(&source))
                 return new CCyControlEndPoint(*c);
             break;
-        case 1:
+        case usb::TransferType::Isochronous:
             if (auto* c = dynamic_cast<const CCyIsocEndPoint*>(&source))
                 return new CCyIsocEndPoint(*c);
             break;
-        case 2:
+        case usb::TransferType::Bulk:
             if (auto* c = dynamic_cast<const CCyBulkEndPoint*>(&source))
                 return new CCyBulkEndPoint(*c);
             break;
-        case 3:
+        case usb::TransferType::Interrupt:
             if (auto* c = dynamic_cast<const CCyInterruptEndPoint*>(&source))
                 return new CCyInterruptEndPoint(*c);
             break;

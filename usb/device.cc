@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "usb/control_codes.h"
+#include "usb/descriptors.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ constexpr DWORD kInterfaceFilterSize = 32;
 constexpr DWORD kHandleFilterSize = 56;
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == kInterfaceFilterSize);
 static_assert(sizeof(DEV_BROADCAST_HANDLE) == kHandleFilterSize);
-
-uint8_t MajorVersion(uint16_t bcd) {
-    return static_cast<uint8_t>(bcd >> 8);
-}
 
 }  // namespace
 
@@ -121,10 +118,11 @@ bool CCyUSBDriverDevice::AttachDevice(uint8_t index) {
 
     ReadDeviceDescriptor();
     ReadLanguageId();
-    ReadStringDescriptor(ManufacturerText, DeviceDescriptor[14]);
-    ReadStringDescriptor(ProductText, DeviceDescriptor[15]);
-    ReadStringDescriptor(SerialNumberText, DeviceDescriptor[16]);
-    if (MajorVersion(UsbVersion) == 3 && ReadBosDescriptor())
+    namespace field = usb::device_descriptor;
+    ReadStringDescriptor(ManufacturerText, DeviceDescriptor[field::kManufacturerString]);
+    ReadStringDescriptor(ProductText, DeviceDescriptor[field::kProductString]);
+    ReadStringDescriptor(SerialNumberText, DeviceDescriptor[field::kSerialNumberString]);
+    if (usb::MajorVersion(UsbVersion) == 3 && ReadBosDescriptor())
         BosInfo = new CCyBos(DeviceHandle, BosDescriptor, BosDescriptorSize);
 
     ReadUsbAddress();
@@ -134,7 +132,7 @@ bool CCyUSBDriverDevice::AttachDevice(uint8_t index) {
     ReadUsbdiVersion();
     ReadSpeed();
 
-    WalkKind kind = MajorVersion(UsbVersion) == 2 ? WalkKind::Plain : WalkKind::CompanionAware;
+    WalkKind kind = usb::MajorVersion(UsbVersion) == 2 ? WalkKind::Plain : WalkKind::CompanionAware;
     for (int i = 0; i < UsableConfigurations(); ++i) {
         ReadConfigDescriptor(static_cast<uint8_t>(i));
         if (ConfigDescriptors[i])
@@ -143,8 +141,8 @@ bool CCyUSBDriverDevice::AttachDevice(uint8_t index) {
     }
 
     ControlEndPoint = new CCyControlEndPoint(DeviceHandle, nullptr);
-    ControlEndPoint->DescriptorLength = 7;
-    ControlEndPoint->DescriptorType = 5;
+    ControlEndPoint->DescriptorLength = usb::endpoint_descriptor::kSize;
+    ControlEndPoint->DescriptorType = usb::descriptor_type::kEndpoint;
     ControlEndPoint->Address = 0;
     ControlEndPoint->Attributes = 0;
     ControlEndPoint->MaxPacketSize = static_cast<uint16_t>(Ep0PacketSize);
@@ -214,19 +212,19 @@ void CCyUSBDriverDevice::BindEndPoints() {
         CCyUSBEndPoint* endpoint = EndPointTable[e];
         if (!endpoint) continue;
         endpoint->TransferMode = 1;
-        bool in = (endpoint->Address & 0x80) != 0;
+        bool in = usb::IsInAddress(endpoint->Address);
         CCyUSBEndPoint** first = nullptr;
-        switch (endpoint->Attributes & 3) {
-            case 1:
+        switch (usb::TransferTypeOf(endpoint->Attributes)) {
+            case usb::TransferType::Isochronous:
                 first = in ? &FirstIsocIn : &FirstIsocOut;
                 break;
-            case 2:
+            case usb::TransferType::Bulk:
                 first = in ? &FirstBulkIn : &FirstBulkOut;
                 break;
-            case 3:
+            case usb::TransferType::Interrupt:
                 first = in ? &FirstInterruptIn : &FirstInterruptOut;
                 break;
-            default:
+            case usb::TransferType::Control:
                 break;
         }
         if (first && !*first) *first = endpoint;

@@ -6,6 +6,7 @@
 
 #include "platform/win32.h"
 #include "usb/configuration.h"
+#include "usb/descriptors.h"
 #include "usb/endpoint.h"
 
 // {AE18AA60-7F6A-11D4-97DD-00010229B959}
@@ -15,7 +16,6 @@ constexpr int kConfigurationSlots = 2;
 constexpr int kDriverNameSize = 256;
 constexpr int kStringUnits = 128;
 constexpr int kDevicePathSize = 256;
-constexpr int kDeviceDescriptorSize = 18;
 constexpr int kUsbdStatusTextSize = 64;  // room UsbdStatusText needs, NUL included
 
 // The 9 bytes of a configuration or interface descriptor, for the read-out methods.
@@ -75,7 +75,7 @@ class CCyUSBDriverDevice {
     uint8_t GetInterfaceCount();
     uint8_t GetAltSettingCount();
     void GetDeviceDescriptor(uint8_t* out);
-    void GetConfigDescriptor(uint8_t* out);  // 9 bytes
+    void GetConfigDescriptor(uint8_t* out);  // usb::configuration_descriptor::kSize bytes
     void GetInterfaceDescriptor(InterfaceDescriptorFields* out);
     bool GetBosHeader(BosHeaderFields* out);
     bool GetUsb20Extension(Usb20ExtensionRecord* out);
@@ -124,7 +124,7 @@ class CCyUSBDriverDevice {
     bool IsHighSpeed = false;
     bool IsSuperSpeed = false;
     uint32_t BytesReturned = 0;
-    uint8_t DeviceDescriptor[kDeviceDescriptorSize] = {};
+    uint8_t DeviceDescriptor[usb::device_descriptor::kSize] = {};
     uint8_t* ConfigDescriptors[kConfigurationSlots];
     uint32_t ConfigDescriptorSizes[kConfigurationSlots] = {};  // bytes of each copy
     uint8_t* BosDescriptor;
@@ -148,6 +148,8 @@ class CCyUSBDriverDevice {
     // A GET_DESCRIPTOR control transfer of length bytes into data; false unless all came.
     bool GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uint8_t* data,
                        uint16_t length, bool usbd_only);
+    // A name the driver returns for code, always ended by a NUL; empty without a handle.
+    void ReadDriverText(uint32_t code, char (&text)[kDriverNameSize]);
     CCyInterface* BoundInterface();
     bool RegisterHandleNotification();
     int UsableConfigurations() const;

@@ -5,20 +5,15 @@
 
 #include "usb/bytes.h"
 #include "usb/control_codes.h"
+#include "usb/descriptors.h"
 #include "usb/device.h"
 #include "usb/transfer_envelope.h"
 
 namespace {
 
-constexpr uint8_t kGetDescriptorRequestType = 0x80;  // device to host, standard, device
-constexpr uint8_t kGetDescriptor = 6;
-constexpr uint8_t kTypeDevice = 1, kTypeConfiguration = 2, kTypeString = 3, kTypeBos = 15;
+namespace types = usb::descriptor_type;
 constexpr uint32_t kDescriptorTimeoutSeconds = 5;
 constexpr uint16_t kLangIdUsEnglish = 0x0409;
-
-// Device descriptor fields.
-constexpr int kDevUsb = 2, kDevClass = 4, kDevSubClass = 5, kDevProtocol = 6, kDevMaxPacket0 = 7,
-              kDevVendor = 8, kDevProduct = 10, kDevRelease = 12, kDevConfigurations = 17;
 
 }  // namespace
 
@@ -26,9 +21,10 @@ bool CCyUSBDriverDevice::GetDescriptor(uint8_t type, uint8_t index, uint16_t lan
                                        uint8_t* data, uint16_t length, bool usbd_only) {
     std::vector<uint8_t> block(usb::envelope::kSize + length);
     usb::TransferEnvelope envelope;
-    envelope.request_type = kGetDescriptorRequestType;
-    envelope.request = kGetDescriptor;
-    envelope.value = static_cast<uint16_t>(type << 8 | index);
+    envelope.request_type =
+        usb::SetupRequestType(1, usb::kRequestTypeStandard, usb::kRecipientDevice);
+    envelope.request = usb::kGetDescriptor;
+    envelope.value = usb::DescriptorValue(type, index);
     envelope.index = language;
     envelope.length = length;
     envelope.timeout_seconds = kDescriptorTimeoutSeconds;
@@ -45,58 +41,62 @@ bool CCyUSBDriverDevice::GetDescriptor(uint8_t type, uint8_t index, uint16_t lan
 }
 
 void CCyUSBDriverDevice::ReadDeviceDescriptor() {
+    namespace field = usb::device_descriptor;
     std::memset(DeviceDescriptor, 0, sizeof DeviceDescriptor);
-    uint8_t d[kDeviceDescriptorSize];
-    if (!GetDescriptor(kTypeDevice, 0, 0, d, sizeof d, false)) return;
+    uint8_t d[field::kSize];
+    if (!GetDescriptor(types::kDevice, 0, 0, d, sizeof d, false)) return;
     std::memcpy(DeviceDescriptor, d, sizeof d);
-    UsbVersion = usb::load_le16(d + kDevUsb);
-    VendorId = usb::load_le16(d + kDevVendor);
-    ProductId = usb::load_le16(d + kDevProduct);
-    DeviceClass = d[kDevClass];
-    DeviceSubClass = d[kDevSubClass];
-    DeviceProtocol = d[kDevProtocol];
-    uint8_t max_packet0 = d[kDevMaxPacket0];
+    UsbVersion = usb::load_le16(d + field::kUsbVersion);
+    VendorId = usb::load_le16(d + field::kVendor);
+    ProductId = usb::load_le16(d + field::kProduct);
+    DeviceClass = d[field::kClass];
+    DeviceSubClass = d[field::kSubClass];
+    DeviceProtocol = d[field::kProtocol];
+    uint8_t max_packet0 = d[field::kMaxPacket0];
     // From USB 3.0 on, bMaxPacketSize0 is an exponent; before it, the size itself.
-    if ((UsbVersion >> 8) >= 3)
+    if (usb::MajorVersion(UsbVersion) >= 3)
         Ep0PacketSize = static_cast<int32_t>(1u << (max_packet0 & 31));
     else
         Ep0PacketSize = max_packet0;
-    DeviceRelease = usb::load_le16(d + kDevRelease);
-    ConfigurationCount = d[kDevConfigurations];
+    DeviceRelease = usb::load_le16(d + field::kRelease);
+    ConfigurationCount = d[field::kConfigurations];
 }
 
 void CCyUSBDriverDevice::ReadLanguageId() {
-    uint8_t head[2];
-    if (!GetDescriptor(kTypeString, 0, 0, head, sizeof head, true)) return;
-    uint8_t length = head[0];
+    constexpr size_t kIds = usb::string_descriptor::kText;
+    uint8_t head[usb::descriptor_header::kSize];
+    if (!GetDescriptor(types::kString, 0, 0, head, sizeof head, true)) return;
+    uint8_t length = head[usb::descriptor_header::kLength];
     std::vector<uint8_t> table(length);
-    if (!GetDescriptor(kTypeString, 0, 0, table.data(), length, true)) return;
-    size_t entries = length >= 2 ? (length - 2) / 2 : 0;
-    LangId = entries ? usb::load_le16(table.data() + 2) : 0;
+    if (!GetDescriptor(types::kString, 0, 0, table.data(), length, true)) return;
+    size_t entries = length >= kIds ? (length - kIds) / 2 : 0;
+    LangId = entries ? usb::load_le16(table.data() + kIds) : 0;
     for (size_t i = 0; i < entries; ++i)
-        if (usb::load_le16(table.data() + 2 + 2 * i) == kLangIdUsEnglish) LangId = kLangIdUsEnglish;
+        if (usb::load_le16(table.data() + kIds + 2 * i) == kLangIdUsEnglish)
+            LangId = kLangIdUsEnglish;
 }
 
 void CCyUSBDriverDevice::ReadStringDescriptor(char16_t* target, uint8_t index) {
-    uint8_t head[2];
-    if (!GetDescriptor(kTypeString, index, LangId, head, sizeof head, false)) return;
-    uint8_t length = head[0];
+    constexpr size_t kText = usb::string_descriptor::kText;
+    uint8_t head[usb::descriptor_header::kSize];
+    if (!GetDescriptor(types::kString, index, LangId, head, sizeof head, false)) return;
+    uint8_t length = head[usb::descriptor_header::kLength];
     std::vector<uint8_t> text(length);
-    if (!GetDescriptor(kTypeString, index, LangId, text.data(), length, false)) return;
-    if (length < 3 || text[1] != kTypeString) return;
+    if (!GetDescriptor(types::kString, index, LangId, text.data(), length, false)) return;
+    if (length <= kText || text[usb::descriptor_header::kType] != types::kString) return;
     std::memset(target, 0, kStringUnits * sizeof(char16_t));
     // At most 253 bytes of text: the last unit stays 0 and ends the string.
-    for (size_t b = 0; b + 2 < length; ++b)
-        target[b / 2] = static_cast<char16_t>(target[b / 2] | text[2 + b] << (8 * (b % 2)));
+    for (size_t b = 0; b + kText < length; ++b)
+        target[b / 2] = static_cast<char16_t>(target[b / 2] | text[kText + b] << (8 * (b % 2)));
 }
 
 bool CCyUSBDriverDevice::ReadBosDescriptor() {
-    uint8_t head[5];
-    if (!GetDescriptor(kTypeBos, 0, 0, head, sizeof head, false)) return false;
-    uint16_t total = usb::load_le16(head + 2);
+    uint8_t head[usb::bos_descriptor::kSize];
+    if (!GetDescriptor(types::kBos, 0, 0, head, sizeof head, false)) return false;
+    uint16_t total = usb::load_le16(head + usb::bos_descriptor::kTotalLength);
     auto* copy = new (std::nothrow) uint8_t[total ? total : 1]();
     if (!copy) return false;
-    if (!GetDescriptor(kTypeBos, 0, 0, copy, total, false)) {
+    if (!GetDescriptor(types::kBos, 0, 0, copy, total, false)) {
         delete[] copy;
         return false;
     }
@@ -108,12 +108,12 @@ bool CCyUSBDriverDevice::ReadBosDescriptor() {
 
 void CCyUSBDriverDevice::ReadConfigDescriptor(uint8_t index) {
     if (index >= kConfigurationSlots) return;
-    uint8_t head[9];
-    if (!GetDescriptor(kTypeConfiguration, index, 0, head, sizeof head, false)) return;
-    uint16_t total = usb::load_le16(head + 2);
+    uint8_t head[usb::configuration_descriptor::kSize];
+    if (!GetDescriptor(types::kConfiguration, index, 0, head, sizeof head, false)) return;
+    uint16_t total = usb::load_le16(head + usb::configuration_descriptor::kTotalLength);
     auto* copy = new (std::nothrow) uint8_t[total ? total : 1]();
     if (!copy) return;
-    if (!GetDescriptor(kTypeConfiguration, index, 0, copy, total, false)) {
+    if (!GetDescriptor(types::kConfiguration, index, 0, copy, total, false)) {
         delete[] copy;
         return;
     }
@@ -127,20 +127,19 @@ void CCyUSBDriverDevice::ReadUsbAddress() {
     UsbAddress = IoControl(usb::kIoctlGetAddress, &address, 1) ? address : 0;
 }
 
-void CCyUSBDriverDevice::ReadDriverDeviceName() {
-    std::memset(DriverDeviceName, 0, sizeof DriverDeviceName);
+void CCyUSBDriverDevice::ReadDriverText(uint32_t code, char (&text)[kDriverNameSize]) {
+    std::memset(text, 0, sizeof text);
     if (DeviceHandle == INVALID_HANDLE_VALUE) return;
-    IoControl(usb::kIoctlGetDriverName, reinterpret_cast<uint8_t*>(DriverDeviceName),
-              sizeof DriverDeviceName);
-    DriverDeviceName[kDriverNameSize - 1] = '\0';
+    IoControl(code, reinterpret_cast<uint8_t*>(text), sizeof text);
+    text[kDriverNameSize - 1] = '\0';
+}
+
+void CCyUSBDriverDevice::ReadDriverDeviceName() {
+    ReadDriverText(usb::kIoctlGetDriverName, DriverDeviceName);
 }
 
 void CCyUSBDriverDevice::ReadDriverFriendlyName() {
-    std::memset(DriverFriendlyName, 0, sizeof DriverFriendlyName);
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return;
-    IoControl(usb::kIoctlGetFriendlyName, reinterpret_cast<uint8_t*>(DriverFriendlyName),
-              sizeof DriverFriendlyName);
-    DriverFriendlyName[kDriverNameSize - 1] = '\0';
+    ReadDriverText(usb::kIoctlGetFriendlyName, DriverFriendlyName);
 }
 
 void CCyUSBDriverDevice::ReadDriverVersion() {

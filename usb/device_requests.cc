@@ -10,7 +10,7 @@ namespace {
 constexpr uint8_t kPowerD0 = 1, kPowerD3 = 4;
 
 bool IsSuperSpeedVersion(uint16_t bcd) {
-    return (bcd >> 8) == 3;
+    return usb::MajorVersion(bcd) == 3;
 }
 
 }  // namespace
@@ -34,9 +34,11 @@ void CCyUSBDriverDevice::GetDeviceDescriptor(uint8_t* out) {
 }
 
 void CCyUSBDriverDevice::GetConfigDescriptor(uint8_t* out) {
-    std::memset(out, 0, 9);
+    constexpr uint32_t kHead = usb::configuration_descriptor::kSize;
+    std::memset(out, 0, kHead);
     if (ConfigIndex >= kConfigurationSlots || !ConfigDescriptors[ConfigIndex]) return;
-    uint32_t n = ConfigDescriptorSizes[ConfigIndex] < 9 ? ConfigDescriptorSizes[ConfigIndex] : 9;
+    uint32_t n =
+        ConfigDescriptorSizes[ConfigIndex] < kHead ? ConfigDescriptorSizes[ConfigIndex] : kHead;
     std::memcpy(out, ConfigDescriptors[ConfigIndex], n);
 }
 

@@ -6,15 +6,10 @@
 
 #include "usb/bytes.h"
 #include "usb/control_codes.h"
+#include "usb/descriptors.h"
 #include "usb/transfer_envelope.h"
 
 namespace {
-
-// Endpoint descriptor and SuperSpeed endpoint companion fields.
-constexpr uint32_t kEpLength = 0, kEpType = 1, kEpAddress = 2, kEpAttributes = 3, kEpMaxPacket = 4,
-                   kEpInterval = 6;
-constexpr uint32_t kCompLength = 0, kCompType = 1, kCompMaxBurst = 2, kCompAttributes = 3,
-                   kCompBytesPerInterval = 4;
 
 constexpr DWORD kAbortGraceMs = 50;
 
@@ -27,25 +22,30 @@ CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor)
 
 CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
     : DeviceHandle(handle) {
+    using usb::descriptor_header::kLength;
+    using usb::descriptor_header::kType;
     if (!descriptor) return;
-    DescriptorLength = descriptor[kEpLength];
-    DescriptorType = descriptor[kEpType];
-    Address = descriptor[kEpAddress];
-    Attributes = descriptor[kEpAttributes];
-    Interval = descriptor[kEpInterval];
-    uint16_t w_max_packet = usb::load_le16(descriptor + kEpMaxPacket);
-    PacketMultiplier = static_cast<uint16_t>(((w_max_packet >> 11) & 3) + 1);
-    MaxPacketSize = static_cast<uint16_t>((w_max_packet & 0x7FF) * PacketMultiplier);
-    IsIn = (Address & 0x80) != 0;
+    namespace ep = usb::endpoint_descriptor;
+    DescriptorLength = descriptor[kLength];
+    DescriptorType = descriptor[kType];
+    Address = descriptor[ep::kAddress];
+    Attributes = descriptor[ep::kAttributes];
+    Interval = descriptor[ep::kInterval];
+    uint16_t w_max_packet = usb::load_le16(descriptor + ep::kMaxPacketSize);
+    PacketMultiplier = usb::PacketsPerMicroframe(w_max_packet);
+    MaxPacketSize = static_cast<uint16_t>(usb::PacketBytes(w_max_packet) * PacketMultiplier);
+    IsIn = usb::IsInAddress(Address);
     if (!companion) return;
-    CompanionLength = companion[kCompLength];
-    CompanionType = companion[kCompType];
-    MaxBurst = companion[kCompMaxBurst];
-    CompanionAttributes = companion[kCompAttributes];
-    BytesPerInterval = usb::load_le16(companion + kCompBytesPerInterval);
+    namespace comp = usb::companion_descriptor;
+    CompanionLength = companion[kLength];
+    CompanionType = companion[kType];
+    MaxBurst = companion[comp::kMaxBurst];
+    CompanionAttributes = companion[comp::kAttributes];
+    BytesPerInterval = usb::load_le16(companion + comp::kBytesPerInterval);
     MaxPacketSize = static_cast<uint16_t>(MaxPacketSize * (MaxBurst + 1));
-    if ((Attributes & 3) == 1)
-        MaxPacketSize = static_cast<uint16_t>(MaxPacketSize * ((CompanionAttributes & 3) + 1));
+    if (usb::TransferTypeOf(Attributes) == usb::TransferType::Isochronous)
+        MaxPacketSize =
+            static_cast<uint16_t>(MaxPacketSize * usb::IsochronousBursts(CompanionAttributes));
 }
 
 CCyUSBEndPoint::CCyUSBEndPoint(const CCyUSBEndPoint& other)
@@ -75,41 +75,48 @@ void CCyUSBEndPoint::NoteDriverCall(const uint8_t* envelope) {
     LastNtStatus = usb::load_le32(envelope + usb::envelope::kNtStatus);
 }
 
-uint8_t* CCyUSBEndPoint::BeginDirectTransfer(uint8_t* buffer, uint32_t length,
-                                             OVERLAPPED* overlapped) {
+uint8_t* CCyUSBEndPoint::BeginTransfer(TransferForm form, uint8_t* buffer, uint32_t length,
+                                       OVERLAPPED* overlapped, uint64_t record_bytes) {
     if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    auto* block = new (std::nothrow) uint8_t[usb::envelope::kSize]();
-    if (!block) return nullptr;
-    usb::TransferEnvelope envelope;
-    envelope.endpoint = Address;
-    envelope.encode(block);
-    // A call that completes at once leaves the last error alone; clear it so that the wait step
-    // sees 0 for it rather than an earlier call's error.
-    SetLastError(ERROR_SUCCESS);
-    DeviceIoControl(DeviceHandle, usb::kIoctlDirectTransfer, block, usb::envelope::kSize, buffer,
-                    length, nullptr, overlapped);
-    NoteDriverCall(block);
-    return block;
-}
-
-uint8_t* CCyUSBEndPoint::BeginBufferedTransfer(uint8_t* buffer, uint32_t length,
-                                               OVERLAPPED* overlapped) {
-    if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
-    uint32_t size = usb::envelope::kSize + length;
-    if (size < length) return nullptr;
+    const bool buffered = form == TransferForm::Buffered;
+    uint64_t size64 = usb::envelope::kSize + record_bytes + (buffered ? length : 0);
+    if (size64 > UINT32_MAX) return nullptr;
+    auto size = static_cast<uint32_t>(size64);
     auto* block = new (std::nothrow) uint8_t[size]();
     if (!block) return nullptr;
     usb::TransferEnvelope envelope;
     envelope.endpoint = Address;
-    envelope.data_offset = usb::envelope::kSize;
-    envelope.data_length = length;
+    if (record_bytes) {
+        envelope.packet_offset = usb::envelope::kSize;
+        envelope.packet_length = static_cast<uint32_t>(record_bytes);
+    }
+    if (buffered) {
+        envelope.data_offset = static_cast<uint32_t>(usb::envelope::kSize + record_bytes);
+        envelope.data_length = length;
+    }
     envelope.encode(block);
-    if (buffer && length) std::memcpy(block + usb::envelope::kSize, buffer, length);
+    if (buffered && buffer && length) std::memcpy(block + envelope.data_offset, buffer, length);
+    // A call that completes at once leaves the last error alone; clear it so that the wait step
+    // sees 0 for it rather than an earlier call's error.
     SetLastError(ERROR_SUCCESS);
-    DeviceIoControl(DeviceHandle, usb::kIoctlBufferedTransfer, block, size, block, size, nullptr,
-                    overlapped);
+    if (buffered)
+        DeviceIoControl(DeviceHandle, usb::kIoctlBufferedTransfer, block, size, block, size,
+                        nullptr, overlapped);
+    else
+        DeviceIoControl(DeviceHandle, usb::kIoctlDirectTransfer, block, size, buffer, length,
+                        nullptr, overlapped);
     NoteDriverCall(block);
     return block;
+}
+
+uint8_t* CCyUSBEndPoint::BeginDirectTransfer(uint8_t* buffer, uint32_t length,
+                                             OVERLAPPED* overlapped) {
+    return BeginTransfer(TransferForm::Direct, buffer, length, overlapped);
+}
+
+uint8_t* CCyUSBEndPoint::BeginBufferedTransfer(uint8_t* buffer, uint32_t length,
+                                               OVERLAPPED* overlapped) {
+    return BeginTransfer(TransferForm::Buffered, buffer, length, overlapped);
 }
 
 bool CCyUSBEndPoint::FinishDataTransfer(uint8_t* buffer, int32_t& length, OVERLAPPED* overlapped,

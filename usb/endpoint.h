@@ -14,18 +14,14 @@ struct IsoPacketRecord {
 };
 constexpr uint32_t kIsoPacketRecordSize = 8;
 
-// Descriptor layouts the constructors read: an endpoint descriptor (7 bytes) and a SuperSpeed
-// endpoint companion (6 bytes), both as raw bytes.
-constexpr uint32_t kEndpointDescriptorSize = 7;
-constexpr uint32_t kCompanionDescriptorSize = 6;
-
 class CCyUSBEndPoint {
   public:
     CCyUSBEndPoint();
-    // descriptor: kEndpointDescriptorSize bytes, or null to leave the descriptor fields to the
-    // owner.
+    // descriptor: an endpoint descriptor (usb::endpoint_descriptor::kSize bytes), or null to
+    // leave the descriptor fields to the owner.
     CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor);
-    // companion: kCompanionDescriptorSize bytes, or null.
+    // companion: a SuperSpeed endpoint companion (usb::companion_descriptor::kSize bytes), or
+    // null.
     CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
     // Copies the handle, descriptor and companion fields, MaxPacketSize, TimeoutMs, IsIn and
     // TransferMode; LastError becomes 0; the multiplier and status fields are not copied.
@@ -82,6 +78,12 @@ class CCyUSBEndPoint {
     // The data transfer of bulk, interrupt and isochronous endpoints: TransferMode 1 picks the
     // direct form, anything else the buffered one; nothing without a handle.
     uint8_t* BeginTransferInMode(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped);
+    enum class TransferForm { Direct, Buffered };
+    // Allocates the block (the envelope, then record_bytes of isochronous packet records, then in
+    // the buffered form the length bytes at buffer) and starts the driver call on it; null
+    // without a handle or when the block would not fit 32 bits or memory.
+    uint8_t* BeginTransfer(TransferForm form, uint8_t* buffer, uint32_t length,
+                           OVERLAPPED* overlapped, uint64_t record_bytes = 0);
     // Takes the thread's last error and, unless the transfer is pending, the envelope's status
     // words.
     void NoteDriverCall(const uint8_t* envelope);
@@ -108,10 +110,7 @@ class CCyControlEndPoint : public CCyUSBEndPoint {
 
 class CCyIsocEndPoint : public CCyUSBEndPoint {
   public:
-    CCyIsocEndPoint();
-    CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor);
-    CCyIsocEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
-    CCyIsocEndPoint(const CCyIsocEndPoint& other);
+    using CCyUSBEndPoint::CCyUSBEndPoint;
 
     uint8_t* BeginDirectTransfer(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped) override;
     uint8_t* BeginBufferedTransfer(uint8_t* buffer, uint32_t length,
@@ -121,20 +120,14 @@ class CCyIsocEndPoint : public CCyUSBEndPoint {
 
 class CCyBulkEndPoint : public CCyUSBEndPoint {
   public:
-    CCyBulkEndPoint();
-    CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor);
-    CCyBulkEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
-    CCyBulkEndPoint(const CCyBulkEndPoint& other);
+    using CCyUSBEndPoint::CCyUSBEndPoint;
 
     uint8_t* BeginDataTransfer(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped) override;
 };
 
 class CCyInterruptEndPoint : public CCyUSBEndPoint {
   public:
-    CCyInterruptEndPoint();
-    CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor);
-    CCyInterruptEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
-    CCyInterruptEndPoint(const CCyInterruptEndPoint& other);
+    using CCyUSBEndPoint::CCyUSBEndPoint;
 
     uint8_t* BeginDataTransfer(uint8_t* buffer, uint32_t length, OVERLAPPED* overlapped) override;
 };
@@ -143,6 +136,6 @@ class CCyInterruptEndPoint : public CCyUSBEndPoint {
 // 999 ms, else rounded down.
 uint32_t ControlTimeoutSeconds(uint32_t timeout_ms);
 
-// A new endpoint object of the class that the transfer type (attributes & 3) picks, copied from
-// source; for the copying constructors of interface objects.
+// A new endpoint object of the class that the transfer type of source's attributes picks, copied
+// from source; for the copying constructors of interface objects.
 CCyUSBEndPoint* CopyEndPoint(const CCyUSBEndPoint& source);

@@ -4,11 +4,7 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-constexpr uint32_t kRecipientDevice = 0, kTypeVendor = 2;
-
-}  // namespace
+#include "usb/descriptors.h"
 
 bool TransferDataUntilShort(CCyUSBEndPoint* endpoint, uint8_t* buffer, int32_t& length,
                             bool receive) {
@@ -33,8 +29,8 @@ bool TransferDataUntilShort(CCyUSBEndPoint* endpoint, uint8_t* buffer, int32_t& 
 bool VendorRequest(CCyUSBDriverDevice* device, const VendorRequestRecord& request) {
     if (!device || !device->ControlEndPoint) return false;
     CCyControlEndPoint* ep0 = device->ControlEndPoint;
-    ep0->Target = kRecipientDevice;
-    ep0->RequestType = kTypeVendor;
+    ep0->Target = usb::kRecipientDevice;
+    ep0->RequestType = usb::kRequestTypeVendor;
     ep0->RequestCode = request.Request;
     ep0->Direction = request.Direction;
     ep0->Value = request.Value;

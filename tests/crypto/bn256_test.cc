@@ -15,6 +15,7 @@ namespace {
 using sm2_test::bn_hex;
 using sm2_test::bn_to_hex;
 using sm2_test::Bytes32;
+using sm2_test::random_bn;
 
 // ---- reference: numbers as little-endian 64-bit words ----
 
@@ -90,12 +91,6 @@ const Bytes32 kOne = bn_hex("01");
 Bytes32 minus_one(const Bytes32& m) {
     Bytes32 out;
     bn_sub(out.data(), m.data(), kOne.data());
-    return out;
-}
-
-Bytes32 random_bn(std::mt19937_64& rng) {
-    Bytes32 out;
-    for (auto& b : out) b = static_cast<uint8_t>(rng());
     return out;
 }
 

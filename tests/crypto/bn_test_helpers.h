@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <random>
 #include <string>
 
 #include "crypto/bn256.h"
@@ -41,6 +42,13 @@ inline bool same_point(const ec_point& a, const ec_point& b) {
 inline Bytes32 curve_value(const uint8_t* limbs) {
     Bytes32 out;
     for (int i = 0; i < 32; ++i) out[i] = limbs[i];
+    return out;
+}
+
+// 32 bytes from rng.
+inline Bytes32 random_bn(std::mt19937_64& rng) {
+    Bytes32 out;
+    for (auto& b : out) b = static_cast<uint8_t>(rng());
     return out;
 }
 

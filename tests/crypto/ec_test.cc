@@ -47,7 +47,7 @@ ec_point twice(const ec_point& p) {
 Bytes32 random_scalar(std::mt19937_64& rng) {
     Bytes32 k;
     do {
-        for (auto& b : k) b = static_cast<uint8_t>(rng());
+        k = sm2_test::random_bn(rng);
         if (bn_cmp(k.data(), kN.data()) >= 0) bn_sub(k.data(), k.data(), kN.data());
     } while (bn_num_bits(k.data()) < 2 || bn_cmp(k.data(), n_minus(1).data()) >= 0);
     return k;

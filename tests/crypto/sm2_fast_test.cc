@@ -21,6 +21,7 @@ using sm2_test::bn_to_hex;
 using sm2_test::Bytes32;
 using sm2_test::ladder_mul;
 using sm2_test::negate;
+using sm2_test::random_bn;
 using sm2_test::same_point;
 using sm2_test::small;
 
@@ -46,15 +47,9 @@ Bytes32 all_ones() {
     return x;
 }
 
-Bytes32 random_bytes(std::mt19937_64& rng) {
-    Bytes32 x;
-    for (auto& b : x) b = static_cast<uint8_t>(rng());
-    return x;
-}
-
 Bytes32 random_below(std::mt19937_64& rng, const Bytes32& m) {
     Bytes32 x;
-    do x = random_bytes(rng);
+    do x = random_bn(rng);
     while (bn_cmp(x.data(), m.data()) >= 0);
     return x;
 }
@@ -156,7 +151,7 @@ TEST(Sm2FastScalar, ArithmeticMatchesTheGeneralFunctionsModN) {
 TEST(Sm2FastScalar, ReduceTakesAnyNumberBelow2To256) {
     std::vector<Bytes32> xs = special_scalars();
     std::mt19937_64 rng(7);
-    for (int i = 0; i < 20; ++i) xs.push_back(random_bytes(rng));
+    for (int i = 0; i < 20; ++i) xs.push_back(random_bn(rng));
     for (const auto& x : xs) {
         bn256 want, got;
         bn_mod_mul(want, x.data(), small(1).data(), sm2_curve.n);
@@ -191,7 +186,7 @@ TEST(Sm2FastPoint, CheckAgreesWithSm2PointCheck) {
 TEST(Sm2FastPoint, BaseMulMatchesTheLadder) {
     std::vector<Bytes32> scalars = special_scalars();
     std::mt19937_64 rng(13);
-    for (int i = 0; i < 24; ++i) scalars.push_back(random_bytes(rng));
+    for (int i = 0; i < 24; ++i) scalars.push_back(random_bn(rng));
     for (const auto& k : scalars) {
         ec_point got;
         fast::base_mul(&got, k.data());
@@ -217,7 +212,7 @@ TEST(Sm2FastPoint, PointMulMatchesTheLadder) {
     std::mt19937_64 rng(17);
     std::vector<ec_point> points = {G, negate(G), ladder_mul(G, random_below(rng, kN))};
     std::vector<Bytes32> scalars = special_scalars();
-    for (int i = 0; i < 8; ++i) scalars.push_back(random_bytes(rng));
+    for (int i = 0; i < 8; ++i) scalars.push_back(random_bn(rng));
     for (const auto& p : points) {
         for (const auto& k : scalars) {
             ec_point got;
@@ -289,12 +284,12 @@ TEST(Sm2FastPoint, VerifyCompareMatchesTheReferenceComparison) {
         Bytes32 u1, u2, e;
     };
     std::vector<Case> cases = {
-        {G, small(1), minus(kN, 1), random_bytes(rng)},  // infinity: R = e mod n
+        {G, small(1), minus(kN, 1), random_bn(rng)},  // infinity: R = e mod n
         {G, small(2), small(3), all_ones()},
         {negate(G), small(9), small(4), small(0)},
     };
     for (int i = 0; i < 8; ++i)
-        cases.push_back({q, random_below(rng, kN), random_below(rng, kN), random_bytes(rng)});
+        cases.push_back({q, random_below(rng, kN), random_below(rng, kN), random_bn(rng)});
     for (const auto& c : cases) {
         // r = R itself (0), R - 1 and R + 1 (1 and -1), and the ends of the range.
         ec_point sum;
@@ -322,7 +317,7 @@ TEST(Sm2FastPoint, BaseAndPointMulMatchTheSeparateProducts) {
     std::mt19937_64 rng(31);
     const ec_point p = ladder_mul(G, random_below(rng, kN));
     std::vector<Bytes32> scalars = special_scalars();
-    for (int i = 0; i < 4; ++i) scalars.push_back(random_bytes(rng));
+    for (int i = 0; i < 4; ++i) scalars.push_back(random_bn(rng));
     for (const auto& k : scalars) {
         ec_point a, b, want_a, want_b;
         fast::base_and_point_mul(&a, &b, &p, k.data());
@@ -356,7 +351,7 @@ TEST(Sm2FastRouting, PointMulBytesMatchesTheLadderOnAndOffTheCurve) {
     points.push_back(ladder_mul(G, random_below(rng, kN)));
     for (const auto& p : points) {
         for (const auto& k :
-             {small(0), small(1), small(2), minus(kN, 1), all_ones(), random_bytes(rng)}) {
+             {small(0), small(1), small(2), minus(kN, 1), all_ones(), random_bn(rng)}) {
             Bytes32 k_be;
             bn_from_bytes(k_be.data(), k.data());
             std::array<uint8_t, 64> got;
@@ -374,8 +369,7 @@ TEST(Sm2FastRouting, VerifyDigestMatchesTheReferenceComparisonForAnyKey) {
     keys.push_back(G);
     for (const auto& q : keys) {
         for (int i = 0; i < 4; ++i) {
-            const Bytes32 r = random_below(rng, kN), s = random_below(rng, kN),
-                          e = random_bytes(rng);
+            const Bytes32 r = random_below(rng, kN), s = random_below(rng, kN), e = random_bn(rng);
             bn256 t;
             bn_mod_add(t, r.data(), s.data(), sm2_curve.n);
             Bytes32 t_limbs;
@@ -402,7 +396,7 @@ TEST(Sm2FastRouting, KeyExchangeSharedPointMatchesTheReferenceOrRejectsThePeerKe
     sm2_kx_x_bar(xb, peer_r.x);
     peer_keys.push_back(negate(ladder_mul(peer_r, sm2_test::curve_value(xb))));  // W = 0
     for (const auto& peer_p : peer_keys) {
-        const Bytes32 d = random_bytes(rng), r = random_bytes(rng);
+        const Bytes32 d = random_bn(rng), r = random_bn(rng);
         // t = (d + x_bar(own R) r) mod n; W = P + [x_bar(peer R)] R; U = [t] W.
         bn256 x_bar, t, dr, rr;
         bn_mod_mul(dr, d.data(), small(1).data(), sm2_curve.n);

@@ -57,7 +57,7 @@ TEST_F(Bus, ReadOutsOfASuperSpeedCard) {
     EXPECT_EQ(device.GetAltSettingCount(), 0);
     uint8_t descriptor[18];
     device.GetDeviceDescriptor(descriptor);
-    EXPECT_EQ(std::memcmp(descriptor, device.DeviceDescriptor, 18), 0);
+    EXPECT_EQ(std::memcmp(descriptor, device.DeviceDescriptor, sizeof descriptor), 0);
     uint8_t config[9];
     device.GetConfigDescriptor(config);
     EXPECT_EQ(config[1], 2);

@@ -12,6 +12,7 @@
 
 #include "platform/sim/notifications.h"
 #include "tests/usb/sim_devices.h"
+#include "usb/descriptors.h"
 
 namespace {
 
@@ -143,8 +144,10 @@ TEST_F(Bus, StringRequestsCarryTheLanguageId) {
     CCyUSBDriverDevice device(nullptr, UsbDriverInterfaceGuid, 1);
     int strings = 0;
     for (const auto& t : dev->transfers()) {
-        if (t.setup.request != 6 || (t.setup.value >> 8) != 3 || (t.setup.value & 0xFF) == 0)
-            continue;
+        const bool string_text = t.setup.request == usb::kGetDescriptor &&
+                                 (t.setup.value >> 8) == usb::descriptor_type::kString &&
+                                 (t.setup.value & 0xFF) != 0;
+        if (!string_text) continue;
         EXPECT_EQ(t.setup.index, 0x0407);
         ++strings;
     }
