@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
         open_only = bench::median(opens);
         close_only = bench::median(closes);
     }
-    // The two frame dumps, formatted even though the default threshold drops them.
+    // The two frame dumps, which the default threshold drops before formatting them.
     const double dumps = median_micros(
         [&] {
             dump_buf("sendbuf ", request.data(), 64);

@@ -67,3 +67,23 @@ KELVANE_EXPORT uint32_t BREL_Unsupport();
 // least 8 characters) reaches the card only as its SM3 digest.
 KELVANE_EXPORT uint32_t QeltBackupXk(const char* file_name, const char* password);
 KELVANE_EXPORT uint32_t QeltRecoveryXk(const char* file_name, const char* password);
+
+// File containers. Paths are NUL-terminated, 1..254 characters; the decryptors take the container
+// first. 1: a file could not be opened, read or written, or the container's length is not valid.
+// V1: a file key that the card makes in a key slot and wraps under pke (64-byte public key);
+// every block through the card as a card command (QeltEvEncFile) or an FPGA data frame (_FPGA),
+// both writing the same file. A failure leaves what was written in place.
+KELVANE_EXPORT uint32_t QeltEvEncFile(const uint8_t* pke, const char* ptFileName,
+                                      const char* ctFileName);
+KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFileName);
+KELVANE_EXPORT uint32_t QeltEvEncFile_FPGA(const uint8_t* pke, const char* ptFileName,
+                                           const char* ctFileName);
+KELVANE_EXPORT uint32_t QeltEvDecFile_FPGA(const char* ctFileName, const char* ptFileName);
+// V2: a key derived from the PIN (8..16 characters), a built-in constant and a salt drawn from
+// the card; the blocks go through FPGA data frames on one card link held under the card lock for
+// the whole file. 30: the PIN does not match the container; 21: the card's encryption key could
+// not wrap the key. A failure removes the output file that the call created.
+KELVANE_EXPORT uint32_t QeltEvEncFile_V2(const char* pin, const char* ptFileName,
+                                         const char* ctFileName);
+KELVANE_EXPORT uint32_t QeltEvDecFile_V2(const char* pin, const char* ctFileName,
+                                         const char* ptFileName);

@@ -1,30 +1,15 @@
 #include "card/exchange.h"
 
-#include <new>
-
 #include "card/card_lock.h"
 #include "card/command_frame.h"
-#include "card/log.h"
+#include "card/link_steps.h"
 #include "card/result.h"
 #include "crypto/byte_access.h"
-#include "crypto/secure_wipe.h"
 #include "usb/card_link.h"
 
 namespace {
 
 constexpr uint32_t kTriesOffset = frame::kPayloadOffset;
-
-// A zeroed frame buffer of the given length, or null.
-uint8_t* allocate_frame(uint32_t length) {
-    return new (std::nothrow) uint8_t[length]();
-}
-
-// Frames carry PINs, keys and backup blocks: they are cleared before they are freed.
-void free_frame(uint8_t* buffer, uint32_t length) {
-    if (!buffer) return;
-    crypto_internal::secure_wipe(buffer, length);
-    delete[] buffer;
-}
 
 void write_header(uint8_t* request, uint32_t code, uint32_t sent_length) {
     bytes::store_le32(request + frame::kCodeOffset, code);
@@ -47,42 +32,20 @@ uint32_t exchange_locked(LogSite site, const CardCommand& command,
                          exchange_detail::ReadOutputs read, void* read_context, uint32_t* tries,
                          Frames& frames, CCyUSBDriverDevice*& link) {
     frames.request_length = frame::rounded_length(command.request_length);
-    frames.request = allocate_frame(frames.request_length);
-    if (!frames.request) {
-        LOG_FAILURE(site, "no memory");
-        return CARD_NO_MEMORY;
-    }
-    int32_t r = open_usb_dev(&link);
-    if (r != 0) {
-        LOG_FAILURE(site, "open_usb_dev error:%d", r);
-        return CARD_LINK_FAILED;
-    }
+    frames.request = allocate_frame(site, frames.request_length);
+    if (!frames.request) return CARD_NO_MEMORY;
+    uint32_t result = open_card_link(site, &link);
+    if (result != CARD_OK) return result;
     write_header(frames.request, command.code, frames.request_length);
     write(write_context, frames.request);
-
-    dump_buf("sendbuf ", frames.request, frames.request_length);
-    r = write_usb_dev(link, frames.request, frames.request_length);
-    if (r != 0) {
-        LOG_FAILURE(site, "write error:%d", r);
-        LOG_FAILURE(site, "sendbuf[%p]send_len[%d]", static_cast<void*>(frames.request),
-                    static_cast<int>(frames.request_length));
-        return CARD_LINK_FAILED;
-    }
+    result = send_frame(site, link, frames.request, frames.request_length);
+    if (result != CARD_OK) return result;
 
     frames.response_length = frame::rounded_length(command.response_length);
-    frames.response = allocate_frame(frames.response_length);
-    if (!frames.response) {
-        LOG_FAILURE(site, "no memory");
-        return CARD_NO_MEMORY;
-    }
-    r = read_usb_dev(link, frames.response, frames.response_length);
-    dump_buf("recvbuf ", frames.response, frames.response_length);
-    if (r != 0) {
-        LOG_FAILURE(site, "read error:%d", r);
-        LOG_FAILURE(site, "recvbuf[%p]recv_len[%d]", static_cast<void*>(frames.response),
-                    static_cast<int>(frames.response_length));
-        return CARD_LINK_FAILED;
-    }
+    frames.response = allocate_frame(site, frames.response_length);
+    if (!frames.response) return CARD_NO_MEMORY;
+    result = receive_frame(site, link, frames.response, frames.response_length);
+    if (result != CARD_OK) return result;
 
     // Only the status of the response header is read: its code, tag and length are not checked.
     const uint32_t status = bytes::load_be32(frames.response + frame::kStatusOffset);
@@ -97,11 +60,6 @@ uint32_t exchange_locked(LogSite site, const CardCommand& command,
 }
 
 }  // namespace
-
-uint32_t invalid_argument(LogSite site) {
-    LOG_FAILURE(site, "invalid arg");
-    return CARD_INVALID_ARG;
-}
 
 uint32_t exchange_detail::run(LogSite site, const CardCommand& command, WritePayload write,
                               void* write_context, ReadOutputs read, void* read_context,

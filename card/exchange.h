@@ -8,21 +8,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "card/log.h"
-#include "card/source_name.h"
-
-// Where a log line comes from: the source file's name and the line.
-struct LogSite {
-    const char* file;
-    uint32_t line;
-};
-#define LOG_SITE (LogSite{SOURCE_FILE_NAME, static_cast<uint32_t>(__LINE__)})
-
-// Logs a failure at level 2 (ERROR) with the site: LOG_FAILURE(site, format, arguments...).
-#define LOG_FAILURE(site, ...) LogPrint(LOG_ERROR, (site).file, (site).line, __VA_ARGS__)
-
-// Logs "invalid arg" and returns 3: a failed argument check, before the lock.
-uint32_t invalid_argument(LogSite site);
+#include "card/log_site.h"
 
 struct CardCommand {
     uint32_t code;

@@ -29,12 +29,8 @@ const char* level_name(LogLevel level) {
 
 // The position after seeking to the end, or -1 when it cannot be read.
 int64_t end_position(FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-#if defined(_WIN32)
+    if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
     return _ftelli64(file);
-#else
-    return ftello(file);
-#endif
 }
 
 }  // namespace
@@ -98,16 +94,14 @@ void LogWriteFile(LogLevel level, const char* tag, const char* file, uint32_t li
 struct tm* GetLocalTimeStruct(struct tm* out, int64_t t) {
     time_t when = t == 0 ? std::time(nullptr) : static_cast<time_t>(t);
     struct tm local {};
-#if defined(_WIN32)
     localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
     *out = local;
     return out;
 }
 
 void dump_buf(const char* title, const uint8_t* data, uint64_t length) {
+    // Formatting costs more than a whole frame exchange; skip it when the line would be dropped.
+    if (LOG_DEBUG < settings.threshold) return;
     if (length > LOG_DUMP_MAX_BYTES) length = LOG_DUMP_MAX_BYTES;
     char text[LOG_DUMP_TEXT_SIZE];
     size_t used = 0;

@@ -14,7 +14,7 @@ mkdir -p "$root/C/Halden/etc" "$root/E"
 head -c 5000 /dev/urandom > "$root/E/test_pt.docx"
 HALDEN_ROOT="$root" ./build/main/tools/halden-softcard
 # The device build against a simulated card: card information, PIN, binding, keys, a signature
-# checked with Pemra, random bytes.
+# checked with Pemra, random bytes, a V1 and a V2 container round trip.
 mkdir -p "$device_root/C/Halden"
 echo
 HALDEN_ROOT="$device_root" ./build/main/tools/halden-device

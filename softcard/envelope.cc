@@ -39,12 +39,10 @@ bool write_all(FILE* file, const uint8_t* data, size_t size) {
     return std::fwrite(data, 1, size, file) == size;
 }
 
-// The file's length, or -1 when it cannot be taken or is 2 GiB or more.
+// The file's length as a 64-bit position, or -1 when it cannot be taken.
 int64_t file_length(FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-    const long length = std::ftell(file);
-    if (length < 0 || length > 0x7FFFFFFFL) return -1;
-    return length;
+    if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
+    return _ftelli64(file);
 }
 
 uint32_t encrypt_and_write(const uint8_t* key, uint8_t* block, FILE* out) {
@@ -88,12 +86,12 @@ uint32_t encrypt_blocks(const uint8_t* key, FILE* in, FILE* out) {
 }
 
 // Decrypts blocks blocks, holding back the last one or two for the final cut at the 0x80 pad.
-uint32_t decrypt_blocks(const uint8_t* key, uint32_t blocks, FILE* in, FILE* out) {
+uint32_t decrypt_blocks(const uint8_t* key, uint64_t blocks, FILE* in, FILE* out) {
     uint8_t ct[ENVELOPE_BLOCK_SIZE];
     uint8_t held[2 * ENVELOPE_BLOCK_SIZE];
     WipeOnExit wipe(held);
     uint32_t held_size = 0;
-    for (uint32_t b = 0; b < blocks; ++b) {
+    for (uint64_t b = 0; b < blocks; ++b) {
         const size_t got = std::fread(ct, 1, sizeof ct, in);
         if (got != sizeof ct) {
             std::printf(MSG_CT_READ_FAILED, static_cast<int>(got));
@@ -209,7 +207,7 @@ KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFile
         std::printf("sm2_decrypt err\n");
         return SC_FAIL;
     }
-    const uint32_t blocks =
-        static_cast<uint32_t>((length - ENVELOPE_HEADER_SIZE) / ENVELOPE_BLOCK_SIZE);
+    const uint64_t blocks =
+        static_cast<uint64_t>(length - ENVELOPE_HEADER_SIZE) / ENVELOPE_BLOCK_SIZE;
     return decrypt_blocks(key, blocks, in.get(), out.get());
 }

@@ -1,22 +1,26 @@
 // The device build of Kelvane end to end: plugs a simulated card (the card's firmware model) and
 // a simulated network adapter, then runs the card commands through device/libKelvane.so and
-// prints each result. The signature is checked with Pemra's sm2_verify.
+// prints each result. The signature is checked with Pemra's sm2_verify. Last, a file goes into a
+// V1 container and a V2 container and back.
 //
 // The caller points HALDEN_ROOT at a machine root with the folder C/Halden (the log file).
 #include <dlfcn.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "card/card_api.h"
 #include "platform/sim/card.h"
 #include "platform/sim/network.h"
+#include "platform/win32.h"
 
 namespace {
 
 const std::array<uint8_t, 6> kHostMac = {0x02, 0x00, 0x5e, 0x10, 0x00, 0x01};
 constexpr char kNewPin[] = "27-oct-pin";
+constexpr char kFilePin[] = "file-pin-2718";
 
 std::string hex(const uint8_t* data, size_t n) {
     std::string s;
@@ -30,6 +34,43 @@ std::string hex(const uint8_t* data, size_t n) {
 
 void print(const char* what, uint32_t result, const std::string& detail = "") {
     std::printf("%-34s %3u%s%s\n", what, result, detail.empty() ? "" : "  ", detail.c_str());
+}
+
+// The whole file, or empty when it cannot be read.
+std::string read_file(const char* path) {
+    std::string bytes;
+    if (FILE* file = fopen(path, "rb")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, n);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+bool write_file(const char* path, const std::string& bytes) {
+    FILE* file = fopen(path, "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+std::string size_of(const char* path) {
+    return std::to_string(read_file(path).size()) + " bytes";
+}
+
+// Encrypts, then decrypts; prints both and whether the file came back unchanged.
+bool round_trip(const char* what, const std::function<uint32_t()>& encrypt, const char* container,
+                const std::function<uint32_t()>& decrypt, const char* original,
+                const char* restored) {
+    const uint32_t encrypted = encrypt();
+    print((std::string(what) + ", encrypt").c_str(), encrypted,
+          container + (" " + size_of(container)));
+    const uint32_t decrypted = decrypt();
+    const bool same =
+        encrypted == 0 && decrypted == 0 && read_file(original) == read_file(restored);
+    print((std::string(what) + ", decrypt").c_str(), decrypted,
+          std::string(restored) + (same ? " equals " : " DIFFERS FROM ") + original);
+    return same;
 }
 
 uint32_t verify_pin(const char* pin, uint32_t* tries) {
@@ -98,10 +139,35 @@ int main() {
     print("QeltGenRand, 32 bytes", result, hex(random, sizeof random));
     result = QeltQueryCardInfo(info);
     print("QeltQueryCardInfo", result, "state 0x" + hex(info, 1) + ": logged in, bound");
+    // File containers: V1 under the card's encryption key, written with card commands and read
+    // through FPGA frames; V2 under a PIN.
+    std::string report;
+    for (int line = 1; report.size() < 10000; ++line)
+        report += "line " + std::to_string(line) + " of a report kept in a container\n";
+    const char* plain = "C:/Halden/report.txt";
+    bool containers = write_file(plain, report);
+    containers &= round_trip(
+        "V1 (QeltEvEncFile)", [&] { return QeltEvEncFile(enc_key, plain, "C:/Halden/report.v1"); },
+        "C:/Halden/report.v1",
+        [] { return QeltEvDecFile_FPGA("C:/Halden/report.v1", "C:/Halden/report.v1.txt"); }, plain,
+        "C:/Halden/report.v1.txt");
+    containers &= round_trip(
+        "V2 (QeltEvEncFile_V2)",
+        [&] { return QeltEvEncFile_V2(kFilePin, plain, "C:/Halden/report.v2"); },
+        "C:/Halden/report.v2",
+        [] { return QeltEvDecFile_V2(kFilePin, "C:/Halden/report.v2", "C:/Halden/report.v2.txt"); },
+        plain, "C:/Halden/report.v2.txt");
+    const uint32_t wrong =
+        QeltEvDecFile_V2("not-the-pin", "C:/Halden/report.v2", "C:/Halden/report.v2.bad");
+    print("QeltEvDecFile_V2, wrong PIN", wrong,
+          read_file("C:/Halden/report.v2.bad").empty() ? "no plaintext written"
+                                                       : "PLAINTEXT WRITTEN");
+    containers &= wrong == 30;
+
     print("QeltUnbindMac", QeltUnbindMac(kHostMac.data()));
     print("QeltCardLoginOut", QeltCardLoginOut());
 
     sim::usb::unplug_all();
     dlclose(pemra);
-    return verified == 0 ? 0 : 1;
+    return verified == 0 && containers ? 0 : 1;
 }

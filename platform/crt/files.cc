@@ -135,9 +135,11 @@ ssize_t stream_write(void* cookie, const char* buffer, size_t size) {
         for (size_t put = 0; taken < size && put < done; ++taken)
             put += buffer[taken] == '\n' ? 2 : 1;
     }
+    // A cookie write reports a failure by writing nothing: 0 with errno set (a negative count
+    // would be taken as the whole buffer written).
     if (status != kStatusSuccess && taken == 0) {
         errno = errno_from_status(status);
-        return -1;
+        return 0;
     }
     return static_cast<ssize_t>(taken);
 }

@@ -13,14 +13,17 @@ const std::pair<int, const char*> kExports[] = {
     {1, "QeltQueryCardInfo"},   {6, "QeltSetPinCode"},
     {7, "QeltVerifyPinCode"},   {8, "QeltImportKey"},
     {9, "QeltExportPubkeys"},   {10, "QeltSm2SignIn"},
-    {11, "QeltCardLoginOut"},   {14, "QeltGetChallengeCode"},
+    {11, "QeltCardLoginOut"},   {12, "QeltEvEncFile"},
+    {13, "QeltEvDecFile"},      {14, "QeltGetChallengeCode"},
     {15, "QeltUnlockCard"},     {16, "QeltResetPin"},
     {17, "QeltBindCurMac"},     {18, "QeltUnbindMac"},
     {19, "QeltQueryBindedMac"}, {20, "get_mac"},
     {23, "QeltZeroSetCard"},    {24, "BREL_Unsupport"},
     {25, "QeltGenRand"},        {26, "QeltGetCardCnt"},
     {27, "QeltActiveDevEx"},    {28, "QeltBackupXk"},
-    {29, "QeltRecoveryXk"},
+    {29, "QeltRecoveryXk"},     {30, "brel_xts_fpga"},
+    {31, "QeltEvEncFile_FPGA"}, {32, "QeltEvDecFile_FPGA"},
+    {33, "QeltEvEncFile_V2"},   {34, "QeltEvDecFile_V2"},
 };
 
 TEST(DeviceDll, LoadsAndAnswersWithoutACard) {

@@ -16,6 +16,7 @@
 #include "card/card_api.h"
 #include "card/card_lock.h"
 #include "card/card_random.h"
+#include "card/fpga_frame.h"
 #include "card/key_backup.h"
 #include "card/key_slots.h"
 #include "tests/card/log_capture.h"
@@ -26,6 +27,8 @@ const uint8_t k16[16] = {};
 const uint8_t k64[64] = {};
 const uint8_t k128[128] = {};
 const uint8_t kPin[] = "14725836";
+const uint8_t kBlock[4096] = {};
+const std::string kPath255(255, 'p');
 uint8_t out[4096];
 uint32_t u32;
 
@@ -118,6 +121,28 @@ const Call kInvalid[] = {
     {"FreeSk0", [] { return brel_free_sk(0); }},
     {"XtsLength8", [] { return brel_xts_enc(1, k16, k128, 8, out); }},
     {"XtsSlot129", [] { return brel_xts_dec(129, k16, k128, 16, out); }},
+    {"FpgaLength4095", [] { return brel_xts_fpga(1, k16, kBlock, 4095, out, 1); }},
+    {"FpgaLength4097", [] { return brel_xts_fpga(1, k16, kBlock, 4097, out, 0); }},
+    {"FpgaSlot129", [] { return brel_xts_fpga(129, k16, kBlock, 4096, out, 1); }},
+    {"FpgaTweakNull", [] { return brel_xts_fpga(1, nullptr, kBlock, 4096, out, 1); }},
+    {"FpgaInNull", [] { return brel_xts_fpga(1, k16, nullptr, 4096, out, 1); }},
+    {"FpgaOutNull", [] { return brel_xts_fpga(1, k16, kBlock, 4096, nullptr, 1); }},
+    {"FpgaDevLength4097",
+     [] {
+         return static_cast<uint32_t>(brel_xts_fpga_dev(nullptr, 1, k16, kBlock, 4097, out, 1));
+     }},
+    {"FpgaDevSlot129",
+     [] {
+         return static_cast<uint32_t>(brel_xts_fpga_dev(nullptr, 129, k16, kBlock, 4096, out, 1));
+     }},
+    {"FpgaRawKeyNull", [] { return brel_xts_fpga_rawkey(nullptr, kBlock, 4096, out, 1); }},
+    {"FpgaRawKeyLength4095", [] { return brel_xts_fpga_rawkey(k64, kBlock, 4095, out, 1); }},
+    {"EncFilePkeNull", [] { return QeltEvEncFile(nullptr, "a", "b"); }},
+    {"EncFileEmptyPath", [] { return QeltEvEncFile(k64, "", "b"); }},
+    {"EncFilePath255", [] { return QeltEvEncFile(k64, "a", kPath255.c_str()); }},
+    {"DecFileNull", [] { return QeltEvDecFile(nullptr, "a"); }},
+    {"DecFilePath255", [] { return QeltEvDecFile("a", kPath255.c_str()); }},
+    {"EncFileFpgaPath255", [] { return QeltEvEncFile_FPGA(k64, kPath255.c_str(), "b"); }},
 };
 
 class InvalidArguments : public ::testing::TestWithParam<Call> {};
@@ -157,6 +182,8 @@ const Call kCardCalls[] = {
     {"GenRand", [] { return QeltGenRand(out, 4096); }},
     {"ActiveDevEx", [] { return QeltActiveDevEx(); }},
     {"Unsupport", [] { return BREL_Unsupport(); }},
+    {"XtsFpga", [] { return brel_xts_fpga(1, k16, kBlock, 4096, out, 1); }},
+    {"XtsFpgaRawKey", [] { return brel_xts_fpga_rawkey(k64, kBlock, 4096, out, 0); }},
     {"BackupXk", [] { return QeltBackupXk(temp_file("kelvane-no-card.bak").c_str(), "password"); }},
     {"RecoveryXk",
      [] {

@@ -29,6 +29,17 @@ TEST_F(DiskLimits, FullDisk) {
     std::fclose(file);
     EXPECT_EQ(folder.read("full"), "0123456789");
 
+    // Unbuffered, a write that finds the disk already full writes nothing and says so.
+    sim::disk_set_free_space('C', 10);
+    file = fopen(folder.win("unbuffered").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    EXPECT_EQ(std::fwrite("0123456789abcdef", 1, 16, file), 10u);
+    EXPECT_EQ(std::fwrite("0123456789abcdef", 1, 16, file), 0u);
+    EXPECT_NE(std::ferror(file), 0);
+    std::fclose(file);
+    EXPECT_EQ(folder.read("unbuffered"), "0123456789");
+
     std::filesystem::create_directories(folder.drive_root('D'));
     file = fopen("D:/free", "wb");
     ASSERT_NE(file, nullptr);

@@ -106,6 +106,22 @@ TEST_F(Envelope, WrongLengthsAreRefusedLeavingAnEmptyPlaintext) {
     }
 }
 
+// Sparse envelopes past 2^31 and 2^32 bytes: a length of the rule passes it (and the header is
+// read: here it is addressed to another key), the others do not.
+TEST_F(Envelope, LengthRuleHoldsPast32Bits) {
+    for (const uint64_t blocks : {uint64_t{1} << 22, (uint64_t{1} << 23) + 3}) {
+        for (const int off : {0, 1, -1}) {
+            const uint64_t length = 192 + 512 * blocks + off;
+            write_file(kEnvelope, std::vector<uint8_t>(192, 0));
+            std::filesystem::resize_file(root.path(kEnvelope), length);
+            EXPECT_EQ(decrypt(), (std::pair<uint32_t, std::string>{
+                                     1, off == 0 ? MSG_PKE_MISMATCH : MSG_CT_LENGTH_WRONG}))
+                << length;
+        }
+    }
+    std::filesystem::remove(root.path(kEnvelope));
+}
+
 TEST_F(Envelope, HeaderAloneDecryptsToAnEmptyFile) {
     write_file(kPlain, sample(10));
     ASSERT_EQ(encrypt(own).first, 0u);

@@ -1,0 +1,122 @@
+#include "card/fpga_frame.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "card/card_lock.h"
+#include "card/key_slots.h"
+#include "card/link_steps.h"
+#include "card/result.h"
+#include "crypto/byte_access.h"
+
+namespace {
+
+using namespace fpga_frame;
+
+constexpr uint8_t kHeldLinkFlag = 1;
+
+// What the header says besides the opcode and the length: a slot and a tweak, or a raw key.
+struct FrameKey {
+    uint8_t flag = 0;
+    uint32_t slot = 0;
+    const uint8_t* tweak = nullptr;
+    const uint8_t* raw_key = nullptr;  // when set, the slot and the tweak are not used
+};
+
+bool block_arguments_ok(const uint8_t* in, uint32_t len, const uint8_t* out) {
+    return in && out && len == kBlockSize;
+}
+
+void write_request(uint8_t* request, const FrameKey& key, const uint8_t* in, uint8_t encrypt) {
+    bytes::store_le32(request + kOpcodeOffset, encrypt ? FPGA_XTS_ENCRYPT : FPGA_XTS_DECRYPT);
+    bytes::store_le16(request + kDataLengthOffset, kBlockSize);
+    request[kFlagOffset] = key.flag;
+    if (key.raw_key) {
+        std::memcpy(request + kKeyFieldOffset, key.raw_key, kKeyFieldSize);
+    } else {
+        bytes::store_le32(request + kSlotOffset, key.slot);
+        std::memcpy(request + kTweakOffset, key.tweak, kTweakSize);
+    }
+    std::memcpy(request + kHeaderSize, in, kBlockSize);
+}
+
+// The reply's processed bytes go to out, never more than the block and nothing when the total
+// length field holds no data; a nonzero status byte is 29 and out stays as it was.
+uint32_t take_reply(LogSite site, const uint8_t* reply, uint8_t* out) {
+    if (reply[kStatusOffset] != 0) {
+        LOG_FAILURE(site, "proc err:%08x", CARD_FPGA_FAILED);
+        return CARD_FPGA_FAILED;
+    }
+    const uint32_t total = bytes::load_le32(reply + kTotalLengthOffset);
+    if (total > kHeaderSize)
+        std::memcpy(out, reply + kHeaderSize, std::min(total - kHeaderSize, kBlockSize));
+    return CARD_OK;
+}
+
+struct Frames {
+    uint8_t* request = nullptr;
+    uint8_t* reply = nullptr;
+    ~Frames() {
+        free_frame(request, kFrameSize);
+        free_frame(reply, kFrameSize);
+    }
+};
+
+// From the request's allocation to the reply's status test. With open_link the link is opened
+// here, after the request is allocated, and left to the caller to close.
+uint32_t exchange_frame(LogSite site, CCyUSBDriverDevice*& link, bool open_link,
+                        const FrameKey& key, const uint8_t* in, uint8_t* out, uint8_t encrypt,
+                        Frames& frames) {
+    frames.request = allocate_frame(site, kFrameSize);
+    if (!frames.request) return CARD_NO_MEMORY;
+    if (open_link) {
+        const uint32_t opened = open_card_link(site, &link);
+        if (opened != CARD_OK) return opened;
+    }
+    write_request(frames.request, key, in, encrypt);
+    uint32_t result = send_frame(site, link, frames.request, kFrameSize);
+    if (result != CARD_OK) return result;
+    frames.reply = allocate_frame(site, kFrameSize);
+    if (!frames.reply) return CARD_NO_MEMORY;
+    result = receive_frame(site, link, frames.reply, kFrameSize);
+    if (result != CARD_OK) return result;
+    return take_reply(site, frames.reply, out);
+}
+
+// The card lock and a link of its own around one frame. The frames are freed after the lock is
+// released.
+uint32_t locked_frame(LogSite site, const FrameKey& key, const uint8_t* in, uint8_t* out,
+                      uint8_t encrypt) {
+    Frames frames;
+    std::lock_guard lock(card_lock());
+    CCyUSBDriverDevice* link = nullptr;
+    const uint32_t result = exchange_frame(site, link, true, key, in, out, encrypt, frames);
+    if (link) close_usb_dev(link);
+    return result;
+}
+
+}  // namespace
+
+KELVANE_EXPORT uint32_t brel_xts_fpga(uint32_t slot, const uint8_t* tweak, const uint8_t* in,
+                                      uint32_t len, uint8_t* out, uint8_t encrypt) {
+    if (!tweak || !block_arguments_ok(in, len, out) || slot > KEY_SLOT_MAX)
+        return invalid_argument(LOG_SITE);
+    return locked_frame(LOG_SITE, FrameKey{.slot = slot, .tweak = tweak}, in, out, encrypt);
+}
+
+int32_t brel_xts_fpga_dev(CCyUSBDriverDevice* link, uint32_t slot, const uint8_t* tweak,
+                          const uint8_t* in, uint32_t len, uint8_t* out, uint8_t encrypt) {
+    if (!tweak || !block_arguments_ok(in, len, out) || slot > KEY_SLOT_MAX)
+        return static_cast<int32_t>(invalid_argument(LOG_SITE));
+    Frames frames;
+    const FrameKey key{.flag = kHeldLinkFlag, .slot = slot, .tweak = tweak};
+    return static_cast<int32_t>(
+        exchange_frame(LOG_SITE, link, false, key, in, out, encrypt, frames));
+}
+
+uint32_t brel_xts_fpga_rawkey(const uint8_t* key, const uint8_t* in, uint32_t len, uint8_t* out,
+                              uint8_t encrypt) {
+    if (!key || !block_arguments_ok(in, len, out)) return invalid_argument(LOG_SITE);
+    return locked_frame(LOG_SITE, FrameKey{.raw_key = key}, in, out, encrypt);
+}
