@@ -13,44 +13,13 @@
 #include "platform/sim/volume.h"
 #include "platform/win32.h"
 #include "tests/platform/memory_disk.h"
+#include "tests/platform/programs.h"
 #include "tests/platform/test_folder.h"
 
 namespace {
 
 constexpr uint64_t kDiskSize = 16 << 20;
 constexpr uint8_t kFill = 0xA5;
-
-// The exit code of a program started as the format step starts it, or -1 when it did not start.
-long run(const std::string& line) {
-    std::string command_line = line;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return -1;
-    EXPECT_EQ(WaitForSingleObject(process.hThread, INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, INFINITE), WAIT_OBJECT_0);
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code));
-    DWORD unused;
-    EXPECT_FALSE(GetExitCodeProcess(process.hThread, &unused));  // not a process handle
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_TRUE(CloseHandle(process.hThread));
-    EXPECT_TRUE(CloseHandle(process.hProcess));
-    return static_cast<long>(code);
-}
-
-// What a host tool prints for its arguments, and its exit status.
-int tool(const std::string& line, std::string* output) {
-    FILE* pipe = popen((line + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[4096];
-    output->clear();
-    while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) output->append(buffer, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class Format : public ::testing::Test {
   protected:
@@ -73,12 +42,12 @@ class Format : public ::testing::Test {
 };
 
 TEST_F(Format, QuickFormatsNtfsThroughTheDrive) {
-    ASSERT_EQ(run("FORMAT.com Q: /FS:NTFS /Q /Y"), 0);
+    ASSERT_EQ(run_program("FORMAT.com Q: /FS:NTFS /Q /Y"), 0);
     std::string output;
-    ASSERT_EQ(tool("ntfsinfo -m " + image(), &output), 0) << output;
+    ASSERT_EQ(host_tool("ntfsinfo -m " + image(), &output), 0) << output;
     EXPECT_NE(output.find("Cluster Size: 4096"), std::string::npos) << output;
     EXPECT_NE(output.find("Sector Size: 512"), std::string::npos) << output;
-    ASSERT_EQ(tool("ntfsls -s " + image(), &output), 0) << output;
+    ASSERT_EQ(host_tool("ntfsls -s " + image(), &output), 0) << output;
     EXPECT_NE(output.find("$MFT"), std::string::npos) << output;
     // A quick format writes the file system's structures only: most of the disk keeps its bytes.
     const auto bytes = disk_.bytes();
@@ -104,39 +73,62 @@ TEST_F(Format, AVolumeInUseIsDismountedFirst) {
     HANDLE other = CreateFileA("\\\\.\\Q:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(run("format.com q: /y /q /fs:ntfs"), 0);
+    EXPECT_EQ(run_program("format.com q: /y /q /fs:ntfs"), 0);
     std::string output;
-    EXPECT_EQ(tool("ntfsinfo -m " + image(), &output), 0) << output;
+    EXPECT_EQ(host_tool("ntfsinfo -m " + image(), &output), 0) << output;
     CloseHandle(other);
 }
 
 TEST_F(Format, FailuresEndWithFormatsExitCodes) {
     const auto untouched = disk_.bytes();
-    EXPECT_EQ(run("FORMAT.com Q: /FS:FAT32 /Q /Y"), 1);
-    EXPECT_EQ(run("FORMAT.com Q: /FS:NTFS /Y"), 1);
-    EXPECT_EQ(run("FORMAT.com /FS:NTFS /Q /Y"), 1);
-    EXPECT_EQ(run("FORMAT.com R: /FS:NTFS /Q /Y"), 4);  // no such drive
+    EXPECT_EQ(run_program("FORMAT.com Q: /FS:FAT32 /Q /Y"), 1);
+    EXPECT_EQ(run_program("FORMAT.com Q: /FS:NTFS /Y"), 1);
+    EXPECT_EQ(run_program("FORMAT.com /FS:NTFS /Q /Y"), 1);
+    EXPECT_EQ(run_program("FORMAT.com R: /FS:NTFS /Q /Y"), 4);  // no such drive
     EXPECT_EQ(disk_.bytes(), untouched);
+}
+
+TEST(FormatProcess, HandlesOfTheProcessAndItsThread) {
+    TestFolder folder;
+    char line[] = "FORMAT.com R: /FS:NTFS /Q /Y";  // no such drive: ends at once
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                               &process));
+    EXPECT_NE(process.hProcess, process.hThread);
+    EXPECT_NE(process.dwProcessId, process.dwThreadId);
+    EXPECT_EQ(WaitForSingleObject(process.hThread, INFINITE), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_FALSE(GetExitCodeProcess(process.hThread, &code));  // not a process
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code));
+    EXPECT_EQ(code, 4u);
+    EXPECT_TRUE(CloseHandle(process.hThread));
+    EXPECT_TRUE(CloseHandle(process.hProcess));
+    EXPECT_FALSE(GetExitCodeProcess(process.hProcess, &code));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 TEST(FormatSmallDisk, TooSmallAVolumeIsNotFormatted) {
     TestFolder folder;
     MemoryDisk disk(1 << 20, kFill);  // NTFS needs 2 MiB at least
     ASSERT_TRUE(DefineDosDeviceA(DDD_RAW_TARGET_PATH, "Q:", MemoryDisk::kDeviceName));
-    EXPECT_EQ(run("FORMAT.com Q: /FS:NTFS /Q /Y"), 4);
+    EXPECT_EQ(run_program("FORMAT.com Q: /FS:NTFS /Q /Y"), 4);
     EXPECT_EQ(disk.bytes(), std::vector<uint8_t>(1 << 20, kFill));
     EXPECT_TRUE(DefineDosDeviceA(DDD_REMOVE_DEFINITION, "Q:", nullptr));
 }
 
 TEST_F(Format, AFileWrittenOntoTheVolumeIsFoundOnTheDisk) {
-    ASSERT_EQ(run("FORMAT.com Q: /FS:NTFS /Q /Y"), 0);
+    ASSERT_EQ(run_program("FORMAT.com Q: /FS:NTFS /Q /Y"), 0);
     const auto formatted = disk_.bytes();
     folder_.write("note.txt", "written through the drive\n");
     std::string error;
     ASSERT_TRUE(sim::volume::copy_in('Q', folder_.host("note.txt").string(), "/note.txt", &error))
         << error;
     std::string output;
-    ASSERT_EQ(tool("ntfscat " + image() + " /note.txt", &output), 0) << output;
+    ASSERT_EQ(host_tool("ntfscat " + image() + " /note.txt", &output), 0) << output;
     EXPECT_EQ(output, "written through the drive\n");
     // Only the sectors the file system changed were written.
     const auto now = disk_.bytes();
@@ -148,7 +140,7 @@ TEST_F(Format, AFileWrittenOntoTheVolumeIsFoundOnTheDisk) {
 
     const std::string copy = folder_.host("snapshot.img").string();
     ASSERT_TRUE(sim::volume::snapshot('Q', copy, &error)) << error;
-    ASSERT_EQ(tool("ntfsls " + copy, &output), 0) << output;
+    ASSERT_EQ(host_tool("ntfsls " + copy, &output), 0) << output;
     EXPECT_EQ(output, "note.txt\n");
     EXPECT_FALSE(sim::volume::copy_in('Q', folder_.host("missing.txt").string(), "/x", &error));
     EXPECT_FALSE(error.empty());
