@@ -3,10 +3,12 @@
 // the device build's; this build does not look for a card (QeltInit returns 0).
 #include "softcard/volume_exports.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "card/log.h"
+#include "crypto/hex.h"
 #include "softcard/store.h"
 #include "volume/card_path.h"
 #include "volume/exports.h"
@@ -28,10 +30,11 @@ bool stored_key(VolumeKey* key) {
 void DumpKeyHex(const char* name, const uint8_t* data, uint64_t length) {
     if (length == 0 || length > kMaxDumpedKey || !name || !data) return;
     char text[kDumpTextSize] = {};
-    size_t used = static_cast<size_t>(std::snprintf(text, sizeof text, "%s:", name));
-    for (uint64_t i = 0; i < length && used + 2 < sizeof text; ++i)
-        used += static_cast<size_t>(
-            std::snprintf(text + used, sizeof text - used, "%02x", static_cast<unsigned>(data[i])));
+    const int written = std::snprintf(text, sizeof text, "%s:", name);
+    // A name too long for the text cuts the hex short (at the worst, leaves none).
+    const size_t used = std::min(static_cast<size_t>(written < 0 ? 0 : written), sizeof text - 1);
+    const uint64_t fits = std::min<uint64_t>(length, (sizeof text - 1 - used) / 2);
+    bytes_to_hex(data, static_cast<int32_t>(fits), text + used);
     LogPrint(LOG_TRACE, kApiSource, __LINE__, "%s:", text);
     crypto_internal::secure_wipe(text, sizeof text);
 }

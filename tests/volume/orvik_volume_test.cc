@@ -2,7 +2,6 @@
 // kernel and real image files: volumes formatted, mounted, written, dismounted and mounted again,
 // and checked independently of the system: the image decrypted sector by sector with the
 // OpenSSL-based SM4-XTS under the volume key is an NTFS volume that the host's ntfs-3g tools read.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "crypto/hex.h"
 #include "crypto/sm2_encrypt.h"
 #include "platform/sim/card.h"
 #include "platform/sim/kernel.h"
@@ -19,6 +19,7 @@
 #include "tests/card/temp_machine_root.h"
 #include "tests/driver/orvik_test.h"
 #include "tests/platform/programs.h"
+#include "tests/support/shared_library.h"
 #include "tests/volume/volume_test.h"
 #include "volume/exports.h"
 
@@ -29,23 +30,10 @@ constexpr char kImage[] = "C:\\Halden\\vol.img";
 constexpr char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Orvik";
 
 // The volume exports of one build, by name.
-class Kelvane {
+class Kelvane : public SharedLibrary {
   public:
-    explicit Kelvane(const char* path) : library_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-        EXPECT_NE(library_, nullptr) << dlerror();
-    }
-    ~Kelvane() {
-        if (library_) dlclose(library_);
-    }
-    Kelvane(const Kelvane&) = delete;
-    Kelvane& operator=(const Kelvane&) = delete;
+    using SharedLibrary::SharedLibrary;
 
-    template <class F>
-    F* get(const char* name) const {
-        auto* f = reinterpret_cast<F*>(dlsym(library_, name));
-        EXPECT_NE(f, nullptr) << name;
-        return f;
-    }
     uint32_t format(char letter, std::string* text) const {
         const VolumeFormatArgs args{kImage, kImageSize, 1, letter};
         return call<decltype(QeltFormatVolume)>("QeltFormatVolume", text, &args);
@@ -68,8 +56,6 @@ class Kelvane {
         *text = out.str();
         return result;
     }
-
-    void* library_;
 };
 
 class OrvikVolume : public ::testing::Test {
@@ -141,13 +127,9 @@ class OrvikVolume : public ::testing::Test {
     char letter_ = 'Q';
 };
 
-std::string hex(const uint8_t* data, size_t size) {
-    std::string text;
-    char digits[3];
-    for (size_t i = 0; i < size; ++i) {
-        std::snprintf(digits, sizeof digits, "%02x", data[i]);
-        text += digits;
-    }
+std::string hex(const std::array<uint8_t, 32>& key) {
+    char text[65];
+    bytes_to_hex(key.data(), 32, text);
     return text;
 }
 
@@ -200,9 +182,9 @@ TEST_F(OrvikVolume, SoftwareCardVolumeUnderTheStoredKey) {
 
     // Every mount's key stands in the log, as this build writes it.
     const std::string log = log_file();
-    EXPECT_NE(log.find("[TRACE] HWkey:" + hex(key.data(), 32) + ": [api]"), std::string::npos);
-    EXPECT_NE(log.find("[TRACE] SWkey:" + hex(key.data(), 32) + ": [api]"), std::string::npos);
-    EXPECT_NE(log.find("[TRACE] SWkey:" + hex(other.data(), 32) + ": [api]"), std::string::npos);
+    EXPECT_NE(log.find("[TRACE] HWkey:" + hex(key) + ": [api]"), std::string::npos);
+    EXPECT_NE(log.find("[TRACE] SWkey:" + hex(key) + ": [api]"), std::string::npos);
+    EXPECT_NE(log.find("[TRACE] SWkey:" + hex(other) + ": [api]"), std::string::npos);
 }
 
 // The device build in card mode: the card model encrypts under its volume key; the same key

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/hex.h"
 #include "tests/card/log_capture.h"
 #include "tests/softcard/softcard_fixture.h"
 #include "tests/volume/record_driver.h"
@@ -70,13 +71,9 @@ class SoftcardRecord : public SoftcardTest {
         EXPECT_EQ(Bytes(record.begin() + 505, record.end()), Bytes(key, key + 32));
     }
     static std::string key_line(const char* name, const uint8_t* key) {
-        std::string line = std::string(name) + ":";
-        char hex[3];
-        for (int i = 0; i < 32; ++i) {
-            std::snprintf(hex, sizeof hex, "%02x", key[i]);
-            line += hex;
-        }
-        return line + ":";
+        char hex[65];
+        bytes_to_hex(key, 32, hex);
+        return std::string(name) + ":" + hex + ":";
     }
     bool logged(const std::string& message) const {
         const auto lines = log_.messages(LOG_TRACE);
