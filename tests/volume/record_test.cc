@@ -190,6 +190,21 @@ TEST_F(VolumeRecord, AnImageTheProbeMayNotOpenIsMountedWithSize0) {
     EXPECT_EQ(bytes::load_le64(record_driver::last_open().data() + 496), 0u);
 }
 
+// bSoft is 1 for any nonzero soft argument: 256, whose low byte is 0, and the highest bit alone.
+TEST_F(VolumeRecord, AnyNonzeroSoftIsSoftwareMode) {
+    const std::string path = image();
+    ErrorText out;
+    ASSERT_TRUE(Mount(path.c_str(), "", 0, 1, letter_, kVolumeChunkSize, 0x100, kKey, out.text,
+                      ErrorText::kSize))
+        << out.str();
+    EXPECT_EQ(record_driver::last_open().at(504), 1);
+    ASSERT_EQ(dismount(0, out), 0u) << out.str();
+    const VolumeMountArgs args{path.c_str(), 1, letter_};
+    ASSERT_EQ(QeltMountVolume(&args, out.text, ErrorText::kSize, 0x80000000u, kKey), 0u)
+        << out.str();
+    EXPECT_EQ(record_driver::last_open().at(504), 1);
+}
+
 // ---- Failures of the mount step ----
 
 TEST_F(VolumeRecord, ARefusedRequestLeavesNoLetter) {
