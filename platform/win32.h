@@ -2,6 +2,8 @@
 // the SDK; on Linux it is the subset we use, declared by us and supplied by the platform library.
 #pragma once
 
+// windows.h comes first, and each SDK header after what it needs.
+// clang-format off
 #if defined(_WIN32)
 #include <windows.h>
 #include <wincrypt.h>
@@ -10,6 +12,7 @@
 #include <winioctl.h>
 #include <ntddndis.h>
 #include <sddl.h>
+#include <shlobj.h>
 // The loader calls DllMain by itself.
 #define HALDEN_DLL_ENTRY(entry)
 #else
@@ -18,8 +21,10 @@
 #include "platform/api/winbase.h"
 #include "platform/api/libloaderapi.h"
 #include "platform/api/synchapi.h"
+#include "platform/api/processthreadsapi.h"
 #include "platform/api/winuser.h"
 #include "platform/api/dbt.h"
+#include "platform/api/shlobj.h"
 #include "platform/api/setupapi.h"
 #include "platform/api/wincrypt.h"
 #include "platform/api/winreg.h"
@@ -28,3 +33,4 @@
 #include "platform/api/crt.h"
 #include "platform/api/security.h"
 #endif
+// clang-format on

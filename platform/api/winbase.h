@@ -1,6 +1,8 @@
 // kernel32: last error, handles, files and device I/O.
 #pragma once
 
+#include <cstdarg>
+
 #include "platform/api/windef.h"
 #include "platform/api/winnt.h"
 
@@ -99,5 +101,51 @@ extern "C" {
 // provided: it fails with ERROR_NOT_SAME_DEVICE.
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags);
 BOOL WINAPI DeleteFileA(LPCSTR name);
+
+}  // extern "C"
+
+// DefineDosDeviceA's flags.
+#define DDD_RAW_TARGET_PATH 0x00000001u
+#define DDD_REMOVE_DEFINITION 0x00000002u
+#define DDD_EXACT_MATCH_ON_REMOVE 0x00000004u
+#define DDD_NO_BROADCAST_SYSTEM 0x00000008u
+
+extern "C" {
+
+// MS-DOS device names: symbolic links "\??\<name>" in the object namespace. A definition is
+// pushed onto the name's earlier ones; removing one uncovers the one before it, and the name goes
+// with its last. Only raw targets (DDD_RAW_TARGET_PATH, an NT path) are provided.
+BOOL WINAPI DefineDosDeviceA(DWORD flags, LPCSTR device_name, LPCSTR target_path);
+// The definitions of device_name, newest first, each NUL-terminated and the list ended by another
+// NUL (every defined name the same way when device_name is null); the characters stored, or 0.
+DWORD WINAPI QueryDosDeviceA(LPCSTR device_name, LPSTR target_path, DWORD max_chars);
+// Bit n set when the drive 'A' + n exists: C:, the drives whose folder the machine's root holds,
+// and the letters defined as MS-DOS devices.
+DWORD WINAPI GetLogicalDrives();
+
+}  // extern "C"
+
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400u
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000u
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFu
+
+#define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
+#define SUBLANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define MAKELANGID(primary, sub) ((static_cast<WORD>(sub) << 10) | static_cast<WORD>(primary))
+
+extern "C" {
+
+// The system's message for an error code (FORMAT_MESSAGE_FROM_SYSTEM), in English, ending in
+// "\r\n" as Windows writes it. With FORMAT_MESSAGE_ALLOCATE_BUFFER, buffer is a char** that
+// receives a LocalAlloc block (the caller frees it with LocalFree). The characters written
+// without the NUL, or 0 with the last error set (ERROR_MR_MID_NOT_FOUND for an unknown code).
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id,
+                            LPSTR buffer, DWORD size, va_list* arguments);
 
 }  // extern "C"

@@ -10,7 +10,7 @@ typedef struct _DRIVER_OBJECT DRIVER_OBJECT, *PDRIVER_OBJECT;
 typedef struct _FILE_OBJECT FILE_OBJECT, *PFILE_OBJECT;
 typedef struct _IRP IRP, *PIRP;
 typedef struct _IO_STACK_LOCATION IO_STACK_LOCATION, *PIO_STACK_LOCATION;
-typedef struct _VPB* PVPB;
+typedef struct _VPB VPB, *PVPB;
 typedef struct _IO_TIMER* PIO_TIMER;
 typedef struct _DEVOBJ_EXTENSION* PDEVOBJ_EXTENSION;
 typedef struct _FAST_IO_DISPATCH* PFAST_IO_DISPATCH;
@@ -65,6 +65,9 @@ typedef IO_APC_ROUTINE* PIO_APC_ROUTINE;
 #define IRP_MJ_SET_QUOTA 0x1a
 #define IRP_MJ_PNP 0x1b
 #define IRP_MJ_MAXIMUM_FUNCTION 0x1b
+
+// Minor functions of IRP_MJ_FILE_SYSTEM_CONTROL.
+#define IRP_MN_USER_FS_REQUEST 0x00
 
 // Device object flags.
 #define DO_VERIFY_VOLUME 0x00000002
@@ -139,6 +142,21 @@ struct _DRIVER_OBJECT {
     PDRIVER_STARTIO DriverStartIo;
     PDRIVER_UNLOAD DriverUnload;
     PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
+};
+
+// Volume parameter block: the link between a device that holds a volume (RealDevice) and the
+// file system's device that has it mounted (DeviceObject).
+#define VPB_MOUNTED 0x0001
+struct _VPB {
+    CSHORT Type;
+    CSHORT Size;
+    USHORT Flags;
+    USHORT VolumeLabelLength;
+    struct _DEVICE_OBJECT* DeviceObject;
+    struct _DEVICE_OBJECT* RealDevice;
+    ULONG SerialNumber;
+    ULONG ReferenceCount;  // files open on the volume
+    WCHAR VolumeLabel[32];
 };
 
 // File object flags.
@@ -374,6 +392,11 @@ inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP Irp) {
 inline PIO_STACK_LOCATION IoGetNextIrpStackLocation(PIRP Irp) {
     return Irp->Tail.Overlay.CurrentStackLocation - 1;
 }
+// Hands the IRP's current stack location on to the next driver unchanged.
+inline VOID IoSkipCurrentIrpStackLocation(PIRP Irp) {
+    ++Irp->CurrentLocation;
+    ++Irp->Tail.Overlay.CurrentStackLocation;
+}
 // Says that the dispatch routine will return STATUS_PENDING and complete the IRP later.
 inline VOID IoMarkIrpPending(PIRP Irp) {
     IoGetCurrentIrpStackLocation(Irp)->Control |= SL_PENDING_RETURNED;
@@ -423,6 +446,7 @@ PVOID NTAPI MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_M
 #define MmGetMdlVirtualAddress(Mdl) \
     (static_cast<PVOID>(static_cast<PCHAR>((Mdl)->StartVa) + (Mdl)->ByteOffset))
 
+static_assert(sizeof(VPB) == 96);
 static_assert(sizeof(MDL) == 48);
 static_assert(sizeof(IRP) == 208);
 static_assert(sizeof(IO_STACK_LOCATION) == 72);

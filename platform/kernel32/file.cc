@@ -3,6 +3,8 @@
 #include "platform/ntdll/file.h"
 
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "platform/advapi32/security.h"
 #include "platform/core/object.h"
@@ -12,6 +14,8 @@
 #include "platform/kernel32/overlapped.h"
 #include "platform/ntdll/ntstatus.h"
 #include "platform/ntdll/unix_name.h"
+#include "platform/ntoskrnl/rtl/text.h"
+#include "platform/sim/files.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -30,6 +34,27 @@ void complete(LPOVERLAPPED overlapped, uint32_t status, DWORD done) {
 
 uint64_t overlapped_offset(const OVERLAPPED* overlapped) {
     return static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
+}
+
+// The files CreateFileA refuses (sim/files.h), by upper-cased NT name.
+struct DeniedFiles {
+    std::mutex lock;
+    std::set<std::u16string> names;
+};
+
+DeniedFiles& denied_files() {
+    static DeniedFiles* instance = new DeniedFiles;
+    return *instance;
+}
+
+std::u16string denial_key(const std::string& nt_path) {
+    return ntoskrnl::upcase(ntoskrnl::utf8_to_utf16(nt_path));
+}
+
+bool access_denied(const std::string& nt_path) {
+    auto& d = denied_files();
+    std::lock_guard guard(d.lock);
+    return !d.names.empty() && d.names.count(denial_key(nt_path)) != 0;
 }
 
 }  // namespace
@@ -63,6 +88,24 @@ bool win32_name_to_nt(LPCSTR name, NtName* out) {
 
 }  // namespace platform
 
+namespace sim {
+
+void deny_file_access(const std::string& path) {
+    platform::NtName nt;
+    if (platform::dos_path_to_nt_name(path.c_str(), &nt) != platform::kStatusSuccess) return;
+    auto& d = platform::denied_files();
+    std::lock_guard guard(d.lock);
+    d.names.insert(platform::denial_key(nt.path));
+}
+
+void allow_all_file_access() {
+    auto& d = platform::denied_files();
+    std::lock_guard guard(d.lock);
+    d.names.clear();
+}
+
+}  // namespace sim
+
 using namespace platform;
 
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
@@ -87,6 +130,10 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
     if (security && security->lpSecurityDescriptor &&
         !file_permissions_from_descriptor(security->lpSecurityDescriptor, &request.permissions)) {
         SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (access_denied(nt.path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     request.access = map_generic_file_access(access);

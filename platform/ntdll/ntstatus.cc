@@ -75,6 +75,7 @@ uint32_t nt_status_to_error(uint32_t status) {
             return ERROR_SHARING_VIOLATION;
         case STATUS_LOCK_NOT_GRANTED:
             return ERROR_LOCK_VIOLATION;
+        case STATUS_NOT_LOCKED:
         case STATUS_RANGE_NOT_LOCKED:
             return ERROR_NOT_LOCKED;
         case STATUS_DISK_FULL:
@@ -103,6 +104,8 @@ uint32_t nt_status_to_error(uint32_t status) {
             return ERROR_OPERATION_ABORTED;
         case STATUS_IO_DEVICE_ERROR:
             return ERROR_IO_DEVICE;
+        case STATUS_UNRECOGNIZED_VOLUME:
+            return ERROR_UNRECOGNIZED_VOLUME;
         default:
             return ERROR_MR_MID_NOT_FOUND;
     }

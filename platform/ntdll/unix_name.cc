@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ntdll/ntstatus.h"
+#include "platform/ntoskrnl/ob/namespace.h"
 
 namespace platform {
 namespace {
@@ -80,7 +81,16 @@ bool nt_name_is_file(const std::string& nt_path) {
     const char* rest = after_prefix(nt_path);
     if (!rest) return false;
     if (std::strncmp(rest, kHostRoot, 4) == 0 && (rest[4] == '\\' || rest[4] == '\0')) return true;
-    return std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' && rest[2] == '\\';
+    return std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' && rest[2] == '\\' &&
+           !ntoskrnl::ob::drive_letter_defined(rest[0]);
+}
+
+uint32_t host_drives() {
+    uint32_t drives = 1u << ('C' - 'A');
+    const std::string root = machine_root();
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        if (kind_of(root + '/' + letter) == Kind::kFolder) drives |= 1u << (letter - 'A');
+    return drives;
 }
 
 uint32_t nt_name_to_unix(const std::string& nt_path, UnixName* out) {

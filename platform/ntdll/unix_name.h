@@ -2,7 +2,9 @@
 // $HALDEN_ROOT/X/ (HALDEN_ROOT defaults to $HOME/.halden, /tmp/halden without HOME); "\??\unix\..."
 // names a host file by its host path. Names on a drive compare without case, as on Windows: the
 // host's own spelling of each existing name is used, and a new name keeps the case it was given.
-// A drive exists when its folder does; C: always exists (its folder is made when first needed).
+// A drive exists when its folder does; C: always exists (its folder is made when first needed). A
+// letter defined as an MS-DOS device (DefineDosDeviceA) names that device's volume instead: its
+// names are not host files, and lead into the object namespace.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +23,12 @@ struct UnixName {
     bool trailing_separator;  // the NT name ended in '\': only a folder may be meant
 };
 
-// True when nt_path is a file name at all ("\??\X:\..." or "\??\unix\..."), as against a device
-// ("\??\usb#...", the volume "\??\C:").
+// True when nt_path is a host file's name ("\??\X:\..." of a drive that is not an MS-DOS device, or
+// "\??\unix\..."), as against a device's ("\??\usb#...", the volume "\??\C:").
 bool nt_name_is_file(const std::string& nt_path);
+
+// The drives whose folder the machine's root holds, as GetLogicalDrives' bits (C: always).
+uint32_t host_drives();
 
 // kStatusSuccess with *out set; kStatusObjectPathNotFound when a folder on the way (or the
 // drive) is missing, kStatusObjectNameInvalid for a name Windows cannot hold (wildcards, '.' and

@@ -121,10 +121,11 @@ NTSTATUS create_device(PDRIVER_OBJECT driver, ULONG extension_size, PUNICODE_STR
 _OBJECT_TYPE driver_type{"Driver", destroy_driver, nullptr};
 _OBJECT_TYPE device_type{"Device", destroy_device, nullptr};
 
-NTSTATUS create_driver(std::u16string_view service, PDRIVER_OBJECT* out) {
+NTSTATUS create_driver(std::u16string_view service, PDRIVER_OBJECT* out,
+                       std::u16string_view directory) {
     void* body = ob::create_object(&driver_type, sizeof(DriverBody));
     auto* record = new (body) DriverBody;
-    record->name = u"\\Driver\\" + std::u16string(service);
+    record->name = std::u16string(directory) + u"\\" + std::u16string(service);
     record->service = service;
     PDRIVER_OBJECT driver = &record->driver;
     driver->Type = kIoTypeDriver;

@@ -30,7 +30,7 @@ FileRecord* record_of(PFILE_OBJECT file) {
 // Sends a create, cleanup or close IRP for file and waits for its end.
 NTSTATUS send_file_irp(PFILE_OBJECT file, UCHAR major, const IO_STACK_LOCATION* parameters,
                        ULONG_PTR* information) {
-    PDEVICE_OBJECT device = file->DeviceObject;
+    PDEVICE_OBJECT device = target_device(file);
     PIRP irp = allocate_irp(device->StackSize);
     IO_STATUS_BLOCK iosb{};
     KEVENT done;
@@ -81,6 +81,7 @@ void destroy_file(void* body) {
     FileRecord* record = record_of(file);
     PDEVICE_OBJECT device = file->DeviceObject;
     if (record->opened) send_file_irp(file, IRP_MJ_CLOSE, nullptr, nullptr);
+    if (file->Vpb) release_volume(file->Vpb);
     if (record->counted) device_closed(device);
     if (device) ob::dereference(device);
     delete record;
@@ -124,12 +125,26 @@ PFILE_OBJECT new_file_object(PDEVICE_OBJECT device, std::u16string_view name,
     return file;
 }
 
+// An open of a device by its name alone that asks for no data (attributes, synchronisation,
+// security) reaches the device itself even when it holds a volume.
+bool direct_open(std::u16string_view remaining, ACCESS_MASK access) {
+    constexpr ACCESS_MASK kNoData = SYNCHRONIZE | FILE_READ_ATTRIBUTES | READ_CONTROL |
+                                    ACCESS_SYSTEM_SECURITY | WRITE_OWNER | WRITE_DAC;
+    return remaining.empty() && (platform::map_generic_file_access(access) & ~kNoData) == 0;
+}
+
 NTSTATUS open_device_file(PDEVICE_OBJECT device, std::u16string_view remaining,
                           const OpenParameters& parameters, PFILE_OBJECT* out,
                           ULONG_PTR* information) {
     if (NTSTATUS status = device_open(device); !NT_SUCCESS(status)) return status;
     PFILE_OBJECT file = new_file_object(device, remaining, parameters);
     record_of(file)->counted = true;
+    if (holds_volume(device) && !direct_open(remaining, parameters.access)) {
+        if (NTSTATUS status = reference_volume(device, &file->Vpb); !NT_SUCCESS(status)) {
+            ob::dereference(file);
+            return status;
+        }
+    }
     IO_SECURITY_CONTEXT security{};
     security.DesiredAccess = parameters.access;
     IO_STACK_LOCATION stack{};
@@ -178,15 +193,6 @@ std::u16string dos_devices_form(std::u16string_view path) {
     return std::u16string(path);
 }
 
-// Whether the drive of a drive path ("\??\Q:\...") is defined in the namespace (by
-// DefineDosDevice, to a device), which then takes the name rather than the host's drive folder.
-bool drive_defined(std::u16string_view path) {
-    ob::Lookup found;
-    if (!NT_SUCCESS(ob::lookup_object(path.substr(0, 6), nullptr, true, &found))) return false;
-    ob::dereference(found.object);
-    return true;
-}
-
 }  // namespace
 
 _OBJECT_TYPE file_type{"File", destroy_file, cleanup_file};
@@ -196,7 +202,7 @@ NTSTATUS open_file(std::u16string_view path, void* root, const OpenParameters& p
     if (!root) {
         const std::u16string dos = dos_devices_form(path);
         const std::string narrow = utf16_to_utf8(dos);
-        if (platform::nt_name_is_file(narrow) && !drive_defined(dos))
+        if (platform::nt_name_is_file(narrow))
             return open_host_file(narrow, parameters, file, information);
     }
     ob::Lookup found;

@@ -38,8 +38,10 @@ constexpr CSHORT kIoTypeDevice = 3;
 
 // ---- Drivers ----
 
-// A new driver object named "\Driver\<service>", every major function refusing requests.
-NTSTATUS create_driver(std::u16string_view service, PDRIVER_OBJECT* driver);
+// A new driver object named "<directory>\<service>" ("\Driver\Orvik", "\FileSystem\RAW"), every
+// major function refusing requests.
+NTSTATUS create_driver(std::u16string_view service, PDRIVER_OBJECT* driver,
+                       std::u16string_view directory = u"\\Driver");
 // From now on new opens of the driver's devices are refused (its unload has begun).
 void set_driver_unloading(PDRIVER_OBJECT driver);
 // Waits until no file is open on any device of the driver.
@@ -111,6 +113,23 @@ bool close_refused(PFILE_OBJECT file);
 void set_close_refused(PDEVICE_OBJECT device, bool refused);
 // The lock that makes requests on a synchronous file object one at a time.
 std::mutex& file_lock(PFILE_OBJECT file);
+
+// ---- Volumes ----
+
+// Whether the device holds a volume (a disk): opened for its data, it is opened through the file
+// system mounted on it.
+bool holds_volume(PDEVICE_OBJECT device);
+// The file system's volume on device, mounted now if none is (RAW is the one file system here),
+// referenced for a file about to be opened on it.
+NTSTATUS reference_volume(PDEVICE_OBJECT device, PVPB* vpb);
+// A file opened on the volume is gone; the volume goes with its last file.
+void release_volume(PVPB vpb);
+// Takes the volume off its device (FSCTL_DISMOUNT_VOLUME): its open files keep it, and the
+// device's next open mounts a new one.
+void dismount_volume(PVPB vpb);
+// Where the requests of file go: the volume's device for a file opened on a mounted volume, else
+// the file's own device (IoGetRelatedDeviceObject).
+PDEVICE_OBJECT target_device(PFILE_OBJECT file);
 
 // ---- Requests on device files ----
 

@@ -98,7 +98,7 @@ bool aligned_transfer(PFILE_OBJECT file, PDEVICE_OBJECT device, const Request& r
 }  // namespace
 
 NTSTATUS issue(PFILE_OBJECT file, const Request& request) {
-    PDEVICE_OBJECT device = file->DeviceObject;
+    PDEVICE_OBJECT device = target_device(file);
     const bool synchronous = (file->Flags & FO_SYNCHRONOUS_IO) != 0;
     const bool transfer = request.major == IRP_MJ_READ || request.major == IRP_MJ_WRITE;
     std::unique_lock<std::mutex> one_at_a_time;

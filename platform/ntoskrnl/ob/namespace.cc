@@ -52,12 +52,13 @@ void enter(void* directory, std::u16string_view name, void* body, bool permanent
     header->permanent = permanent;
 }
 
-// The root, made on first use with "\Device", "\Driver" and "\GLOBAL??" (also named "\??").
+// The root, made on first use with "\Device", "\Driver", "\FileSystem" and "\GLOBAL??" (also
+// named "\??").
 void* root_directory() {
     static void* root = [] {
         void* top = create_directory();
         header_of(top)->permanent = true;
-        for (const char16_t* name : {u"Device", u"Driver", u"GLOBAL??"}) {
+        for (const char16_t* name : {u"Device", u"Driver", u"FileSystem", u"GLOBAL??"}) {
             void* directory = create_directory();
             enter(top, name, directory, true);
             dereference(directory);
@@ -142,7 +143,8 @@ NTSTATUS walk(std::u16string_view path, void* root, bool open_link, bool stop_be
                 return last ? STATUS_OBJECT_NAME_NOT_FOUND : STATUS_OBJECT_PATH_NOT_FOUND;
             void* entry = found->second;
             if (type_of(entry) == &symbolic_link_type && !(last && open_link)) {
-                std::u16string target = static_cast<SymbolicLink*>(entry)->target;
+                const std::u16string& text = static_cast<SymbolicLink*>(entry)->target;
+                std::u16string target = text.substr(0, text.find(u'\0'));
                 if (!last) target += current.substr(end);
                 current = std::move(target);
                 start = nullptr;
@@ -253,7 +255,54 @@ NTSTATUS delete_symbolic_link(std::u16string_view name) {
     return status;
 }
 
-NTSTATUS list_directory(std::u16string_view path, std::vector<std::u16string>* names) {
+NTSTATUS query_symbolic_link(std::u16string_view name, std::u16string* target) {
+    Lookup found;
+    NTSTATUS status = lookup_object(name, nullptr, true, &found);
+    if (!NT_SUCCESS(status)) return status;
+    if (type_of(found.object) == &symbolic_link_type && found.remaining.empty()) {
+        std::lock_guard guard(namespace_lock());
+        *target = static_cast<SymbolicLink*>(found.object)->target;
+    } else {
+        status = STATUS_OBJECT_TYPE_MISMATCH;
+    }
+    dereference(found.object);
+    return status;
+}
+
+NTSTATUS set_symbolic_link(std::u16string_view name, std::u16string_view target) {
+    void* body = create_object(&symbolic_link_type, sizeof(SymbolicLink));
+    new (body) SymbolicLink{std::u16string(target)};
+    NTSTATUS status;
+    {
+        std::lock_guard guard(namespace_lock());
+        Walk found;
+        status = walk(name, nullptr, true, true, &found);
+        if (status == STATUS_OBJECT_NAME_NOT_FOUND) status = STATUS_OBJECT_PATH_NOT_FOUND;
+        if (NT_SUCCESS(status)) {
+            auto* directory = static_cast<Directory*>(found.directory);
+            auto taken = directory->entries.find(upcase(found.last));
+            if (taken == directory->entries.end())
+                enter(found.directory, found.last, body, true);
+            else if (type_of(taken->second) == &symbolic_link_type)
+                static_cast<SymbolicLink*>(taken->second)->target = target;
+            else
+                status = STATUS_OBJECT_NAME_COLLISION;
+        }
+    }
+    dereference(body);
+    return status;
+}
+
+bool drive_letter_defined(char letter) {
+    const char16_t name[] = {u'\\', u'?', u'?', u'\\', static_cast<char16_t>(letter), u':', 0};
+    Lookup found;
+    if (!NT_SUCCESS(lookup_object(name, nullptr, true, &found))) return false;
+    dereference(found.object);
+    return true;
+}
+
+NTSTATUS list_directory(std::u16string_view path, std::vector<std::u16string>* names,
+                        POBJECT_TYPE type) {
     Lookup found;
     NTSTATUS status = lookup_object(path, nullptr, false, &found);
     if (!NT_SUCCESS(status)) return status;
@@ -262,7 +311,8 @@ NTSTATUS list_directory(std::u16string_view path, std::vector<std::u16string>* n
         if (Directory* directory = as_directory(found.object)) {
             for (auto& [key, entry] : directory->entries) {
                 // The alias "??" of "\GLOBAL??" is not a name of its own.
-                if (key == upcase(header_of(entry)->name)) names->push_back(header_of(entry)->name);
+                if (key == upcase(header_of(entry)->name) && (!type || type_of(entry) == type))
+                    names->push_back(header_of(entry)->name);
             }
         } else {
             status = STATUS_OBJECT_TYPE_MISMATCH;

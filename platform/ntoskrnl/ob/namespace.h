@@ -1,6 +1,6 @@
-// The one object namespace of user and kernel mode: "\" with "\Device", "\Driver" and
-// "\GLOBAL??" (also reached as "\??"), directories, symbolic links and named objects. Names
-// compare without case. Paths are absolute or relative to a directory handle.
+// The one object namespace of user and kernel mode: "\" with "\Device", "\Driver",
+// "\FileSystem" and "\GLOBAL??" (also reached as "\??"), directories, symbolic links and named
+// objects. Names compare without case. Paths are absolute or relative to a directory handle.
 #pragma once
 
 #include <string>
@@ -42,11 +42,23 @@ void make_temporary(void* body);
 // Leaves the namespace at the object's last handle, unless permanent (object.cc calls it).
 void last_handle_closed(void* body);
 
-// Symbolic links.
+// Symbolic links. A link's target text may hold several targets separated by NULs (an MS-DOS
+// device's stacked definitions, newest first); a look-up follows the first.
 NTSTATUS create_symbolic_link(std::u16string_view name, std::u16string_view target);
 NTSTATUS delete_symbolic_link(std::u16string_view name);
+// The target text of the link name (the link itself, not followed).
+NTSTATUS query_symbolic_link(std::u16string_view name, std::u16string* target);
+// Gives the link name a new target text, or makes it (permanent) when the name is free;
+// STATUS_OBJECT_NAME_COLLISION when the name is another kind of object.
+NTSTATUS set_symbolic_link(std::u16string_view name, std::u16string_view target);
 
-// The names in a directory, in the order they sort (for the test API).
-NTSTATUS list_directory(std::u16string_view path, std::vector<std::u16string>* names);
+// The names in a directory, in the order they sort; only those of the objects of type when one is
+// given.
+NTSTATUS list_directory(std::u16string_view path, std::vector<std::u16string>* names,
+                        POBJECT_TYPE type = nullptr);
+
+// Whether the drive letter is an MS-DOS device ("\??\X:" names an object): its names then lead
+// into the namespace, not to the host's drive folder.
+bool drive_letter_defined(char letter);
 
 }  // namespace ntoskrnl::ob

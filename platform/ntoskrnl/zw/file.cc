@@ -325,7 +325,8 @@ extern "C" NTSTATUS NTAPI ZwQueryInformationFile(HANDLE FileHandle, PIO_STATUS_B
         if (Length < sizeof(FILE_ALIGNMENT_INFORMATION)) {
             status = STATUS_INFO_LENGTH_MISMATCH;
         } else {
-            const FILE_ALIGNMENT_INFORMATION alignment{file->DeviceObject->AlignmentRequirement};
+            const FILE_ALIGNMENT_INFORMATION alignment{
+                io::target_device(file)->AlignmentRequirement};
             std::memcpy(FileInformation, &alignment, sizeof alignment);
             written = sizeof alignment;
         }

@@ -1,0 +1,20 @@
+// Test API of the shell: the change notifications programs sent (SHChangeNotify), in order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace sim {
+
+struct ShellNotification {
+    LONG event;                // SHCNE_DRIVEADD, ...
+    UINT flags;                // SHCNF_PATHA, ...
+    std::string item1, item2;  // the paths given with SHCNF_PATHA ("" for none or another kind)
+};
+
+std::vector<ShellNotification> shell_notifications();
+void clear_shell_notifications();
+
+}  // namespace sim
