@@ -44,9 +44,9 @@ std::vector<std::u16string> split(const std::u16string& text) {
 
 std::u16string join(const std::vector<std::u16string>& targets) {
     std::u16string text;
-    for (const auto& target : targets) {
-        if (!text.empty()) text += u'\0';
-        text += target;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        if (i) text += u'\0';
+        text += targets[i];
     }
     return text;
 }

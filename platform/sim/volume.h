@@ -14,7 +14,7 @@ bool snapshot(char letter, const std::string& host_path, std::string* error);
 // Writes the host file host_source onto the NTFS volume of drive letter as volume_path ("/name" or
 // "/folder/name", the folder existing): the volume is read into a temporary image, ntfscp copies
 // the file into it, and the sectors that changed are written back through the drive. False with
-// *error saying why (the volume is then unchanged).
+// *error saying why (when ntfscp refuses, nothing is written).
 bool copy_in(char letter, const std::string& host_source, const std::string& volume_path,
              std::string* error);
 

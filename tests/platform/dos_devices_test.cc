@@ -113,6 +113,18 @@ TEST_F(DosDevices, DefinitionsStack) {
     EXPECT_FALSE(GetLogicalDrives() & kBit);
 }
 
+#if !defined(_WIN32)
+// On the machine root a drive is a folder named by its letter; C: always is one.
+TEST_F(DosDevices, DriveFoldersAreDrives) {
+    const DWORD before = GetLogicalDrives();
+    EXPECT_EQ(before, 1u << ('C' - 'A'));
+    std::filesystem::create_directories(folder_.drive_root('E'));
+    EXPECT_EQ(GetLogicalDrives(), before | 1u << ('E' - 'A'));
+    std::filesystem::remove(folder_.drive_root('E'));
+    EXPECT_EQ(GetLogicalDrives(), before);
+}
+#endif
+
 #if defined(_WIN32)
 // A letter defined to a device the system has reaches it.
 TEST_F(DosDevices, ALetterReachesTheDeviceItNames) {
