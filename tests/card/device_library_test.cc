@@ -22,9 +22,10 @@ const char* const kExports[] = {
     "QeltZeroSetCard",    "BREL_Unsupport",       "QeltGenRand",        "QeltGetCardCnt",
     "QeltActiveDevEx",    "QeltBackupXk",         "QeltRecoveryXk",     "brel_xts_fpga",
     "QeltEvEncFile_FPGA", "QeltEvDecFile_FPGA",   "QeltEvEncFile_V2",   "QeltEvDecFile_V2",
+    "QeltFormatVolume",   "QeltMountVolume",      "QeltDismountVolume",
 };
 
-// Internals, the software card's own exports and the volume exports, which this build lacks.
+// Internals and the software card's own exports.
 const char* const kHidden[] = {
     "DllMain",
     "card_lock",
@@ -45,9 +46,6 @@ const char* const kHidden[] = {
     "get_random",
     "init_cfg",
     "test",
-    "QeltFormatVolume",
-    "QeltMountVolume",
-    "QeltDismountVolume",
 };
 
 class DeviceLibrary : public ::testing::Test {

@@ -2,7 +2,6 @@
 // build against the card's firmware model, the software-card build against a fresh store file.
 // Both give the same results, except that a wrong PIN is the card's status 20 in the device build
 // and the software card's own 1; the remaining tries are the same.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "platform/sim/usb.h"
 #include "tests/card/temp_machine_root.h"
 #include "tests/softcard/admin_signer.h"
+#include "tests/support/shared_library.h"
 
 namespace {
 
@@ -28,20 +28,9 @@ constexpr char kNewPin[] = "new-pin-16-chars";
 constexpr char kResetPin[] = "reset-pin";
 
 // The exports both builds share, by name.
-class Kelvane {
+class Kelvane : public SharedLibrary {
   public:
-    explicit Kelvane(const char* path) : library_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-        EXPECT_NE(library_, nullptr) << dlerror();
-    }
-    ~Kelvane() {
-        if (library_) dlclose(library_);
-    }
-    template <class F>
-    F* get(const char* name) const {
-        auto* f = reinterpret_cast<F*>(dlsym(library_, name));
-        EXPECT_NE(f, nullptr) << name;
-        return f;
-    }
+    using SharedLibrary::SharedLibrary;
 
     uint32_t query_card_info(uint8_t* info) const {
         return get<uint32_t(uint8_t*)>("QeltQueryCardInfo")(info);
@@ -92,9 +81,6 @@ class Kelvane {
         return get<uint32_t(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*)>(
             "QeltResetPin")(c, extra, pin_field, signature);
     }
-
-  private:
-    void* library_;
 };
 
 // One step's outcome: its result and what came with it.
@@ -111,13 +97,7 @@ std::ostream& operator<<(std::ostream& os, const Step& s) {
 
 class Scenario {
   public:
-    Scenario(const Kelvane& api, const char* pemra_path)
-        : api_(api), pemra_(dlopen(pemra_path, RTLD_NOW | RTLD_LOCAL)) {
-        EXPECT_NE(pemra_, nullptr) << dlerror();
-    }
-    ~Scenario() {
-        if (pemra_) dlclose(pemra_);
-    }
+    Scenario(const Kelvane& api, const char* pemra_path) : api_(api), pemra_(pemra_path) {}
 
     std::vector<Step> run() {
         uint32_t tries = 0;
@@ -176,9 +156,8 @@ class Scenario {
         step("export keys", api_.export_keys(sign_key, enc_key));
         const Bytes message = {'s', 'i', 'g', 'n', ' ', 'm', 'e'};
         step("sign", api_.sign(message, signature));
-        auto verify =
-            reinterpret_cast<int32_t (*)(const uint8_t*, const uint8_t*, uint32_t, const uint8_t*)>(
-                dlsym(pemra_, "sm2_verify"));
+        auto verify = pemra_.get<int32_t(const uint8_t*, const uint8_t*, uint32_t, const uint8_t*)>(
+            "sm2_verify");
         ASSERT_NE(verify, nullptr);
         step("verify with Pemra",
              static_cast<uint32_t>(verify(sign_key, message.data(), 7, signature)));
@@ -226,7 +205,7 @@ class Scenario {
     }
 
     const Kelvane& api_;
-    void* pemra_;
+    SharedLibrary pemra_;
     std::vector<Step> steps_;
 };
 

@@ -24,7 +24,8 @@ const char* const kExports[] = {
     "QeltBindCurMac",     "QeltUnbindMac",
     "QeltQueryBindedMac", "get_mac",
     "init_cfg",           "test",
-    "QeltZeroSetCard",
+    "QeltZeroSetCard",    "QeltFormatVolume",
+    "QeltMountVolume",    "QeltDismountVolume",
 };
 
 class KelvaneLibrary : public SoftcardTest {
@@ -69,7 +70,7 @@ class KelvaneLibrary : public SoftcardTest {
 TEST_F(KelvaneLibrary, ExportsResolveAndInternalsStayHidden) {
     for (const char* name : kExports) EXPECT_NE(address(name), nullptr) << name;
     for (const char* name : {"get_cfg", "WriteCardStore", "GetMac", "LogPrint", "sm3", "sm2_sign",
-                             "get_random", "QeltFormatVolume", "QeltMountVolume"})
+                             "get_random", "BREL_Unsupport", "QeltGenRand"})
         EXPECT_EQ(address(name), nullptr) << name;
 }
 

@@ -1,0 +1,89 @@
+// The volume exports of Kelvane, their argument records and results, and the steps that both
+// builds' exports share. The software-card build has its own QeltFormatVolume and
+// QeltMountVolume (softcard/volume_exports.cc); QeltDismountVolume is the same in both.
+//
+// On failure the error text (written within its size) is "[operation]detail <the system's message
+// for the thread's last error>", with the export's own operation and detail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "card/export.h"
+#include "crypto/secure_wipe.h"
+#include "volume/mount_record.h"
+
+// Caller-owned records, natural alignment.
+struct VolumeFormatArgs {
+    const char* path;   // the image to create (an absolute path with a drive letter)
+    uint64_t size;      // bytes
+    uint32_t deviceNo;  // the Orvik device, from 1
+    char letter;
+};
+struct VolumeMountArgs {
+    const char* path;
+    uint32_t deviceNo;
+    char letter;
+};
+struct VolumeDismountArgs {
+    char letter;
+    uint8_t force;  // nonzero: dismount even when the volume cannot be locked
+};
+static_assert(offsetof(VolumeFormatArgs, size) == 8 && offsetof(VolumeFormatArgs, deviceNo) == 16 &&
+              offsetof(VolumeFormatArgs, letter) == 20 && sizeof(VolumeFormatArgs) == 24);
+static_assert(offsetof(VolumeMountArgs, deviceNo) == 8 && offsetof(VolumeMountArgs, letter) == 12 &&
+              sizeof(VolumeMountArgs) == 16);
+static_assert(offsetof(VolumeDismountArgs, force) == 1 && sizeof(VolumeDismountArgs) == 2);
+
+enum VolumeResult : uint32_t {
+    VOLUME_OK = 0,
+    VOLUME_FAILED = 1,         // a volume step failed
+    VOLUME_INVALID_ARG = 3,    // a null record, path or key
+    VOLUME_IMAGE_MISSING = 5,  // the image to mount does not exist
+    VOLUME_NO_KEY = 7,         // software card: no volume key stored, or the store unreadable
+    VOLUME_NO_CARD = 17,       // card mode: no card found
+};
+
+KELVANE_EXPORT uint32_t QeltFormatVolume(const VolumeFormatArgs* args, char* errorText,
+                                         uint32_t errorTextSize);
+// key: 32 bytes, read only when useSoftwareKey is nonzero.
+KELVANE_EXPORT uint32_t QeltMountVolume(const VolumeMountArgs* args, char* errorText,
+                                        uint32_t errorTextSize, uint32_t useSoftwareKey,
+                                        const uint8_t* key);
+KELVANE_EXPORT uint32_t QeltDismountVolume(const VolumeDismountArgs* args, char* errorText,
+                                           uint32_t errorTextSize);
+
+inline constexpr char kCreateVolume[] = "CreateVolume";
+inline constexpr char kMountVolume[] = "MountVolume";
+inline constexpr char kDismountVolume[] = "DismountVolume";
+
+// A volume key, wiped when it goes.
+struct VolumeKey {
+    uint8_t bytes[kVolumeKeySize] = {};
+    VolumeKey() = default;
+    VolumeKey(const VolumeKey&) = delete;
+    VolumeKey& operator=(const VolumeKey&) = delete;
+    ~VolumeKey() { crypto_internal::secure_wipe(bytes, sizeof bytes); }
+};
+
+// Writes the export's error text and returns result.
+uint32_t VolumeFailure(const char* operation, const char* detail, uint32_t result, char* errorText,
+                       uint32_t errorTextSize);
+// A null record, path or key: result 3, the text "[operation]invalid arg <the system's message for
+// an invalid parameter>".
+uint32_t VolumeInvalidArgs(const char* operation, char* errorText, uint32_t errorTextSize);
+
+// A format once its key is known (soft 0: card mode): the image created and mounted, the format
+// program run, the volume taken down with force (once more after 2 s should that fail). 0; 1 with
+// "Create volume failed" or "Clean volume failed" (the volume then stays mounted).
+uint32_t CreateVolume(const VolumeFormatArgs& args, int soft, const uint8_t* key, char* errorText,
+                      uint32_t errorTextSize);
+
+// A mount once its key is known: the image probe (an image that exists but may not be opened,
+// access denied, is mounted with the size 0 in the request), then the mount step. 0; 5 with "Raw
+// file not exists"; 1 with "failed".
+uint32_t MountImage(const VolumeMountArgs& args, int soft, const uint8_t* key, char* errorText,
+                    uint32_t errorTextSize);
+
+// Returns 0 and does nothing else; nothing calls it.
+int VolumeNoop();
