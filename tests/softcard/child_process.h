@@ -27,19 +27,27 @@ class ChildProcess {
 #ifdef _WIN32
         std::string command_line = "\"" + program + "\"";
         for (const std::string& arg : args) command_line += " \"" + arg + "\"";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
-                           nullptr, nullptr, &startup, &process_)) {
-            CloseHandle(process_.hThread);
-            started_ = true;
+        // Under Wine a start now and then fails while other processes are being torn down
+        // around it; a few tries tell that apart from a program that cannot start.
+        for (int attempt = 0; attempt < 5 && !started_; ++attempt) {
+            if (attempt) Sleep(200);
+            STARTUPINFOA startup{};
+            startup.cb = sizeof startup;
+            if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &startup, &process_)) {
+                CloseHandle(process_.hThread);
+                started_ = true;
+            } else {
+                error_ = GetLastError();
+            }
         }
 #else
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        started_ = posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
+        error_ = posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ);
+        started_ = error_ == 0;
 #endif
     }
     ~ChildProcess() {
@@ -52,6 +60,10 @@ class ChildProcess {
 
     bool started() const {
         return started_;
+    }
+    // Why the last start failed (the system's error code).
+    unsigned long start_error() const {
+        return error_;
     }
 
     // The exit code; -1 when the process did not start or did not end by itself.
@@ -105,4 +117,5 @@ class ChildProcess {
 #endif
     bool started_ = false;
     bool waited_ = false;
+    unsigned long error_ = 0;
 };

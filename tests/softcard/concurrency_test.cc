@@ -30,7 +30,7 @@ class Concurrency : public SoftcardTest {
             std::vector<std::string> args = {results_file(i).string()};
             args.insert(args.end(), command.begin(), command.end());
             running.push_back(std::make_unique<ChildProcess>(args));
-            EXPECT_TRUE(running.back()->started());
+            EXPECT_TRUE(running.back()->started()) << "error " << running.back()->start_error();
         }
         std::vector<std::string> lines;
         for (int i = 0; i < clients; ++i) {
@@ -111,7 +111,8 @@ TEST_F(Concurrency, WritersKilledAtRandomPointsLeaveAWholeRecord) {
     for (int round = 0; round < 20; ++round) {
         ChildProcess first({results_file(0).string(), "rewrite"});
         ChildProcess second({results_file(1).string(), "rewrite"});
-        ASSERT_TRUE(first.started() && second.started());
+        ASSERT_TRUE(first.started()) << "error " << first.start_error();
+        ASSERT_TRUE(second.started()) << "error " << second.start_error();
         // Once they have written, let them run on for a moment of random length. (The store is
         // read as the card reads it, sharing it with the writers' replacements.)
         const auto written = [] {
