@@ -19,8 +19,8 @@ int32_t sm2_kx_shared_point(const uint8_t* d, const uint8_t* r, const uint8_t* o
 int32_t sm2_kx_derive_key(const uint8_t* u, const uint8_t* za, const uint8_t* zb, uint32_t klen,
                           uint8_t* k);
 // SM3(xU || ZA || ZB || xRA || yRA || xRB || yRB). 0.
-int32_t sm2_kx_inner_hash(const uint8_t* u, const uint8_t* ra, const uint8_t* rb,
-                          const uint8_t* za, const uint8_t* zb, uint8_t* out);
+int32_t sm2_kx_inner_hash(const uint8_t* u, const uint8_t* ra, const uint8_t* rb, const uint8_t* za,
+                          const uint8_t* zb, uint8_t* out);
 // SM3(tag || yU || inner). 0.
 int32_t sm2_kx_confirm_hash(uint8_t tag, const uint8_t* yu, const uint8_t* inner, uint8_t* out);
 int32_t sm2_kx_make_ephemeral(uint8_t* r, uint8_t* big_r);

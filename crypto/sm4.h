@@ -35,7 +35,6 @@ int32_t sm4_cbc_encrypt(const uint8_t* key, uint8_t* iv, const uint8_t* in, uint
 int32_t sm4_cbc_decrypt(const uint8_t* key, uint8_t* iv, const uint8_t* in, uint32_t len,
                         uint8_t* out);
 // CBC-encrypts in with the chaining value and writes the last block (16 bytes) to mac.
-int32_t sm4_cbc_mac(const uint8_t* key, uint8_t* iv, const uint8_t* in, uint32_t len,
-                    uint8_t* mac);
+int32_t sm4_cbc_mac(const uint8_t* key, uint8_t* iv, const uint8_t* in, uint32_t len, uint8_t* mac);
 
 }  // extern "C"

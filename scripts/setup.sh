@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
           libgcrypt20-dev valgrind binutils g++-mingw-w64-x86-64-posix
-          binutils-mingw-w64-x86-64 googletest wine wine64 ntfs-3g)
+          binutils-mingw-w64-x86-64 googletest wine wine64 ntfs-3g clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -8,6 +8,9 @@ jobs=$(nproc)
 
 stage() { echo; echo "=== $* ==="; }
 
+stage "Formatting"
+bash scripts/check-format.sh
+
 stage "Linux release"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DHALDEN_WERROR=ON -DHALDEN_TESTS=ON -DHALDEN_BENCH=ON
 cmake --build build/release

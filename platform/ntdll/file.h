@@ -44,7 +44,7 @@ struct FileOpenRequest {
     bool no_buffering = false;  // offsets, lengths and buffers in whole sectors
     bool write_through = false;
     uint32_t attributes = 0;  // FILE_ATTRIBUTE_HIDDEN, ... for a file the open creates
-    int permissions = -1;  // of a file the open creates (0777 bits); -1: the host's default
+    int permissions = -1;     // of a file the open creates (0777 bits); -1: the host's default
 };
 
 class File : public IoTarget {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "crypto/random.h"
-#include "tests/sim/card_wire.h"
 #include "oracles/openssl_sm4_xts.h"
+#include "tests/sim/card_wire.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include "crypto/random.h"
 #include "crypto/sm2_encrypt.h"
-#include "tests/sim/card_wire.h"
 #include "oracles/openssl_sm4_xts.h"
+#include "tests/sim/card_wire.h"
 
 namespace {
 

@@ -38,6 +38,8 @@ VectorFile load_vectors(const std::string& file_name);
 
 std::vector<uint8_t> from_hex(const std::string& hex);
 std::string to_hex(const uint8_t* data, size_t len);
-inline std::string to_hex(const std::vector<uint8_t>& v) { return to_hex(v.data(), v.size()); }
+inline std::string to_hex(const std::vector<uint8_t>& v) {
+    return to_hex(v.data(), v.size());
+}
 
 }  // namespace testing_support
