@@ -206,6 +206,11 @@ void VendorDriver::start_transfer(const std::shared_ptr<Request>& request) {
         }
         if ((*attributes & 3) == 1) t.packets = *packets;
     }
+    // The device answers into the system buffer itself: the caller sees it only at completion and
+    // only as far as the bytes returned. A direct transfer's data is the caller's own buffer, and
+    // data laid over the envelope or the packet records must not be overwritten by them, so those
+    // answers are staged and delivered at the end.
+    t.staging = t.in && (direct || data_offset < envelope::kSize || !t.packets.empty());
 
     t.fault = hardware_->take_fault(t.endpoint);
     if (t.fault.refuse_status != 0) {
@@ -237,8 +242,8 @@ bool VendorDriver::queued_behind_not_ready(uint8_t endpoint) const {
 }
 
 void VendorDriver::ask_device(Transfer& t) {
-    if (t.in) t.staged.assign(t.data.size(), 0);
-    std::span<uint8_t> room = t.in ? std::span<uint8_t>(t.staged) : t.data;
+    if (t.staging) t.staged.assign(t.data.size(), 0);
+    std::span<uint8_t> room = t.staging ? std::span<uint8_t>(t.staged) : t.data;
     t.reply =
         t.control ? hardware_->control(t.setup, room) : hardware_->transfer(t.endpoint, t.in, room);
 }
@@ -271,7 +276,7 @@ void VendorDriver::finish(Transfer& t, uint32_t irp_status, uint32_t nt_word, ui
                           uint32_t bytes, bool aborted) {
     put32(t.envelope, envelope::kNtStatus, nt_word);
     put32(t.envelope, envelope::kUsbdStatus, usbd_word);
-    if (t.in && bytes > 0) std::memcpy(t.data.data(), t.staged.data(), bytes);
+    if (t.staging && bytes > 0) std::memcpy(t.data.data(), t.staged.data(), bytes);
     if (!t.packets.empty()) {
         size_t count = t.packets.size() / envelope::kPacketRecordSize;
         size_t size = count ? (t.data.size() + count - 1) / count : 0;
