@@ -41,14 +41,12 @@ namespace sim::usb {
 inline constexpr GUID kVendorInterfaceGuid = {
     0xAE18AA60, 0x7F6A, 0x11D4, {0x97, 0xDD, 0x00, 0x01, 0x02, 0x29, 0xB9, 0x59}};
 
-// Status words that the function driver writes into a transfer envelope.
+// USBD status words that the function driver writes into a transfer envelope (its NT status
+// words are the platform's, platform/ntdll/ntstatus.h).
 inline constexpr uint32_t kUsbdStall = 0xC0000004;        // USBD_STATUS_STALL_PID
 inline constexpr uint32_t kUsbdCanceled = 0xC0010000;     // USBD_STATUS_CANCELED
 inline constexpr uint32_t kUsbdDeviceGone = 0xC0007000;   // USBD_STATUS_DEVICE_GONE
 inline constexpr uint32_t kUsbdInvalidPipe = 0x80000600;  // USBD_STATUS_INVALID_PIPE_HANDLE
-inline constexpr uint32_t kNtUnsuccessful = 0xC0000001;   // STATUS_UNSUCCESSFUL
-inline constexpr uint32_t kNtCancelled = 0xC0000120;      // STATUS_CANCELLED
-inline constexpr uint32_t kNtDeviceNotConnected = 0xC000009D;
 
 // ---- Descriptor builders (USB 2.0 chapter 9 and USB 3.x layouts, little-endian) ----
 

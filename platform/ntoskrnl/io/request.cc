@@ -14,12 +14,14 @@
 namespace ntoskrnl::io {
 namespace {
 
-// A system buffer of length bytes holding what source has (zeroed otherwise).
+// A system buffer of length bytes that starts with source_length bytes of source (none without
+// a source) and is zeroed after them.
 PVOID system_buffer(ULONG length, const void* source, ULONG source_length) {
-    auto* buffer = pool_allocate(NonPagedPool, length, kKernelPoolTag);
+    auto* buffer = static_cast<UCHAR*>(pool_allocate(NonPagedPool, length, kKernelPoolTag));
     if (!buffer) return nullptr;
-    std::memset(buffer, 0, length);
-    if (source) std::memcpy(buffer, source, source_length);
+    const ULONG copied = source ? source_length : 0;
+    if (copied) std::memcpy(buffer, source, copied);
+    std::memset(buffer + copied, 0, length - copied);
     return buffer;
 }
 
@@ -55,7 +57,7 @@ NTSTATUS prepare_control(PIRP irp, PIO_STACK_LOCATION stack, const Request& requ
             const ULONG length = std::max(request.input_length, request.output_length);
             if (length == 0) return STATUS_SUCCESS;
             irp->AssociatedIrp.SystemBuffer =
-                system_buffer(length, request.input, request.input ? request.input_length : 0);
+                system_buffer(length, request.input, request.input_length);
             if (!irp->AssociatedIrp.SystemBuffer) return STATUS_INSUFFICIENT_RESOURCES;
             irp->Flags |= IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER;
             if (request.output) {
@@ -68,8 +70,8 @@ NTSTATUS prepare_control(PIRP irp, PIO_STACK_LOCATION stack, const Request& requ
         case METHOD_IN_DIRECT:
         case METHOD_OUT_DIRECT:
             if (request.input_length) {
-                irp->AssociatedIrp.SystemBuffer = system_buffer(
-                    request.input_length, request.input, request.input ? request.input_length : 0);
+                irp->AssociatedIrp.SystemBuffer =
+                    system_buffer(request.input_length, request.input, request.input_length);
                 if (!irp->AssociatedIrp.SystemBuffer) return STATUS_INSUFFICIENT_RESOURCES;
                 irp->Flags |= IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER;
             }

@@ -19,6 +19,10 @@ using platform::kStatusSuccess;
 using platform::kStatusUnsuccessful;
 using Clock = std::chrono::steady_clock;
 
+// bmAttributes bits 0-1 of an endpoint: its transfer type.
+constexpr uint8_t kTransferTypeMask = 0x03;
+constexpr uint8_t kIsochronous = 0x01;
+
 bool contains(const std::vector<uint32_t>& codes, uint32_t value) {
     return std::find(codes.begin(), codes.end(), value) != codes.end();
 }
@@ -34,6 +38,18 @@ void put_text(std::span<uint8_t> out, const std::string& text) {
     std::fill(out.begin(), out.end(), 0);
     size_t n = std::min(text.size(), out.size() - 1);
     std::memcpy(out.data(), text.data(), n);
+}
+
+// Moves the elements that match out of queue, keeping their order.
+template <typename T, typename Match>
+std::list<T> take_matching(std::list<T>& queue, Match match) {
+    std::list<T> taken;
+    for (auto it = queue.begin(); it != queue.end();) {
+        auto next = std::next(it);
+        if (match(*it)) taken.splice(taken.end(), queue, it);
+        it = next;
+    }
+    return taken;
 }
 
 }  // namespace
@@ -204,8 +220,13 @@ void VendorDriver::start_transfer(const std::shared_ptr<Request>& request) {
             put32(t.envelope, envelope::kUsbdStatus, sim::usb::kUsbdInvalidPipe);
             return request->complete(kStatusInvalidParameter, 0);
         }
-        if ((*attributes & 3) == 1) t.packets = *packets;
+        if ((*attributes & kTransferTypeMask) == kIsochronous) t.packets = *packets;
     }
+    // The device answers into the system buffer itself: the caller sees it only at completion and
+    // only as far as the bytes returned. A direct transfer's data is the caller's own buffer, and
+    // data laid over the envelope or the packet records must not be overwritten by them, so those
+    // answers are staged and delivered at the end.
+    t.staging = t.in && (direct || data_offset < envelope::kSize || !t.packets.empty());
 
     t.fault = hardware_->take_fault(t.endpoint);
     if (t.fault.refuse_status != 0) {
@@ -237,8 +258,8 @@ bool VendorDriver::queued_behind_not_ready(uint8_t endpoint) const {
 }
 
 void VendorDriver::ask_device(Transfer& t) {
-    if (t.in) t.staged.assign(t.data.size(), 0);
-    std::span<uint8_t> room = t.in ? std::span<uint8_t>(t.staged) : t.data;
+    if (t.staging) t.staged.assign(t.data.size(), 0);
+    std::span<uint8_t> room = t.staging ? std::span<uint8_t>(t.staged) : t.data;
     t.reply =
         t.control ? hardware_->control(t.setup, room) : hardware_->transfer(t.endpoint, t.in, room);
 }
@@ -271,7 +292,7 @@ void VendorDriver::finish(Transfer& t, uint32_t irp_status, uint32_t nt_word, ui
                           uint32_t bytes, bool aborted) {
     put32(t.envelope, envelope::kNtStatus, nt_word);
     put32(t.envelope, envelope::kUsbdStatus, usbd_word);
-    if (t.in && bytes > 0) std::memcpy(t.data.data(), t.staged.data(), bytes);
+    if (t.staging && bytes > 0) std::memcpy(t.data.data(), t.staged.data(), bytes);
     if (!t.packets.empty()) {
         size_t count = t.packets.size() / envelope::kPacketRecordSize;
         size_t size = count ? (t.data.size() + count - 1) / count : 0;
@@ -301,11 +322,7 @@ void VendorDriver::retry_not_ready() {
     std::list<Transfer> retry;
     {
         std::lock_guard guard(lock_);
-        for (auto it = pending_.begin(); it != pending_.end();) {
-            auto next = std::next(it);
-            if (it->waiting && it->reply.nak) retry.splice(retry.end(), pending_, it);
-            it = next;
-        }
+        retry = take_matching(pending_, [](const Transfer& t) { return t.waiting && t.reply.nak; });
     }
     for (auto& t : retry) {
         ask_device(t);
@@ -328,25 +345,24 @@ void VendorDriver::abort_endpoint(uint8_t endpoint) {
     std::list<Transfer> ended, completed;
     {
         std::lock_guard guard(lock_);
-        for (auto it = pending_.begin(); it != pending_.end();) {
-            auto next = std::next(it);
-            if (it->endpoint == endpoint) {
-                if (it->aborts_left == 0) {
-                    ended.splice(ended.end(), pending_, it);
-                } else if (--it->aborts_left == 0 && !it->reply.nak &&
-                           it->fault.completes_after_ignored_ms >= 0) {
-                    if (it->fault.completes_after_ignored_ms == 0) {
-                        completed.splice(completed.end(), pending_, it);
-                    } else {
-                        it->waiting = false;
-                        it->due = Clock::now() +
-                                  std::chrono::milliseconds(it->fault.completes_after_ignored_ms);
-                        wake_.notify_all();
-                    }
-                }
-            }
-            it = next;
+        ended = take_matching(pending_, [&](const Transfer& t) {
+            return t.endpoint == endpoint && t.aborts_left == 0;
+        });
+        // The rest on the endpoint ignore this abort. One that has now ignored its last completes
+        // at once or after its fault's delay, unless the device has not answered it yet or the
+        // delay is negative: then the next abort ends it.
+        for (auto& t : pending_) {
+            if (t.endpoint != endpoint || --t.aborts_left != 0 || t.reply.nak ||
+                t.fault.completes_after_ignored_ms <= 0)
+                continue;
+            t.waiting = false;
+            t.due = Clock::now() + std::chrono::milliseconds(t.fault.completes_after_ignored_ms);
+            wake_.notify_all();
         }
+        completed = take_matching(pending_, [&](const Transfer& t) {
+            return t.endpoint == endpoint && t.aborts_left == 0 && !t.reply.nak &&
+                   t.fault.completes_after_ignored_ms == 0;
+        });
     }
     for (auto& t : completed) finish_normally(t);
     for (auto& t : ended)
@@ -357,11 +373,8 @@ void VendorDriver::cancel_owner(const void* owner) {
     std::list<Transfer> ended;
     {
         std::lock_guard guard(lock_);
-        for (auto it = pending_.begin(); it != pending_.end();) {
-            auto next = std::next(it);
-            if (it->request->owner() == owner) ended.splice(ended.end(), pending_, it);
-            it = next;
-        }
+        ended =
+            take_matching(pending_, [&](const Transfer& t) { return t.request->owner() == owner; });
     }
     for (auto& t : ended)
         finish(t, kStatusCancelled, kStatusCancelled, sim::usb::kUsbdCanceled, 0, true);
@@ -395,13 +408,9 @@ void VendorDriver::run_worker() {
             wake_.wait_until(guard, *next);
         else
             wake_.wait(guard);
-        std::list<Transfer> due;
-        auto now = Clock::now();
-        for (auto it = pending_.begin(); it != pending_.end();) {
-            auto next_it = std::next(it);
-            if (it->due && *it->due <= now) due.splice(due.end(), pending_, it);
-            it = next_it;
-        }
+        const auto now = Clock::now();
+        std::list<Transfer> due =
+            take_matching(pending_, [&](const Transfer& t) { return t.due && *t.due <= now; });
         if (due.empty()) continue;
         guard.unlock();
         for (auto& t : due) finish_normally(t);

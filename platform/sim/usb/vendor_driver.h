@@ -55,7 +55,8 @@ class VendorDriver {
         std::span<uint8_t> data;      // the host's data (OUT) or the room for the answer (IN)
         std::span<uint8_t> packets;   // isochronous packet records, or empty
         uint32_t data_offset = 0;     // counted in the bytes returned
-        std::vector<uint8_t> staged;  // an IN answer not yet delivered
+        bool staging = false;         // an IN answer waits in staged until the transfer ends
+        std::vector<uint8_t> staged;
         sim::usb::Reply reply;
         sim::usb::EndpointFault fault;
         std::optional<std::chrono::steady_clock::time_point> due;
