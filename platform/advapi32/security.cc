@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/byte_access.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
 #include "platform/kernel32/names.h"
@@ -41,19 +42,10 @@ constexpr size_t kMaxSubAuthorities = 15;
 
 using Bytes = std::vector<uint8_t>;
 
-void put16(Bytes& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint16_t get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t get32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using bytes::load_le16;
+using bytes::load_le32;
+using bytes::store_le16;
+using bytes::store_le32;
 
 struct Sid {
     uint64_t authority = 0;
@@ -80,7 +72,7 @@ Bytes encode_sid(const Sid& s) {
     b[0] = kSidRevision;
     b[1] = static_cast<uint8_t>(s.sub.size());
     for (int i = 0; i < 6; ++i) b[2 + i] = static_cast<uint8_t>(s.authority >> (8 * (5 - i)));
-    for (size_t i = 0; i < s.sub.size(); ++i) put32(b, 8 + 4 * i, s.sub[i]);
+    for (size_t i = 0; i < s.sub.size(); ++i) store_le32(b.data() + 8 + 4 * i, s.sub[i]);
     return b;
 }
 
@@ -92,7 +84,7 @@ bool decode_sid(const uint8_t* p, size_t available, Sid* out, size_t* size) {
     out->authority = 0;
     for (int i = 0; i < 6; ++i) out->authority = out->authority << 8 | p[2 + i];
     out->sub.clear();
-    for (size_t i = 0; i < p[1]; ++i) out->sub.push_back(get32(p + 8 + 4 * i));
+    for (size_t i = 0; i < p[1]; ++i) out->sub.push_back(load_le32(p + 8 + 4 * i));
     return true;
 }
 
@@ -125,14 +117,16 @@ struct Descriptor {
 Bytes encode(const Descriptor& d) {
     Bytes b(kDescriptorHeaderSize, 0);
     b[0] = kDescriptorRevision;
-    put16(b, 2, static_cast<uint16_t>(d.control | kSelfRelative | (d.has_dacl ? kDaclPresent : 0)));
-    auto append = [&b](const Bytes& part) {
+    store_le16(b.data() + 2,
+               static_cast<uint16_t>(d.control | kSelfRelative | (d.has_dacl ? kDaclPresent : 0)));
+    // Appends part and writes its offset into the header field at field.
+    auto append = [&b](size_t field, const Bytes& part) {
         const size_t at = b.size();
         b.insert(b.end(), part.begin(), part.end());
-        return static_cast<uint32_t>(at);
+        store_le32(b.data() + field, static_cast<uint32_t>(at));
     };
-    if (d.has_owner) put32(b, 4, append(encode_sid(d.owner)));
-    if (d.has_group) put32(b, 8, append(encode_sid(d.group)));
+    if (d.has_owner) append(4, encode_sid(d.owner));
+    if (d.has_group) append(8, encode_sid(d.group));
     if (d.has_dacl) {
         Bytes acl(kAclHeaderSize, 0);
         acl[0] = kAclRevision;
@@ -141,14 +135,14 @@ Bytes encode(const Descriptor& d) {
             Bytes entry(kAceHeaderSize, 0);
             entry[0] = ace.type;
             entry[1] = ace.flags;
-            put16(entry, 2, static_cast<uint16_t>(kAceHeaderSize + who.size()));
-            put32(entry, 4, ace.mask);
+            store_le16(entry.data() + 2, static_cast<uint16_t>(kAceHeaderSize + who.size()));
+            store_le32(entry.data() + 4, ace.mask);
             entry.insert(entry.end(), who.begin(), who.end());
             acl.insert(acl.end(), entry.begin(), entry.end());
         }
-        put16(acl, 2, static_cast<uint16_t>(acl.size()));
-        put16(acl, 4, static_cast<uint16_t>(d.dacl.size()));
-        put32(b, 16, append(acl));
+        store_le16(acl.data() + 2, static_cast<uint16_t>(acl.size()));
+        store_le16(acl.data() + 4, static_cast<uint16_t>(d.dacl.size()));
+        append(16, acl);
     }
     return b;
 }
@@ -157,28 +151,28 @@ Bytes encode(const Descriptor& d) {
 // CreateFileA, so the offsets are trusted within the 64 KiB an ACL can span.
 bool decode(const uint8_t* p, Descriptor* d) {
     if (p[0] != kDescriptorRevision) return false;
-    d->control = get16(p + 2);
+    d->control = load_le16(p + 2);
     if (!(d->control & kSelfRelative)) return false;
     constexpr size_t kReach = 0x10000;
     size_t size = 0;
-    if (uint32_t at = get32(p + 4); at != 0)
+    if (uint32_t at = load_le32(p + 4); at != 0)
         d->has_owner = decode_sid(p + at, kReach, &d->owner, &size);
-    if (uint32_t at = get32(p + 8); at != 0)
+    if (uint32_t at = load_le32(p + 8); at != 0)
         d->has_group = decode_sid(p + at, kReach, &d->group, &size);
-    const uint32_t dacl_at = get32(p + 16);
+    const uint32_t dacl_at = load_le32(p + 16);
     if (!(d->control & kDaclPresent) || dacl_at == 0) return true;
     const uint8_t* acl = p + dacl_at;
     if (acl[0] != kAclRevision && acl[0] != 4) return false;
-    const size_t acl_size = get16(acl + 2);
-    const uint16_t count = get16(acl + 4);
+    const size_t acl_size = load_le16(acl + 2);
+    const uint16_t count = load_le16(acl + 4);
     d->has_dacl = true;
     size_t offset = kAclHeaderSize;
     for (uint16_t i = 0; i < count; ++i) {
         if (offset + kAceHeaderSize > acl_size) return false;
         const uint8_t* ace = acl + offset;
-        const size_t ace_size = get16(ace + 2);
+        const size_t ace_size = load_le16(ace + 2);
         if (ace_size < kAceHeaderSize || offset + ace_size > acl_size) return false;
-        Ace entry{ace[0], ace[1], get32(ace + 4), {}};
+        Ace entry{ace[0], ace[1], load_le32(ace + 4), {}};
         if (entry.type == kAccessAllowed || entry.type == kAccessDenied) {
             if (!decode_sid(ace + kAceHeaderSize, ace_size - kAceHeaderSize, &entry.who, &size))
                 return false;
