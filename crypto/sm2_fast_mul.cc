@@ -69,9 +69,7 @@ struct ConstantTimeMul : Points<F> {
                     entry.y.v[w] |= hit & kComb[i][j].y.v[w];
                 }
             }
-            Fe ny;
-            fneg(ny, entry.y);
-            select(entry.y, negative, ny, entry.y);
+            fneg_masked(entry.y, negative);
             // The window sums stay below n / 2 in magnitude, so the addition meets neither
             // doubling nor cancellation; only an accumulator at infinity needs the entry itself.
             point_add_mixed(sum, acc, entry);
@@ -120,9 +118,7 @@ struct ConstantTimeMul : Points<F> {
                     entry.z.v[w] |= hit & table[j].z.v[w];
                 }
             }
-            Fe ny;
-            fneg(ny, entry.y);
-            select(entry.y, negative, ny, entry.y);
+            fneg_masked(entry.y, negative);
             // The accumulator holds [a] point with 0 <= 32 a <= n / 2 + 16 before the addition of
             // [d] point, |d| <= 16: the two are equal or opposite only when a = 0.
             point_add_jacobian(sum, acc, entry);

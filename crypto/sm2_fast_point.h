@@ -127,13 +127,12 @@ struct Points : Field<F> {
     // The affine limb form of p given zinv = 1 / Z (0 for infinity, giving (0, 0)), y negated
     // under the mask. Constant-time.
     void to_affine_with(ec_point* out, const JacobianPoint& p, const Fe& zinv, u64 negate) {
-        Fe zinv2, x, y, ny;
+        Fe zinv2, x, y;
         fsqr(zinv2, zinv);
         fmul(x, p.x, zinv2);
         fmul(zinv2, zinv2, zinv);
         fmul(y, p.y, zinv2);
-        fneg(ny, y);
-        select(y, negate, ny, y);
+        fneg_masked(y, negate);
         from_mont_p(x, x);
         from_mont_p(y, y);
         store(out->x, x);
@@ -141,7 +140,6 @@ struct Points : Field<F> {
         secure_wipe(&zinv2, sizeof zinv2);
         secure_wipe(&x, sizeof x);
         secure_wipe(&y, sizeof y);
-        secure_wipe(&ny, sizeof ny);
     }
 
     void to_affine(ec_point* out, const JacobianPoint& p, u64 negate) {
