@@ -172,6 +172,14 @@ inline void fneg(Fe& out, const Fe& a) {
     mod_sub(out, zero, a, kP);
 }
 
+// a := -a where mask is all ones, a where it is zero; constant-time.
+inline void fneg_masked(Fe& a, u64 mask) {
+    Fe negated;
+    fneg(negated, a);
+    select(a, mask, negated, a);
+    secure_wipe(&negated, sizeof negated);
+}
+
 // Multiplication, squaring, the Montgomery domain and inversion on backend F (PortableField or
 // AdxField).
 template <class F>

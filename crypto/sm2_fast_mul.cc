@@ -50,6 +50,16 @@ struct ConstantTimeMul : Points<F> {
     using Points<F>::to_affine_with;
     using Points<F>::to_affine;
 
+    // A window's step once sum = acc + entry: acc takes sum, or entry itself while acc is still at
+    // infinity (at_infinity all ones), and stays for a zero digit. Constant-time.
+    void take_sum(JacobianPoint& acc, JacobianPoint& sum, const JacobianPoint& entry, u64 magnitude,
+                  u64& at_infinity) {
+        const u64 skip = ct_is_zero_mask(magnitude);
+        select_point(sum, at_infinity, entry, sum);
+        select_point(acc, skip, acc, sum);
+        at_infinity &= skip;
+    }
+
     // [k'] G with k' = k mod n or n - (k mod n); returns the mask of the second choice.
     u64 base_mul_jacobian(JacobianPoint& acc, const bn256 k) {
         u64 scalar[5];
@@ -69,17 +79,12 @@ struct ConstantTimeMul : Points<F> {
                     entry.y.v[w] |= hit & kComb[i][j].y.v[w];
                 }
             }
-            Fe ny;
-            fneg(ny, entry.y);
-            select(entry.y, negative, ny, entry.y);
+            fneg_masked(entry.y, negative);
             // The window sums stay below n / 2 in magnitude, so the addition meets neither
             // doubling nor cancellation; only an accumulator at infinity needs the entry itself.
             point_add_mixed(sum, acc, entry);
             entry_j = {entry.x, entry.y, kOneP};
-            const u64 skip = ct_is_zero_mask(magnitude);
-            select_point(sum, at_infinity, entry_j, sum);
-            select_point(acc, skip, acc, sum);
-            at_infinity &= skip;
+            take_sum(acc, sum, entry_j, magnitude, at_infinity);
         }
         secure_wipe(scalar, sizeof scalar);
         secure_wipe(&sum, sizeof sum);
@@ -120,16 +125,11 @@ struct ConstantTimeMul : Points<F> {
                     entry.z.v[w] |= hit & table[j].z.v[w];
                 }
             }
-            Fe ny;
-            fneg(ny, entry.y);
-            select(entry.y, negative, ny, entry.y);
+            fneg_masked(entry.y, negative);
             // The accumulator holds [a] point with 0 <= 32 a <= n / 2 + 16 before the addition of
             // [d] point, |d| <= 16: the two are equal or opposite only when a = 0.
             point_add_jacobian(sum, acc, entry);
-            const u64 skip = ct_is_zero_mask(magnitude);
-            select_point(sum, at_infinity, entry, sum);
-            select_point(acc, skip, acc, sum);
-            at_infinity &= skip;
+            take_sum(acc, sum, entry, magnitude, at_infinity);
         }
         secure_wipe(scalar, sizeof scalar);
         secure_wipe(&sum, sizeof sum);

@@ -46,6 +46,22 @@ struct Points : Field<F> {
         return c;
     }
 
+    // The end both sums share: X3 = r^2 - J - 2 V, Y3 = r (V - X3) - 2 S1 J, with r already
+    // doubled. out.z is written by the caller; s1 may be out.y.
+    SM2_INLINE void sum_xy(JacobianPoint& out, const Fe& r, const Fe& j, const Fe& v,
+                           const Fe& s1) {
+        Fe t, u;
+        fsqr(t, r);
+        fsub(t, t, j);
+        fsub(t, t, v);
+        fsub(out.x, t, v);
+        fsub(t, v, out.x);
+        fmul(t, r, t);
+        fmul(u, s1, j);
+        fadd(u, u, u);
+        fsub(out.y, t, u);
+    }
+
     // a + b (add-2007-bl) for a != +-b, neither at infinity. h_zero and r_zero report the
     // exceptional cases to the variable-time caller.
     void point_add_cached(JacobianPoint& out, const JacobianPoint& a, const CachedPoint& b,
@@ -69,15 +85,7 @@ struct Points : Field<F> {
         fmul(t, a.z, b.z);
         fadd(t, t, t);
         fmul(out.z, t, h);  // 2 Z1 Z2 H
-        fsqr(t, r);
-        fsub(t, t, j);
-        fsub(t, t, v);
-        fsub(out.x, t, v);
-        fsub(t, v, out.x);
-        fmul(t, r, t);
-        fmul(s1, s1, j);
-        fadd(s1, s1, s1);
-        fsub(out.y, t, s1);
+        sum_xy(out, r, j, v, s1);
     }
 
     void point_add_jacobian(JacobianPoint& out, const JacobianPoint& a, const JacobianPoint& b) {
@@ -106,15 +114,7 @@ struct Points : Field<F> {
         fmul(v, a.x, i);
         fmul(t, a.z, h);
         fadd(out.z, t, t);  // 2 Z1 H
-        fsqr(t, r);
-        fsub(t, t, j);
-        fsub(t, t, v);
-        fsub(out.x, t, v);
-        fsub(t, v, out.x);
-        fmul(t, r, t);
-        fmul(s2, a.y, j);
-        fadd(s2, s2, s2);
-        fsub(out.y, t, s2);
+        sum_xy(out, r, j, v, a.y);
     }
 
     inline void select_point(JacobianPoint& out, u64 mask, const JacobianPoint& a,
@@ -127,13 +127,12 @@ struct Points : Field<F> {
     // The affine limb form of p given zinv = 1 / Z (0 for infinity, giving (0, 0)), y negated
     // under the mask. Constant-time.
     void to_affine_with(ec_point* out, const JacobianPoint& p, const Fe& zinv, u64 negate) {
-        Fe zinv2, x, y, ny;
+        Fe zinv2, x, y;
         fsqr(zinv2, zinv);
         fmul(x, p.x, zinv2);
         fmul(zinv2, zinv2, zinv);
         fmul(y, p.y, zinv2);
-        fneg(ny, y);
-        select(y, negate, ny, y);
+        fneg_masked(y, negate);
         from_mont_p(x, x);
         from_mont_p(y, y);
         store(out->x, x);
@@ -141,7 +140,6 @@ struct Points : Field<F> {
         secure_wipe(&zinv2, sizeof zinv2);
         secure_wipe(&x, sizeof x);
         secure_wipe(&y, sizeof y);
-        secure_wipe(&ny, sizeof ny);
     }
 
     void to_affine(ec_point* out, const JacobianPoint& p, u64 negate) {

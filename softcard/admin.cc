@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t EXTRA_SIZE = 16;
-
 bool challenge_matches(const uint8_t* challenge) {
     const CardSession& session = card_session();
     return session.challengePending == 1 &&

@@ -33,7 +33,7 @@ KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) {
     if (record.key_present != 0) status |= CARD_STATUS_KEY_STORED;
     if (record_locked(record)) status |= CARD_STATUS_LOCKED;
     if (session.bound) status |= CARD_STATUS_BOUND;
-    info[CARD_INFO_STATUS] = status;
+    info[CARD_INFO_STATE] = status;
     return SC_OK;
 }
 

@@ -53,7 +53,7 @@ bool checked(uint32_t result, const char* failure) {
 
 struct CardInfoView {
     uint8_t bytes[CARD_INFO_SIZE];
-    uint8_t status() const { return bytes[CARD_INFO_STATUS]; }
+    uint8_t status() const { return bytes[CARD_INFO_STATE]; }
     const char* serial() const { return reinterpret_cast<const char*>(bytes + CARD_INFO_SERIAL); }
     int serial_length() const {
         return static_cast<int>(bytes::load_le32(bytes + CARD_INFO_SERIAL_LENGTH));
@@ -133,7 +133,7 @@ bool run_ev() {
 
 struct SignedChallenge {
     uint8_t challenge[CHALLENGE_SIZE] = {};
-    uint8_t extra[16] = {};
+    uint8_t extra[EXTRA_SIZE] = {};
     uint8_t signature[SM2_SIGNATURE_SIZE] = {};
 };
 
@@ -141,7 +141,7 @@ struct SignedChallenge {
 bool sign_challenge(SignedChallenge* signed_challenge, const uint8_t* middle,
                     uint32_t middle_size) {
     if (get_random(signed_challenge->extra, sizeof signed_challenge->extra) != 0) return false;
-    uint8_t message[CHALLENGE_SIZE + PIN_FIELD_SIZE + 16];
+    uint8_t message[CHALLENGE_SIZE + PIN_FIELD_SIZE + EXTRA_SIZE];
     uint32_t length = 0;
     std::memcpy(message, signed_challenge->challenge, CHALLENGE_SIZE);
     length += CHALLENGE_SIZE;

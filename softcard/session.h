@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-constexpr uint32_t CHALLENGE_SIZE = 16;
+#include "card/shared_exports.h"
 
 struct CardSession {
     int loggedIn;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "crypto/byte_access.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
 #include "platform/sim/registry.h"
@@ -201,9 +202,9 @@ void registry_set_value(const std::string& key, const std::string& name, uint32_
 }
 
 void registry_set_dword(const std::string& key, const std::string& name, uint32_t value) {
-    registry_set_value(key, name, REG_DWORD,
-                       {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+    std::vector<uint8_t> data(4);
+    bytes::store_le32(data.data(), value);
+    registry_set_value(key, name, REG_DWORD, data);
 }
 
 void registry_set_string(const std::string& key, const std::string& name, const std::string& text) {

@@ -84,20 +84,13 @@ BOOL DeviceFile::device_io_control(DWORD code, LPVOID in, DWORD in_size, LPVOID 
     return call(file_, request, returned, overlapped);
 }
 
-BOOL DeviceFile::read(LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped) {
+BOOL DeviceFile::transfer(bool write, LPVOID buffer, DWORD length, LPDWORD transferred,
+                          LPOVERLAPPED overlapped) {
     ntoskrnl::io::Request request;
-    request.major = IRP_MJ_READ;
-    request.output = buffer;
-    request.output_length = length;
-    return call(file_, request, read, overlapped);
-}
-
-BOOL DeviceFile::write(LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
-    ntoskrnl::io::Request request;
-    request.major = IRP_MJ_WRITE;
-    request.input = const_cast<LPVOID>(buffer);
-    request.input_length = length;
-    return call(file_, request, written, overlapped);
+    request.major = write ? IRP_MJ_WRITE : IRP_MJ_READ;
+    (write ? request.input : request.output) = buffer;
+    (write ? request.input_length : request.output_length) = length;
+    return call(file_, request, transferred, overlapped);
 }
 
 bool DeviceFile::wait(DWORD timeout_ms) {

@@ -21,8 +21,9 @@ class DeviceFile : public IoTarget, public Waitable {
     BOOL close() override;
     BOOL device_io_control(DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
                            LPDWORD returned, LPOVERLAPPED overlapped) override;
-    BOOL read(LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped);
-    BOOL write(LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped);
+    // ReadFile (write false) or WriteFile (write true; buffer is only read).
+    BOOL transfer(bool write, LPVOID buffer, DWORD length, LPDWORD transferred,
+                  LPOVERLAPPED overlapped);
     bool wait(DWORD timeout_ms) override;
 
   private:

@@ -36,6 +36,29 @@ uint64_t overlapped_offset(const OVERLAPPED* overlapped) {
     return static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
 }
 
+// ReadFile and WriteFile (which passes its buffer on unwritten).
+BOOL transfer(const char* routine, HANDLE handle, bool write, LPVOID buffer, DWORD length,
+              LPDWORD transferred, LPOVERLAPPED overlapped) {
+    TRACE("kernel32", "%s(%p, %p, %u, %p, %p)", routine, handle, buffer, length,
+          static_cast<void*>(transferred), static_cast<void*>(overlapped));
+    if (transferred) *transferred = 0;
+    if ((!transferred && !overlapped) || (!buffer && length)) return fail(kStatusInvalidParameter);
+    if (auto device = std::dynamic_pointer_cast<DeviceFile>(handle_lookup(handle)))
+        return device->transfer(write, buffer, length, transferred, overlapped);
+    auto file = handle_get<File>(handle);
+    if (!file) return FALSE;
+    const uint64_t offset = overlapped ? overlapped_offset(overlapped) : 0;
+    const uint64_t* at = overlapped ? &offset : nullptr;
+    uint32_t done = 0;
+    uint32_t status =
+        write ? file->write(buffer, length, at, &done) : file->read(buffer, length, at, &done);
+    complete(overlapped, status, done);
+    // At the end of the file a plain read succeeds with nothing; one at an offset fails.
+    if (!write && status == kStatusEndOfFile && !overlapped) status = kStatusSuccess;
+    if (transferred) *transferred = done;
+    return status == kStatusSuccess ? TRUE : fail(status);
+}
+
 // The files CreateFileA refuses (sim/files.h), by upper-cased NT name.
 struct DeniedFiles {
     std::mutex lock;
@@ -160,40 +183,13 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
 
 extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read,
                                 LPOVERLAPPED overlapped) {
-    TRACE("kernel32", "ReadFile(%p, %p, %u, %p, %p)", handle, buffer, length,
-          static_cast<void*>(read), static_cast<void*>(overlapped));
-    if (read) *read = 0;
-    if ((!read && !overlapped) || (!buffer && length)) return fail(kStatusInvalidParameter);
-    if (auto device = std::dynamic_pointer_cast<DeviceFile>(handle_lookup(handle)))
-        return device->read(buffer, length, read, overlapped);
-    auto file = handle_get<File>(handle);
-    if (!file) return FALSE;
-    const uint64_t offset = overlapped ? overlapped_offset(overlapped) : 0;
-    uint32_t done = 0;
-    uint32_t status = file->read(buffer, length, overlapped ? &offset : nullptr, &done);
-    complete(overlapped, status, done);
-    // At the end of the file a plain read succeeds with nothing; one at an offset fails.
-    if (status == kStatusEndOfFile && !overlapped) status = kStatusSuccess;
-    if (read) *read = done;
-    return status == kStatusSuccess ? TRUE : fail(status);
+    return transfer("ReadFile", handle, false, buffer, length, read, overlapped);
 }
 
 extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written,
                                  LPOVERLAPPED overlapped) {
-    TRACE("kernel32", "WriteFile(%p, %p, %u, %p, %p)", handle, buffer, length,
-          static_cast<void*>(written), static_cast<void*>(overlapped));
-    if (written) *written = 0;
-    if ((!written && !overlapped) || (!buffer && length)) return fail(kStatusInvalidParameter);
-    if (auto device = std::dynamic_pointer_cast<DeviceFile>(handle_lookup(handle)))
-        return device->write(buffer, length, written, overlapped);
-    auto file = handle_get<File>(handle);
-    if (!file) return FALSE;
-    const uint64_t offset = overlapped ? overlapped_offset(overlapped) : 0;
-    uint32_t done = 0;
-    const uint32_t status = file->write(buffer, length, overlapped ? &offset : nullptr, &done);
-    complete(overlapped, status, done);
-    if (written) *written = done;
-    return status == kStatusSuccess ? TRUE : fail(status);
+    return transfer("WriteFile", handle, true, const_cast<LPVOID>(buffer), length, written,
+                    overlapped);
 }
 
 extern "C" BOOL WINAPI SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance,

@@ -19,6 +19,8 @@
 namespace platform {
 namespace {
 
+using ntoskrnl::io::complete_request;
+
 constexpr char kNetworkCardsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
 constexpr DWORD kAddressSize = 6;
 
@@ -68,15 +70,8 @@ struct AdapterExtension {
     char service[256];
 };
 
-NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
 NTSTATUS NTAPI adapter_create_close(PDEVICE_OBJECT, PIRP irp) {
-    return complete(irp, STATUS_SUCCESS, 0);
+    return complete_request(irp, STATUS_SUCCESS);
 }
 
 // IOCTL_NDIS_QUERY_GLOBAL_STATS (METHOD_OUT_DIRECT) with the permanent-address OID only.
@@ -84,21 +79,21 @@ NTSTATUS NTAPI adapter_control(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     const auto& parameters = stack->Parameters.DeviceIoControl;
     if (parameters.IoControlCode != IOCTL_NDIS_QUERY_GLOBAL_STATS)
-        return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        return complete_request(irp, STATUS_INVALID_DEVICE_REQUEST);
     uint32_t oid = 0;
     if (parameters.InputBufferLength < sizeof oid || !irp->AssociatedIrp.SystemBuffer)
-        return complete(irp, STATUS_INVALID_PARAMETER, 0);
+        return complete_request(irp, STATUS_INVALID_PARAMETER);
     std::memcpy(&oid, irp->AssociatedIrp.SystemBuffer, sizeof oid);
-    if (oid != OID_802_3_PERMANENT_ADDRESS) return complete(irp, STATUS_NOT_SUPPORTED, 0);
+    if (oid != OID_802_3_PERMANENT_ADDRESS) return complete_request(irp, STATUS_NOT_SUPPORTED);
     if (parameters.OutputBufferLength < kAddressSize || !irp->MdlAddress)
-        return complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        return complete_request(irp, STATUS_BUFFER_TOO_SMALL);
     auto* extension = static_cast<AdapterExtension*>(device->DeviceExtension);
     auto address = adapter_permanent_address(extension->service);
-    if (!address) return complete(irp, STATUS_NOT_SUPPORTED, 0);
+    if (!address) return complete_request(irp, STATUS_NOT_SUPPORTED);
     void* out = MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority);
-    if (!out) return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    if (!out) return complete_request(irp, STATUS_INSUFFICIENT_RESOURCES);
     std::memcpy(out, address->data(), kAddressSize);
-    return complete(irp, STATUS_SUCCESS, kAddressSize);
+    return complete_request(irp, STATUS_SUCCESS, kAddressSize);
 }
 
 struct AdapterDevices {

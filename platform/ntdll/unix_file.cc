@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "crypto/byte_access.h"
 #include "platform/ntdll/ntstatus.h"
 
 namespace platform::unix_file {
@@ -171,22 +172,21 @@ uint32_t truncate(int fd, uint64_t size) {
 }
 
 uint32_t get_attributes(int fd, uint32_t* attributes) {
-    unsigned char bytes[4];
-    const ssize_t got = fgetxattr(fd, kAttributesName, bytes, sizeof bytes);
+    uint8_t value[4];
+    const ssize_t got = fgetxattr(fd, kAttributesName, value, sizeof value);
     if (got < 0) {
         *attributes = 0;
         return errno == ENODATA || errno == ENOTSUP ? kStatusSuccess : status_from_errno(errno);
     }
-    if (got != sizeof bytes) return kStatusUnsuccessful;
-    *attributes = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    if (got != sizeof value) return kStatusUnsuccessful;
+    *attributes = bytes::load_le32(value);
     return kStatusSuccess;
 }
 
 uint32_t set_attributes(int fd, uint32_t attributes) {
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(attributes), static_cast<unsigned char>(attributes >> 8),
-        static_cast<unsigned char>(attributes >> 16), static_cast<unsigned char>(attributes >> 24)};
-    if (fsetxattr(fd, kAttributesName, bytes, sizeof bytes, 0) == 0) return kStatusSuccess;
+    uint8_t value[4];
+    bytes::store_le32(value, attributes);
+    if (fsetxattr(fd, kAttributesName, value, sizeof value, 0) == 0) return kStatusSuccess;
     return errno == ENOTSUP ? kStatusNotSupported : status_from_errno(errno);
 }
 

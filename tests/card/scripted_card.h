@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "crypto/byte_access.h"
 #include "platform/sim/network.h"
 #include "platform/sim/usb.h"
 #include "tests/card/log_capture.h"
@@ -19,15 +20,13 @@ using Frame = std::vector<uint8_t>;
 inline const std::array<uint8_t, 6> kHostMac = {0x00, 0x1b, 0x21, 0x3c, 0x4d, 0x5e};
 
 inline uint32_t le32_at(const Frame& f, size_t offset) {
-    return uint32_t{f[offset]} | uint32_t{f[offset + 1]} << 8 | uint32_t{f[offset + 2]} << 16 |
-           uint32_t{f[offset + 3]} << 24;
+    return bytes::load_le32(f.data() + offset);
 }
 inline uint32_t be32_at(const Frame& f, size_t offset) {
-    return uint32_t{f[offset]} << 24 | uint32_t{f[offset + 1]} << 16 |
-           uint32_t{f[offset + 2]} << 8 | uint32_t{f[offset + 3]};
+    return bytes::load_be32(f.data() + offset);
 }
 inline void put_be32(Frame& f, size_t offset, uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[offset + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    bytes::store_be32(f.data() + offset, v);
 }
 template <class Bytes>
 void put(Frame& f, size_t offset, const Bytes& bytes) {

@@ -58,7 +58,7 @@ inline Bytes32 small(uint8_t v) {
     return x;
 }
 
-// [k] p through the specified ladder.
+// [k] p through the reference ladder (the byte-limb ec_point_mul).
 inline ec_point ladder_mul(const ec_point& p, const Bytes32& k) {
     ec_point out;
     ec_point_mul(&out, &p, k.data(), nullptr);

@@ -27,7 +27,7 @@ Bytes random_bytes(std::mt19937_64& rng, size_t n) {
     return b;
 }
 
-// ECB by its definition: the specified key schedule and block function, block by block.
+// ECB by its definition: the reference key schedule and block function, block by block.
 Bytes ecb_by_definition(const Bytes& key, const Bytes& in, bool encrypt) {
     sm4_ctx ctx;
     if (encrypt)

@@ -10,6 +10,8 @@
 namespace ntoskrnl::fs {
 namespace {
 
+using io::complete_request;
+
 // Share access as IoCheckShareAccess keeps it: the opens with data access, what they do and what
 // they let others do.
 struct ShareAccess {
@@ -66,13 +68,6 @@ Volume* volume_of(PDEVICE_OBJECT device) {
     return static_cast<Volume*>(device->DeviceExtension);
 }
 
-NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
 NTSTATUS pass_on(Volume* volume, PIRP irp) {
     IoSkipCurrentIrpStackLocation(irp);
     return io::call_driver(volume->disk, irp);
@@ -80,12 +75,12 @@ NTSTATUS pass_on(Volume* volume, PIRP irp) {
 
 // Only the volume itself opens: a name on it means a file system RAW does not know.
 NTSTATUS create(Volume* volume, PIRP irp, PFILE_OBJECT file) {
-    if (file->FileName.Length != 0) return complete(irp, STATUS_UNRECOGNIZED_VOLUME);
+    if (file->FileName.Length != 0) return complete_request(irp, STATUS_UNRECOGNIZED_VOLUME);
     std::lock_guard guard(volume->lock);
-    if (volume->locked_by) return complete(irp, STATUS_ACCESS_DENIED);
-    if (!check_and_add(volume->share, file)) return complete(irp, STATUS_SHARING_VIOLATION);
+    if (volume->locked_by) return complete_request(irp, STATUS_ACCESS_DENIED);
+    if (!check_and_add(volume->share, file)) return complete_request(irp, STATUS_SHARING_VIOLATION);
     ++volume->handles;
-    return complete(irp, STATUS_SUCCESS, FILE_OPENED);
+    return complete_request(irp, STATUS_SUCCESS, FILE_OPENED);
 }
 
 // The last handle of file is closed: its share access goes, and a lock it holds.
@@ -94,7 +89,7 @@ NTSTATUS cleanup(Volume* volume, PIRP irp, PFILE_OBJECT file) {
     remove(volume->share, file);
     --volume->handles;
     if (volume->locked_by == file) volume->locked_by = nullptr;
-    return complete(irp, STATUS_SUCCESS);
+    return complete_request(irp, STATUS_SUCCESS);
 }
 
 NTSTATUS user_request(Volume* volume, PIRP irp, PFILE_OBJECT file, ULONG code) {
@@ -103,17 +98,17 @@ NTSTATUS user_request(Volume* volume, PIRP irp, PFILE_OBJECT file, ULONG code) {
         case FSCTL_LOCK_VOLUME:
             // Only the one handle that asks may be open.
             if (volume->locked_by || volume->handles > 1)
-                return complete(irp, STATUS_ACCESS_DENIED);
+                return complete_request(irp, STATUS_ACCESS_DENIED);
             volume->locked_by = file;
-            return complete(irp, STATUS_SUCCESS);
+            return complete_request(irp, STATUS_SUCCESS);
         case FSCTL_UNLOCK_VOLUME:
-            if (volume->locked_by != file) return complete(irp, STATUS_NOT_LOCKED);
+            if (volume->locked_by != file) return complete_request(irp, STATUS_NOT_LOCKED);
             volume->locked_by = nullptr;
-            return complete(irp, STATUS_SUCCESS);
+            return complete_request(irp, STATUS_SUCCESS);
         case FSCTL_DISMOUNT_VOLUME:
             // A lock leaves no other handle that could ask, so no lock is needed.
             io::dismount_volume(volume->vpb);
-            return complete(irp, STATUS_SUCCESS);
+            return complete_request(irp, STATUS_SUCCESS);
         default:
             guard.unlock();
             return pass_on(volume, irp);
@@ -130,7 +125,7 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
         case IRP_MJ_CLEANUP:
             return cleanup(volume, irp, stack->FileObject);
         case IRP_MJ_CLOSE:
-            return complete(irp, STATUS_SUCCESS);
+            return complete_request(irp, STATUS_SUCCESS);
         case IRP_MJ_FILE_SYSTEM_CONTROL:
             if (stack->MinorFunction == IRP_MN_USER_FS_REQUEST)
                 return user_request(volume, irp, stack->FileObject,

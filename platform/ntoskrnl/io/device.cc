@@ -56,10 +56,7 @@ void destroy_device(void* body) {
 
 // What every major function does until the driver says otherwise.
 NTSTATUS NTAPI invalid_device_request(PDEVICE_OBJECT, PIRP irp) {
-    irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return STATUS_INVALID_DEVICE_REQUEST;
+    return complete_request(irp, STATUS_INVALID_DEVICE_REQUEST);
 }
 
 USHORT sector_size(DEVICE_TYPE type) {

@@ -77,6 +77,8 @@ NTSTATUS call_driver(PDEVICE_OBJECT device, PIRP irp);
 void finish_deferred(PIRP irp);
 // The issuer is done with irp.
 void release_irp(PIRP irp);
+// A dispatch routine's end of irp at once: sets its status block, completes it, returns status.
+NTSTATUS complete_request(PIRP irp, NTSTATUS status, ULONG_PTR information = 0);
 // Sets the bytes the caller's output buffer holds (the bound of a buffered copy-back).
 void set_output_length(PIRP irp, ULONG length);
 // A user-mode event (kernel32) to signal at completion, besides or instead of UserEvent.

@@ -161,6 +161,13 @@ void release_irp(PIRP irp) {
     drop_reference(irp);
 }
 
+NTSTATUS complete_request(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
 void set_output_length(PIRP irp, ULONG length) {
     record_of(irp)->output_length = length;
 }

@@ -11,7 +11,7 @@ namespace {
 
 enum class Size { kDefault, kChar, kShort, kLong, kLongLong, kPointer };
 
-struct Spec {
+struct Conversion {
     std::string flags;
     int width = -1;
     int precision = -1;
@@ -20,10 +20,10 @@ struct Spec {
     bool narrow = false;  // 'h' before c, s
 };
 
-std::string pad(std::string text, const Spec& spec) {
-    if (spec.width > 0 && text.size() < static_cast<size_t>(spec.width)) {
-        const std::string fill(spec.width - text.size(), ' ');
-        text = spec.flags.find('-') != std::string::npos ? text + fill : fill + text;
+std::string pad(std::string text, const Conversion& conv) {
+    if (conv.width > 0 && text.size() < static_cast<size_t>(conv.width)) {
+        const std::string fill(conv.width - text.size(), ' ');
+        text = conv.flags.find('-') != std::string::npos ? text + fill : fill + text;
     }
     return text;
 }
@@ -42,10 +42,10 @@ std::string text_of(const void* text, bool wide, int precision) {
     return {c, n};
 }
 
-std::string integer(const Spec& spec, char type, va_list* arguments) {
+std::string integer(const Conversion& conv, char type, va_list* arguments) {
     const bool is_signed = type == 'd' || type == 'i';
     unsigned long long value;
-    switch (spec.size) {
+    switch (conv.size) {
         case Size::kLongLong:
         case Size::kPointer:
             value = va_arg(*arguments, unsigned long long);
@@ -54,7 +54,7 @@ std::string integer(const Spec& spec, char type, va_list* arguments) {
             value = va_arg(*arguments, unsigned int);
     }
     long long signed_value = 0;
-    switch (spec.size) {
+    switch (conv.size) {
         case Size::kChar:
             value &= 0xFF;
             signed_value = static_cast<signed char>(value);
@@ -70,9 +70,9 @@ std::string integer(const Spec& spec, char type, va_list* arguments) {
         default:
             signed_value = static_cast<int>(value);
     }
-    std::string host = "%" + spec.flags;
-    if (spec.width >= 0) host += std::to_string(spec.width);
-    if (spec.precision >= 0) host += "." + std::to_string(spec.precision);
+    std::string host = "%" + conv.flags;
+    if (conv.width >= 0) host += std::to_string(conv.width);
+    if (conv.precision >= 0) host += "." + std::to_string(conv.precision);
     host += "ll";
     host += type == 'i' ? 'd' : type;
     char buffer[128];
@@ -83,11 +83,11 @@ std::string integer(const Spec& spec, char type, va_list* arguments) {
     return buffer;
 }
 
-std::string floating(const Spec& spec, char type, va_list* arguments) {
+std::string floating(const Conversion& conv, char type, va_list* arguments) {
     const double value = va_arg(*arguments, double);
-    std::string host = "%" + spec.flags;
-    if (spec.width >= 0) host += std::to_string(spec.width);
-    if (spec.precision >= 0) host += "." + std::to_string(spec.precision);
+    std::string host = "%" + conv.flags;
+    if (conv.width >= 0) host += std::to_string(conv.width);
+    if (conv.precision >= 0) host += "." + std::to_string(conv.precision);
     host += type;
     const int n = std::snprintf(nullptr, 0, host.c_str(), value);
     std::string out(n, '\0');
@@ -107,52 +107,52 @@ std::string format_into(const char* format, bool wide_format, va_list* arguments
             out += '%';
             continue;
         }
-        Spec spec;
-        while (*p && std::strchr("-+ #0", *p)) spec.flags += *p++;
+        Conversion conv;
+        while (*p && std::strchr("-+ #0", *p)) conv.flags += *p++;
         if (*p == '*') {
-            spec.width = va_arg(*arguments, int);
-            if (spec.width < 0) {
-                spec.flags += '-';
-                spec.width = -spec.width;
+            conv.width = va_arg(*arguments, int);
+            if (conv.width < 0) {
+                conv.flags += '-';
+                conv.width = -conv.width;
             }
             ++p;
         } else {
             for (; *p >= '0' && *p <= '9'; ++p)
-                spec.width = (spec.width < 0 ? 0 : spec.width * 10) + (*p - '0');
+                conv.width = (conv.width < 0 ? 0 : conv.width * 10) + (*p - '0');
         }
         if (*p == '.') {
             ++p;
-            spec.precision = 0;
+            conv.precision = 0;
             if (*p == '*') {
-                spec.precision = va_arg(*arguments, int);
+                conv.precision = va_arg(*arguments, int);
                 ++p;
             } else {
                 for (; *p >= '0' && *p <= '9'; ++p)
-                    spec.precision = spec.precision * 10 + (*p - '0');
+                    conv.precision = conv.precision * 10 + (*p - '0');
             }
         }
         if (p[0] == 'h' && p[1] == 'h') {
-            spec.size = Size::kChar;
+            conv.size = Size::kChar;
             p += 2;
         } else if (*p == 'h') {
-            spec.size = Size::kShort;
-            spec.narrow = true;
+            conv.size = Size::kShort;
+            conv.narrow = true;
             ++p;
         } else if (p[0] == 'l' && p[1] == 'l') {
-            spec.size = Size::kLongLong;
+            conv.size = Size::kLongLong;
             p += 2;
         } else if (*p == 'l' || *p == 'w') {
-            spec.size = Size::kLong;
-            spec.wide = true;
+            conv.size = Size::kLong;
+            conv.wide = true;
             ++p;
         } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-            spec.size = Size::kLongLong;
+            conv.size = Size::kLongLong;
             p += 3;
         } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
-            spec.size = Size::kLong;
+            conv.size = Size::kLong;
             p += 3;
         } else if (*p == 'I' || *p == 'z' || *p == 'j' || *p == 't') {
-            spec.size = Size::kPointer;
+            conv.size = Size::kPointer;
             ++p;
         }
         const char type = *p;
@@ -163,32 +163,32 @@ std::string format_into(const char* format, bool wide_format, va_list* arguments
             case 'x':
             case 'X':
             case 'o':
-                out += integer(spec, type, arguments);
+                out += integer(conv, type, arguments);
                 break;
             case 'c':
             case 'C': {
-                const bool wide = spec.wide || (!spec.narrow && ((type == 'C') != wide_format));
+                const bool wide = conv.wide || (!conv.narrow && ((type == 'C') != wide_format));
                 const auto code = static_cast<char16_t>(va_arg(*arguments, int));
                 out +=
                     pad(wide ? utf16_to_utf8({&code, 1}) : std::string(1, static_cast<char>(code)),
-                        spec);
+                        conv);
                 break;
             }
             case 's':
             case 'S': {
-                const bool wide = spec.wide || (!spec.narrow && ((type == 'S') != wide_format));
-                out += pad(text_of(va_arg(*arguments, const void*), wide, spec.precision), spec);
+                const bool wide = conv.wide || (!conv.narrow && ((type == 'S') != wide_format));
+                out += pad(text_of(va_arg(*arguments, const void*), wide, conv.precision), conv);
                 break;
             }
             case 'Z': {
                 std::string text = "(null)";
-                if (spec.wide) {
+                if (conv.wide) {
                     if (auto* s = va_arg(*arguments, const UNICODE_STRING*); s && s->Buffer)
                         text = utf16_to_utf8(view_of(s));
                 } else if (auto* s = va_arg(*arguments, const ANSI_STRING*); s && s->Buffer) {
                     text.assign(s->Buffer, s->Length);
                 }
-                out += pad(std::move(text), spec);
+                out += pad(std::move(text), conv);
                 break;
             }
             case 'p': {
@@ -196,7 +196,7 @@ std::string format_into(const char* format, bool wide_format, va_list* arguments
                 std::snprintf(buffer, sizeof buffer, "%016llX",
                               static_cast<unsigned long long>(
                                   reinterpret_cast<uintptr_t>(va_arg(*arguments, void*))));
-                out += pad(buffer, spec);
+                out += pad(buffer, conv);
                 break;
             }
             case 'e':
@@ -206,7 +206,7 @@ std::string format_into(const char* format, bool wide_format, va_list* arguments
             case 'G':
             case 'a':
             case 'A':
-                out += floating(spec, type, arguments);
+                out += floating(conv, type, arguments);
                 break;
             case '\0':
                 return out;

@@ -1,6 +1,7 @@
 // The Zw file services. A host file's requests go to the NT file services directly (they end
 // before the call returns); a device's become IRPs through the I/O manager.
 #include <cstring>
+#include <string>
 
 #include "platform/core/trace.h"
 #include "platform/ntdll/ntstatus.h"
@@ -38,8 +39,28 @@ NTSTATUS complete_now(NTSTATUS status, ULONG_PTR information, PIO_STATUS_BLOCK i
     return status;
 }
 
-void check_event(HANDLE event, const char* routine) {
-    if (event) not_implemented(routine);
+// The entry of a Zw call that may take an event: at PASSIVE_LEVEL, and with no event handle (not
+// provided here).
+void enter_with_event(const char* routine, HANDLE event) {
+    require_passive_level(routine);
+    if (event) not_implemented((std::string(routine) + " with an event handle").c_str());
+}
+
+// A record of a query's answer copied out: STATUS_INFO_LENGTH_MISMATCH when it does not fit.
+template <typename Record>
+NTSTATUS copy_out(const Record& record, PVOID information, ULONG length, ULONG_PTR* written) {
+    if (length < sizeof record) return STATUS_INFO_LENGTH_MISMATCH;
+    std::memcpy(information, &record, sizeof record);
+    *written = sizeof record;
+    return STATUS_SUCCESS;
+}
+
+// A set request's record copied in: false when the buffer is too short for it.
+template <typename Record>
+bool copy_in(Record* record, const void* information, ULONG length) {
+    if (length < sizeof *record) return false;
+    std::memcpy(record, information, sizeof *record);
+    return true;
 }
 
 // The offset a read or write names: none for the handle's position.
@@ -63,8 +84,13 @@ NTSTATUS host_transfer(PFILE_OBJECT file, bool write, PVOID buffer, ULONG length
     return static_cast<NTSTATUS>(status);
 }
 
-NTSTATUS transfer(HANDLE handle, bool write, PIO_APC_ROUTINE apc, PVOID apc_context,
-                  PIO_STATUS_BLOCK iosb, PVOID buffer, ULONG length, PLARGE_INTEGER offset) {
+// ZwReadFile and ZwWriteFile.
+NTSTATUS transfer(const char* routine, HANDLE handle, HANDLE event, bool write, PIO_APC_ROUTINE apc,
+                  PVOID apc_context, PIO_STATUS_BLOCK iosb, PVOID buffer, ULONG length,
+                  PLARGE_INTEGER offset) {
+    TRACE("ntoskrnl", "%s(%p, %p, %u, %lld)", routine, handle, buffer, length,
+          offset ? static_cast<long long>(offset->QuadPart) : -1LL);
+    enter_with_event(routine, event);
     NTSTATUS status;
     PFILE_OBJECT file = file_of(handle, &status);
     if (!file) return status;
@@ -87,9 +113,13 @@ NTSTATUS transfer(HANDLE handle, bool write, PIO_APC_ROUTINE apc, PVOID apc_cont
     return status;
 }
 
-NTSTATUS control(HANDLE handle, UCHAR major, PIO_APC_ROUTINE apc, PVOID apc_context,
-                 PIO_STATUS_BLOCK iosb, ULONG code, PVOID input, ULONG input_length, PVOID output,
-                 ULONG output_length) {
+// ZwDeviceIoControlFile and ZwFsControlFile.
+NTSTATUS control(const char* routine, HANDLE handle, HANDLE event, UCHAR major, PIO_APC_ROUTINE apc,
+                 PVOID apc_context, PIO_STATUS_BLOCK iosb, ULONG code, PVOID input,
+                 ULONG input_length, PVOID output, ULONG output_length) {
+    TRACE("ntoskrnl", "%s(%p, %#x, %p, %u, %p, %u)", routine, handle, code, input, input_length,
+          output, output_length);
+    enter_with_event(routine, event);
     NTSTATUS status;
     PFILE_OBJECT file = file_of(handle, &status);
     if (!file) return status;
@@ -126,6 +156,7 @@ NTSTATUS query_host(platform::File& host, PVOID information, ULONG length,
     if (result != platform::kStatusSuccess) return static_cast<NTSTATUS>(result);
     switch (type) {
         case FileBasicInformation: {
+            // Checked before the attributes are read, whose failure would otherwise come first.
             if (length < sizeof(FILE_BASIC_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
             FILE_BASIC_INFORMATION basic{};
             basic.CreationTime = time_of(status.creation_time);
@@ -136,34 +167,23 @@ NTSTATUS query_host(platform::File& host, PVOID information, ULONG length,
             if ((result = host.attributes(&attributes)) != platform::kStatusSuccess)
                 return static_cast<NTSTATUS>(result);
             basic.FileAttributes = attributes;
-            std::memcpy(information, &basic, sizeof basic);
-            *written = sizeof basic;
-            return STATUS_SUCCESS;
+            return copy_out(basic, information, length, written);
         }
         case FileStandardInformation: {
-            if (length < sizeof(FILE_STANDARD_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
             FILE_STANDARD_INFORMATION standard{};
             standard.AllocationSize.QuadPart = static_cast<LONGLONG>(status.allocated);
             standard.EndOfFile.QuadPart = static_cast<LONGLONG>(status.size);
             standard.NumberOfLinks = status.links;
-            std::memcpy(information, &standard, sizeof standard);
-            *written = sizeof standard;
-            return STATUS_SUCCESS;
+            return copy_out(standard, information, length, written);
         }
         case FilePositionInformation: {
-            if (length < sizeof(FILE_POSITION_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
             FILE_POSITION_INFORMATION position;
             position.CurrentByteOffset.QuadPart = static_cast<LONGLONG>(host.position());
-            std::memcpy(information, &position, sizeof position);
-            *written = sizeof position;
-            return STATUS_SUCCESS;
+            return copy_out(position, information, length, written);
         }
         case FileAlignmentInformation: {
-            if (length < sizeof(FILE_ALIGNMENT_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
             const FILE_ALIGNMENT_INFORMATION alignment{platform::kAlignmentRequirement};
-            std::memcpy(information, &alignment, sizeof alignment);
-            *written = sizeof alignment;
-            return STATUS_SUCCESS;
+            return copy_out(alignment, information, length, written);
         }
         default:
             not_implemented("ZwQueryInformationFile of this class");
@@ -174,9 +194,8 @@ NTSTATUS set_host(platform::File& host, PVOID information, ULONG length,
                   FILE_INFORMATION_CLASS type) {
     switch (type) {
         case FileBasicInformation: {
-            if (length < sizeof(FILE_BASIC_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
             FILE_BASIC_INFORMATION basic;
-            std::memcpy(&basic, information, sizeof basic);
+            if (!copy_in(&basic, information, length)) return STATUS_INFO_LENGTH_MISMATCH;
             platform::unix_file::Status status;
             if (uint32_t result = host.query(&status); result != platform::kStatusSuccess)
                 return static_cast<NTSTATUS>(result);
@@ -193,17 +212,15 @@ NTSTATUS set_host(platform::File& host, PVOID information, ULONG length,
             return static_cast<NTSTATUS>(host.set_attributes(basic.FileAttributes));
         }
         case FileEndOfFileInformation: {
-            if (length < sizeof(FILE_END_OF_FILE_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
             FILE_END_OF_FILE_INFORMATION end;
-            std::memcpy(&end, information, sizeof end);
+            if (!copy_in(&end, information, length)) return STATUS_INFO_LENGTH_MISMATCH;
             if (end.EndOfFile.QuadPart < 0) return STATUS_INVALID_PARAMETER;
             return static_cast<NTSTATUS>(
                 host.set_size(static_cast<uint64_t>(end.EndOfFile.QuadPart)));
         }
         case FilePositionInformation: {
-            if (length < sizeof(FILE_POSITION_INFORMATION)) return STATUS_INFO_LENGTH_MISMATCH;
             FILE_POSITION_INFORMATION position;
-            std::memcpy(&position, information, sizeof position);
+            if (!copy_in(&position, information, length)) return STATUS_INFO_LENGTH_MISMATCH;
             if (position.CurrentByteOffset.QuadPart < 0) return STATUS_INVALID_PARAMETER;
             host.set_position(static_cast<uint64_t>(position.CurrentByteOffset.QuadPart));
             return STATUS_SUCCESS;
@@ -259,12 +276,8 @@ extern "C" NTSTATUS NTAPI ZwReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_RO
                                      PVOID ApcContext, PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer,
                                      ULONG Length, PLARGE_INTEGER ByteOffset, PULONG Key) {
     (void)Key;
-    TRACE("ntoskrnl", "ZwReadFile(%p, %p, %u, %lld)", FileHandle, Buffer, Length,
-          ByteOffset ? static_cast<long long>(ByteOffset->QuadPart) : -1LL);
-    require_passive_level("ZwReadFile");
-    check_event(Event, "ZwReadFile with an event handle");
-    return transfer(FileHandle, false, ApcRoutine, ApcContext, IoStatusBlock, Buffer, Length,
-                    ByteOffset);
+    return transfer("ZwReadFile", FileHandle, Event, false, ApcRoutine, ApcContext, IoStatusBlock,
+                    Buffer, Length, ByteOffset);
 }
 
 extern "C" NTSTATUS NTAPI ZwWriteFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine,
@@ -272,12 +285,8 @@ extern "C" NTSTATUS NTAPI ZwWriteFile(HANDLE FileHandle, HANDLE Event, PIO_APC_R
                                       PVOID Buffer, ULONG Length, PLARGE_INTEGER ByteOffset,
                                       PULONG Key) {
     (void)Key;
-    TRACE("ntoskrnl", "ZwWriteFile(%p, %p, %u, %lld)", FileHandle, Buffer, Length,
-          ByteOffset ? static_cast<long long>(ByteOffset->QuadPart) : -1LL);
-    require_passive_level("ZwWriteFile");
-    check_event(Event, "ZwWriteFile with an event handle");
-    return transfer(FileHandle, true, ApcRoutine, ApcContext, IoStatusBlock, Buffer, Length,
-                    ByteOffset);
+    return transfer("ZwWriteFile", FileHandle, Event, true, ApcRoutine, ApcContext, IoStatusBlock,
+                    Buffer, Length, ByteOffset);
 }
 
 extern "C" NTSTATUS NTAPI ZwDeviceIoControlFile(HANDLE FileHandle, HANDLE Event,
@@ -285,12 +294,9 @@ extern "C" NTSTATUS NTAPI ZwDeviceIoControlFile(HANDLE FileHandle, HANDLE Event,
                                                 PIO_STATUS_BLOCK IoStatusBlock, ULONG IoControlCode,
                                                 PVOID InputBuffer, ULONG InputBufferLength,
                                                 PVOID OutputBuffer, ULONG OutputBufferLength) {
-    TRACE("ntoskrnl", "ZwDeviceIoControlFile(%p, %#x, %p, %u, %p, %u)", FileHandle, IoControlCode,
-          InputBuffer, InputBufferLength, OutputBuffer, OutputBufferLength);
-    require_passive_level("ZwDeviceIoControlFile");
-    check_event(Event, "ZwDeviceIoControlFile with an event handle");
-    return control(FileHandle, IRP_MJ_DEVICE_CONTROL, ApcRoutine, ApcContext, IoStatusBlock,
-                   IoControlCode, InputBuffer, InputBufferLength, OutputBuffer, OutputBufferLength);
+    return control("ZwDeviceIoControlFile", FileHandle, Event, IRP_MJ_DEVICE_CONTROL, ApcRoutine,
+                   ApcContext, IoStatusBlock, IoControlCode, InputBuffer, InputBufferLength,
+                   OutputBuffer, OutputBufferLength);
 }
 
 extern "C" NTSTATUS NTAPI ZwFsControlFile(HANDLE FileHandle, HANDLE Event,
@@ -298,12 +304,9 @@ extern "C" NTSTATUS NTAPI ZwFsControlFile(HANDLE FileHandle, HANDLE Event,
                                           PIO_STATUS_BLOCK IoStatusBlock, ULONG FsControlCode,
                                           PVOID InputBuffer, ULONG InputBufferLength,
                                           PVOID OutputBuffer, ULONG OutputBufferLength) {
-    TRACE("ntoskrnl", "ZwFsControlFile(%p, %#x, %p, %u, %p, %u)", FileHandle, FsControlCode,
-          InputBuffer, InputBufferLength, OutputBuffer, OutputBufferLength);
-    require_passive_level("ZwFsControlFile");
-    check_event(Event, "ZwFsControlFile with an event handle");
-    return control(FileHandle, IRP_MJ_FILE_SYSTEM_CONTROL, ApcRoutine, ApcContext, IoStatusBlock,
-                   FsControlCode, InputBuffer, InputBufferLength, OutputBuffer, OutputBufferLength);
+    return control("ZwFsControlFile", FileHandle, Event, IRP_MJ_FILE_SYSTEM_CONTROL, ApcRoutine,
+                   ApcContext, IoStatusBlock, FsControlCode, InputBuffer, InputBufferLength,
+                   OutputBuffer, OutputBufferLength);
 }
 
 extern "C" NTSTATUS NTAPI ZwQueryInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock,
@@ -322,21 +325,11 @@ extern "C" NTSTATUS NTAPI ZwQueryInformationFile(HANDLE FileHandle, PIO_STATUS_B
                       : STATUS_FILE_CLOSED;
     } else if (FileInformationClass == FileAlignmentInformation) {
         // The I/O manager answers these for a device's file itself.
-        if (Length < sizeof(FILE_ALIGNMENT_INFORMATION)) {
-            status = STATUS_INFO_LENGTH_MISMATCH;
-        } else {
-            const FILE_ALIGNMENT_INFORMATION alignment{
-                io::target_device(file)->AlignmentRequirement};
-            std::memcpy(FileInformation, &alignment, sizeof alignment);
-            written = sizeof alignment;
-        }
+        const FILE_ALIGNMENT_INFORMATION alignment{io::target_device(file)->AlignmentRequirement};
+        status = copy_out(alignment, FileInformation, Length, &written);
     } else if (FileInformationClass == FilePositionInformation) {
-        if (Length < sizeof(FILE_POSITION_INFORMATION)) {
-            status = STATUS_INFO_LENGTH_MISMATCH;
-        } else {
-            std::memcpy(FileInformation, &file->CurrentByteOffset, sizeof(LARGE_INTEGER));
-            written = sizeof(FILE_POSITION_INFORMATION);
-        }
+        const FILE_POSITION_INFORMATION position{file->CurrentByteOffset};
+        status = copy_out(position, FileInformation, Length, &written);
     } else {
         not_implemented("ZwQueryInformationFile of this class on a device");
     }
@@ -362,10 +355,11 @@ extern "C" NTSTATUS NTAPI ZwSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLO
         status = host ? set_host(*host, FileInformation, Length, FileInformationClass)
                       : STATUS_FILE_CLOSED;
     } else if (FileInformationClass == FilePositionInformation) {
-        if (Length < sizeof(FILE_POSITION_INFORMATION))
-            status = STATUS_INFO_LENGTH_MISMATCH;
+        FILE_POSITION_INFORMATION position;
+        if (copy_in(&position, FileInformation, Length))
+            file->CurrentByteOffset = position.CurrentByteOffset;
         else
-            std::memcpy(&file->CurrentByteOffset, FileInformation, sizeof(LARGE_INTEGER));
+            status = STATUS_INFO_LENGTH_MISMATCH;
     } else {
         not_implemented("ZwSetInformationFile of this class on a device");
     }

@@ -171,13 +171,8 @@ constexpr size_t kEchoedSector = 16;  // u64
 constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kLengthMask = 0x00FFFFFF;
 
-inline uint64_t load_le64(const uint8_t* p) {
-    return uint64_t{bytes::load_le32(p)} | uint64_t{bytes::load_le32(p + 4)} << 32;
-}
-inline void store_le64(uint8_t* p, uint64_t v) {
-    bytes::store_le32(p, static_cast<uint32_t>(v));
-    bytes::store_le32(p + 4, static_cast<uint32_t>(v >> 32));
-}
+using bytes::load_le64;
+using bytes::store_le64;
 }  // namespace fpga
 
 }  // namespace simcard
