@@ -133,12 +133,7 @@ SimulatedDevice& device_of(PIRP irp) {
     return **reference;
 }
 
-NTSTATUS complete(PIRP irp, NTSTATUS status) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
+using ntoskrnl::io::complete_request;
 
 NTSTATUS NTAPI dispatch_create(PDEVICE_OBJECT object, PIRP irp) {
     std::shared_ptr<SimulatedDevice> device;
@@ -146,21 +141,21 @@ NTSTATUS NTAPI dispatch_create(PDEVICE_OBJECT object, PIRP irp) {
         std::lock_guard guard(bus().lock);
         device = static_cast<BridgeExtension*>(object->DeviceExtension)->device;
     }
-    if (!device) return complete(irp, STATUS_NO_SUCH_DEVICE);
+    if (!device) return complete_request(irp, STATUS_NO_SUCH_DEVICE);
     // A refused open reports its Win32 error in the status that carries one.
     if (DWORD error = device->hardware().faults().open_error)
-        return complete(irp, static_cast<NTSTATUS>(0xC0070000u | (error & 0xFFFF)));
+        return complete_request(irp, static_cast<NTSTATUS>(0xC0070000u | (error & 0xFFFF)));
     ++device->open_files_;
     IoGetCurrentIrpStackLocation(irp)->FileObject->FsContext =
         new std::shared_ptr<SimulatedDevice>(std::move(device));
-    return complete(irp, STATUS_SUCCESS);
+    return complete_request(irp, STATUS_SUCCESS);
 }
 
 // The file's last handle went: what it left pending ends, so that nothing completes into its
 // caller's buffers afterwards.
 NTSTATUS NTAPI dispatch_cleanup(PDEVICE_OBJECT, PIRP irp) {
     device_of(irp).driver().cancel_owner(IoGetCurrentIrpStackLocation(irp)->FileObject);
-    return complete(irp, STATUS_SUCCESS);
+    return complete_request(irp, STATUS_SUCCESS);
 }
 
 NTSTATUS NTAPI dispatch_close(PDEVICE_OBJECT, PIRP irp) {
@@ -169,14 +164,14 @@ NTSTATUS NTAPI dispatch_close(PDEVICE_OBJECT, PIRP irp) {
     --(*reference)->open_files_;
     delete reference;
     file->FsContext = nullptr;
-    return complete(irp, STATUS_SUCCESS);
+    return complete_request(irp, STATUS_SUCCESS);
 }
 
 NTSTATUS NTAPI dispatch_control(PDEVICE_OBJECT, PIRP irp) {
     const ULONG code = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode;
     const ULONG method = METHOD_FROM_CTL_CODE(code);
     if (method != METHOD_BUFFERED && method != METHOD_NEITHER)
-        return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+        return complete_request(irp, STATUS_INVALID_DEVICE_REQUEST);
     auto request = std::make_shared<Request>(irp);
     device_of(irp).driver().dispatch(request);
     return request->pending() ? STATUS_PENDING : static_cast<NTSTATUS>(request->status());
