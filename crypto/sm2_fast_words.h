@@ -11,6 +11,7 @@
 #endif
 
 #include "crypto/bn256.h"
+#include "crypto/byte_access.h"
 #include "crypto/constant_time.h"
 
 #if defined(__GNUC__)
@@ -62,17 +63,13 @@ SM2_INLINE u64 mul_lo_hi(u64 a, u64 b, u64& hi) {
     return static_cast<u64>(p);
 }
 
+// The bn256 limbs are little-endian, so each word is eight of them in order.
 inline void load(Fe& out, const bn256 in) {
-    for (int i = 0; i < 4; ++i) {
-        u64 w = 0;
-        for (int b = 7; b >= 0; --b) w = (w << 8) | in[8 * i + b];
-        out.v[i] = w;
-    }
+    for (int i = 0; i < 4; ++i) out.v[i] = bytes::load_le64(in + 8 * i);
 }
 
 inline void store(bn256 out, const Fe& in) {
-    for (int i = 0; i < 4; ++i)
-        for (int b = 0; b < 8; ++b) out[8 * i + b] = static_cast<uint8_t>(in.v[i] >> (8 * b));
+    for (int i = 0; i < 4; ++i) bytes::store_le64(out + 8 * i, in.v[i]);
 }
 
 // mask ? a : b, word by word.
