@@ -30,7 +30,7 @@ FieldBackend choose_backend() {
 
 }  // namespace
 
-FieldBackend active_backend() {
+FieldBackend field_backend() {
     int b = g_backend.load(std::memory_order_relaxed);
     if (b < 0) {
         b = static_cast<int>(choose_backend());
@@ -43,18 +43,16 @@ bool field_backend_supported(FieldBackend b) {
     switch (b) {
         case FieldBackend::kPortable:
             return true;
-        case FieldBackend::kAdx:
+        case FieldBackend::kAdx: {
 #if defined(SM2_HAVE_ADX)
-            return cpu_features().bmi2 && cpu_features().adx;
+            const CpuFeatures f = cpu_features();
+            return f.bmi2 && f.adx;
 #else
             return false;
 #endif
+        }
     }
     return false;
-}
-
-FieldBackend field_backend() {
-    return active_backend();
 }
 
 bool force_field_backend(FieldBackend b) {

@@ -7,8 +7,6 @@
 
 namespace crypto_internal::sm2_fast {
 
-FieldBackend active_backend();
-
 // fn(Ops<F>{}) for the backend F that b names: one branch per whole operation, which then runs
 // wholly on F.
 template <template <class> class Ops, class Fn>
@@ -23,7 +21,7 @@ SM2_INLINE decltype(auto) with_backend(FieldBackend b, Fn&& fn) {
 // The same on the active backend.
 template <template <class> class Ops, class Fn>
 SM2_INLINE decltype(auto) with_field(Fn&& fn) {
-    return with_backend<Ops>(active_backend(), static_cast<Fn&&>(fn));
+    return with_backend<Ops>(field_backend(), static_cast<Fn&&>(fn));
 }
 
 }  // namespace crypto_internal::sm2_fast
