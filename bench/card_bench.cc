@@ -16,7 +16,9 @@
 
 #include "bench/timing.h"
 #include "card/card_api.h"
+#include "card/command_frame.h"
 #include "card/log.h"
+#include "crypto/byte_access.h"
 #include "platform/sim/card.h"
 #include "platform/win32.h"
 #include "usb/card_link.h"
@@ -42,13 +44,12 @@ double median_micros(const std::function<void()>& op, double seconds) {
 
 // The request the library sends for 0x720: the header, rounded to 64 bytes.
 std::vector<uint8_t> card_info_request() {
-    std::vector<uint8_t> frame(64, 0);
-    frame[0] = 0x20;
-    frame[1] = 0x07;
-    frame[6] = 0x05;
-    frame[7] = 0x35;
-    frame[8] = 48;
-    return frame;
+    constexpr uint32_t kLength = frame::rounded_length(frame::kHeaderSize);
+    std::vector<uint8_t> request(kLength, 0);
+    bytes::store_le32(request.data() + frame::kCodeOffset, CMD_QUERY_CARD_INFO);
+    bytes::store_be32(request.data() + frame::kTagOffset, frame::CMD_TAG);
+    bytes::store_le32(request.data() + frame::kPayloadLengthOffset, kLength - frame::kHeaderSize);
+    return request;
 }
 
 }  // namespace

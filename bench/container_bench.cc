@@ -20,6 +20,7 @@
 #include "bench/timing.h"
 #include "card/card_api.h"
 #include "card/fpga_frame.h"
+#include "crypto/byte_access.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
 #include "platform/sim/card.h"
@@ -185,8 +186,11 @@ int main(int argc, char** argv) {
         close_usb_dev(link);
     });
     if (open_usb_dev(&link) != 0) die("open_usb_dev failed");
-    Bytes frame(4160, 0), reply(4160);
-    frame[0] = 0x41, frame[1] = 0x02, frame[5] = 0x10, frame[8] = 1;  // slot 1
+    Bytes frame(fpga_frame::kFrameSize, 0), reply(fpga_frame::kFrameSize);
+    bytes::store_le32(frame.data() + fpga_frame::kOpcodeOffset, FPGA_XTS_ENCRYPT);
+    bytes::store_le16(frame.data() + fpga_frame::kDataLengthOffset,
+                      static_cast<uint16_t>(fpga_frame::kBlockSize));
+    bytes::store_le32(frame.data() + fpga_frame::kSlotOffset, 1);
     sim::card::CardState with_slot = card->state();
     with_slot.key_slots[0] = sim::card::Key32{};
     card->set_state(with_slot);

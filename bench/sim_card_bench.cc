@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "bench/timing.h"
+#include "crypto/byte_access.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
 #include "platform/sim/card.h"
 #include "platform/sim/card/firmware.h"
+#include "platform/sim/card/frame_format.h"
 #include "usb/card_link.h"
 
 namespace {
@@ -42,23 +44,26 @@ void print_rate(const char* what, double per_second, size_t bytes = 0) {
     std::printf("\n");
 }
 
+// A command frame without payload, one frame unit long.
 Bytes command_frame(uint32_t code) {
-    Bytes frame(64, 0);
-    frame[0] = static_cast<uint8_t>(code), frame[1] = static_cast<uint8_t>(code >> 8);
-    frame[6] = 0x05, frame[7] = 0x35, frame[8] = 48;
+    namespace header = simcard::header;
+    Bytes frame(simcard::kFrameUnit, 0);
+    bytes::store_le32(frame.data() + header::kCode, code);
+    bytes::store_be32(frame.data() + header::kTag, header::kTagValue);
+    bytes::store_le32(frame.data() + header::kPayloadLength, simcard::kFrameUnit - header::kSize);
     return frame;
 }
 
+// An encrypting FPGA frame under a key slot, or the volume key from sector on (slot 0).
 Bytes fpga_frame(uint32_t slot_or_zero, uint64_t sector, uint32_t data_length) {
-    Bytes frame(64 + data_length, 0x5A);
-    for (size_t i = 0; i < 64; ++i) frame[i] = 0;
-    frame[0] = 0x41, frame[1] = 0x02;
-    for (int i = 0; i < 4; ++i) frame[4 + i] = static_cast<uint8_t>(data_length >> (8 * i));
-    for (int i = 0; i < 4; ++i) frame[8 + i] = static_cast<uint8_t>(slot_or_zero >> (8 * i));
-    for (int i = 0; i < 8; ++i) {
-        frame[40 + i] = static_cast<uint8_t>(sector >> (8 * i));
-        frame[56 + i] = static_cast<uint8_t>(sector >> (8 * i));
-    }
+    namespace fpga = simcard::fpga;
+    Bytes frame(fpga::kHeaderSize + data_length, 0x5A);
+    std::fill_n(frame.begin(), fpga::kHeaderSize, 0);
+    bytes::store_le32(frame.data() + fpga::kOpcode, sim::card::kFpgaEncrypt);
+    bytes::store_le32(frame.data() + fpga::kLength, data_length);
+    bytes::store_le32(frame.data() + fpga::kSlot, slot_or_zero);
+    bytes::store_le64(frame.data() + fpga::kTweak, sector);
+    bytes::store_le64(frame.data() + fpga::kSector, sector);
     return frame;
 }
 
