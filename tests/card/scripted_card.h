@@ -25,6 +25,9 @@ inline uint32_t le32_at(const Frame& f, size_t offset) {
 inline uint32_t be32_at(const Frame& f, size_t offset) {
     return bytes::load_be32(f.data() + offset);
 }
+inline void put_le32(Frame& f, size_t offset, uint32_t v) {
+    bytes::store_le32(f.data() + offset, v);
+}
 inline void put_be32(Frame& f, size_t offset, uint32_t v) {
     bytes::store_be32(f.data() + offset, v);
 }
@@ -40,9 +43,9 @@ inline Frame slice(const Frame& f, size_t offset, size_t length) {
 // A response header as the card writes it: code, tag, payload length, status.
 inline Frame response(uint32_t code, size_t length, uint32_t status = 0) {
     Frame f(length, 0);
-    for (int i = 0; i < 4; ++i) f[i] = static_cast<uint8_t>(code >> (8 * i));
+    put_le32(f, 0, code);
     put_be32(f, 4, 0x535);
-    for (int i = 0; i < 4; ++i) f[8 + i] = static_cast<uint8_t>((length - 16) >> (8 * i));
+    put_le32(f, 8, static_cast<uint32_t>(length - 16));
     put_be32(f, 12, status);
     return f;
 }
