@@ -40,6 +40,13 @@ inline Frame slice(const Frame& f, size_t offset, size_t length) {
                  f.begin() + static_cast<ptrdiff_t>(offset + length));
 }
 
+// n bytes counting up from from, wrapping at 256.
+inline Frame counting(size_t n, uint8_t from = 0) {
+    Frame f(n);
+    for (size_t i = 0; i < n; ++i) f[i] = static_cast<uint8_t>(from + i);
+    return f;
+}
+
 // A response header as the card writes it: code, tag, payload length, status.
 inline Frame response(uint32_t code, size_t length, uint32_t status = 0) {
     Frame f(length, 0);
