@@ -57,6 +57,14 @@ inline Frame response(uint32_t code, size_t length, uint32_t status = 0) {
     return f;
 }
 
+// The length of every read from the card, in order.
+inline std::vector<size_t> reads_of(const sim::usb::Device& device) {
+    std::vector<size_t> lengths;
+    for (const auto& t : device.transfers())
+        if (t.endpoint == 0x86) lengths.push_back(t.in_data.size());
+    return lengths;
+}
+
 // A machine for the device build: an empty bus, one network adapter (kHostMac), the folder of the
 // log file, the log captured.
 class CardMachine : public ::testing::Test {
@@ -85,13 +93,7 @@ class ScriptedCard : public CardMachine {
     void answer(const Frame& frame) { card.queue->push(frame); }
     // The frames the card took, in order.
     std::vector<Frame> sent() const { return card.queue->received(); }
-    // The length of every read from the card, in order.
-    std::vector<size_t> read_lengths() const {
-        std::vector<size_t> lengths;
-        for (const auto& t : card.device->transfers())
-            if (t.endpoint == 0x86) lengths.push_back(t.in_data.size());
-        return lengths;
-    }
+    std::vector<size_t> read_lengths() const { return reads_of(*card.device); }
 
     usbtest::Card card;
 };
