@@ -1,5 +1,7 @@
 #include "card/exchange.h"
 
+#include <mutex>
+
 #include "card/card_lock.h"
 #include "card/command_frame.h"
 #include "card/link_steps.h"
@@ -17,21 +19,12 @@ void write_header(uint8_t* request, uint32_t code, uint32_t sent_length) {
     bytes::store_le32(request + frame::kPayloadLengthOffset, sent_length - frame::kHeaderSize);
 }
 
-// The frames of one exchange; the caller frees them after the lock is released.
-struct Frames {
-    uint8_t* request = nullptr;
-    uint32_t request_length = 0;
-    uint8_t* response = nullptr;
-    uint32_t response_length = 0;
-};
-
 // Steps from the request allocation to the status test, with the card lock held. The link, once
 // open, is left to the caller to close.
 uint32_t exchange_locked(LogSite site, const CardCommand& command,
                          exchange_detail::WritePayload write, void* write_context,
                          exchange_detail::ReadOutputs read, void* read_context, uint32_t* tries,
-                         Frames& frames, CCyUSBDriverDevice*& link) {
-    frames.request_length = frame::rounded_length(command.request_length);
+                         FramePair& frames, CCyUSBDriverDevice*& link) {
     frames.request = allocate_frame(site, frames.request_length);
     if (!frames.request) return CARD_NO_MEMORY;
     uint32_t result = open_card_link(site, &link);
@@ -41,7 +34,6 @@ uint32_t exchange_locked(LogSite site, const CardCommand& command,
     result = send_frame(site, link, frames.request, frames.request_length);
     if (result != CARD_OK) return result;
 
-    frames.response_length = frame::rounded_length(command.response_length);
     frames.response = allocate_frame(site, frames.response_length);
     if (!frames.response) return CARD_NO_MEMORY;
     result = receive_frame(site, link, frames.response, frames.response_length);
@@ -64,16 +56,13 @@ uint32_t exchange_locked(LogSite site, const CardCommand& command,
 uint32_t exchange_detail::run(LogSite site, const CardCommand& command, WritePayload write,
                               void* write_context, ReadOutputs read, void* read_context,
                               uint32_t* tries) {
-    std::mutex& lock = card_lock();
-    lock.lock();
-    Frames frames;
+    FramePair frames(frame::rounded_length(command.request_length),
+                     frame::rounded_length(command.response_length));
+    std::lock_guard lock(card_lock());
     CCyUSBDriverDevice* link = nullptr;
     const uint32_t result = exchange_locked(site, command, write, write_context, read, read_context,
                                             tries, frames, link);
     // The link refuses a close when it was never opened; that refusal does not matter here.
     close_usb_dev(link);
-    lock.unlock();
-    free_frame(frames.request, frames.request_length);
-    free_frame(frames.response, frames.response_length);
     return result;
 }

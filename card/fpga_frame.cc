@@ -54,41 +54,32 @@ uint32_t take_reply(LogSite site, const uint8_t* reply, uint8_t* out) {
     return CARD_OK;
 }
 
-struct Frames {
-    uint8_t* request = nullptr;
-    uint8_t* reply = nullptr;
-    ~Frames() {
-        free_frame(request, kFrameSize);
-        free_frame(reply, kFrameSize);
-    }
-};
-
 // From the request's allocation to the reply's status test. With open_link the link is opened
 // here, after the request is allocated, and left to the caller to close.
 uint32_t exchange_frame(LogSite site, CCyUSBDriverDevice*& link, bool open_link,
                         const FrameKey& key, const uint8_t* in, uint8_t* out, uint8_t encrypt,
-                        Frames& frames) {
-    frames.request = allocate_frame(site, kFrameSize);
+                        FramePair& frames) {
+    frames.request = allocate_frame(site, frames.request_length);
     if (!frames.request) return CARD_NO_MEMORY;
     if (open_link) {
         const uint32_t opened = open_card_link(site, &link);
         if (opened != CARD_OK) return opened;
     }
     write_request(frames.request, key, in, encrypt);
-    uint32_t result = send_frame(site, link, frames.request, kFrameSize);
+    uint32_t result = send_frame(site, link, frames.request, frames.request_length);
     if (result != CARD_OK) return result;
-    frames.reply = allocate_frame(site, kFrameSize);
-    if (!frames.reply) return CARD_NO_MEMORY;
-    result = receive_frame(site, link, frames.reply, kFrameSize);
+    frames.response = allocate_frame(site, frames.response_length);
+    if (!frames.response) return CARD_NO_MEMORY;
+    result = receive_frame(site, link, frames.response, frames.response_length);
     if (result != CARD_OK) return result;
-    return take_reply(site, frames.reply, out);
+    return take_reply(site, frames.response, out);
 }
 
 // The card lock and a link of its own around one frame. The frames are freed after the lock is
 // released.
 uint32_t locked_frame(LogSite site, const FrameKey& key, const uint8_t* in, uint8_t* out,
                       uint8_t encrypt) {
-    Frames frames;
+    FramePair frames(kFrameSize, kFrameSize);
     std::lock_guard lock(card_lock());
     CCyUSBDriverDevice* link = nullptr;
     const uint32_t result = exchange_frame(site, link, true, key, in, out, encrypt, frames);
@@ -109,7 +100,7 @@ int32_t brel_xts_fpga_dev(CCyUSBDriverDevice* link, uint32_t slot, const uint8_t
                           const uint8_t* in, uint32_t len, uint8_t* out, uint8_t encrypt) {
     if (!tweak || !block_arguments_ok(in, len, out) || slot > KEY_SLOT_MAX)
         return static_cast<int32_t>(invalid_argument(LOG_SITE));
-    Frames frames;
+    FramePair frames(kFrameSize, kFrameSize);
     const FrameKey key{.flag = kHeldLinkFlag, .slot = slot, .tweak = tweak};
     return static_cast<int32_t>(
         exchange_frame(LOG_SITE, link, false, key, in, out, encrypt, frames));

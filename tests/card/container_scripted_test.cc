@@ -35,8 +35,9 @@ Frame command_block(uint32_t status = 0) {
 Frame fpga_block(uint8_t status = 0) {
     Frame r(4160, 0x5A);
     std::fill(r.begin(), r.begin() + 64, 0);
-    r[0] = 0x41, r[1] = 0x02, r[4] = status;
-    r[8] = 0x40, r[9] = 0x10;  // 4160
+    put_le32(r, 0, 0x241);
+    r[4] = status;
+    put_le32(r, 8, 4160);
     return r;
 }
 

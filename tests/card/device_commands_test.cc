@@ -18,12 +18,6 @@ const uint8_t k16[16] = {};
 const uint8_t k64[64] = {};
 const uint8_t k128[128] = {};
 
-Frame counting(size_t n, uint8_t from = 0) {
-    Frame f(n);
-    for (size_t i = 0; i < n; ++i) f[i] = static_cast<uint8_t>(from + i);
-    return f;
-}
-
 const uint8_t* text(const char* s) {
     return reinterpret_cast<const uint8_t*>(s);
 }

@@ -18,12 +18,6 @@ namespace {
 
 const uint8_t k16[16] = {};
 
-Frame counting(size_t n, uint8_t from = 0) {
-    Frame f(n);
-    for (size_t i = 0; i < n; ++i) f[i] = static_cast<uint8_t>(from + i);
-    return f;
-}
-
 Frame random_answer(uint32_t length, uint8_t fill) {
     Frame r = response(0x72D, 16 + length + 64);
     std::fill(r.begin() + 16, r.end(), fill);

@@ -24,6 +24,8 @@ const std::pair<int, const char*> kExports[] = {
     {29, "QeltRecoveryXk"},     {30, "brel_xts_fpga"},
     {31, "QeltEvEncFile_FPGA"}, {32, "QeltEvDecFile_FPGA"},
     {33, "QeltEvEncFile_V2"},   {34, "QeltEvDecFile_V2"},
+    {3, "QeltFormatVolume"},    {4, "QeltMountVolume"},
+    {5, "QeltDismountVolume"},
 };
 
 TEST(DeviceDll, LoadsAndAnswersWithoutACard) {

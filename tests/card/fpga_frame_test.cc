@@ -26,10 +26,6 @@ Bytes oracle_xts(const uint8_t* key, const uint8_t* tweak, const Bytes& in, bool
     return out;
 }
 
-Bytes bytes_of(const Frame& f, size_t offset, size_t length) {
-    return slice(f, offset, length);
-}
-
 class FpgaFrame : public ModelCard {
   protected:
     void SetUp() override {
@@ -45,13 +41,6 @@ class FpgaFrame : public ModelCard {
         EXPECT_EQ(frames.size(), 1u);
         return frames.empty() ? Frame() : frames.front().bytes;
     }
-    // The length of every read from the card.
-    std::vector<size_t> read_lengths() const {
-        std::vector<size_t> lengths;
-        for (const auto& t : card->device()->transfers())
-            if (t.endpoint == 0x86) lengths.push_back(t.in_data.size());
-        return lengths;
-    }
 
     const sim::card::Key32 slot_key = {0x10, 0x32, 0x54, 0x76, 0x98, 0xba, 0xdc, 0xfe, 1, 2, 3};
     const Bytes tweak = plaintext(16, 7);
@@ -65,13 +54,13 @@ TEST_F(FpgaFrame, SlotFrameCarriesEveryFieldAndEncryptsAsXts) {
 
     const Frame f = only_frame();
     ASSERT_EQ(f.size(), 4160u);
-    EXPECT_EQ(bytes_of(f, 0, 8), (Bytes{0x41, 0x02, 0, 0, 0x00, 0x10, 0, 0}));
-    EXPECT_EQ(bytes_of(f, 8, 4), (Bytes{kSlot, 0, 0, 0}));
-    EXPECT_EQ(bytes_of(f, 12, 28), Bytes(28, 0));
-    EXPECT_EQ(bytes_of(f, 40, 16), tweak);
-    EXPECT_EQ(bytes_of(f, 56, 8), Bytes(8, 0));
-    EXPECT_EQ(bytes_of(f, 64, 4096), block);
-    EXPECT_EQ(read_lengths(), std::vector<size_t>{4160});
+    EXPECT_EQ(slice(f, 0, 8), (Bytes{0x41, 0x02, 0, 0, 0x00, 0x10, 0, 0}));
+    EXPECT_EQ(slice(f, 8, 4), (Bytes{kSlot, 0, 0, 0}));
+    EXPECT_EQ(slice(f, 12, 28), Bytes(28, 0));
+    EXPECT_EQ(slice(f, 40, 16), tweak);
+    EXPECT_EQ(slice(f, 56, 8), Bytes(8, 0));
+    EXPECT_EQ(slice(f, 64, 4096), block);
+    EXPECT_EQ(reads_of(*card->device()), std::vector<size_t>{4160});
 }
 
 TEST_F(FpgaFrame, DecryptionHasOpcode0x242) {
@@ -79,7 +68,7 @@ TEST_F(FpgaFrame, DecryptionHasOpcode0x242) {
     Bytes out(4096);
     ASSERT_EQ(brel_xts_fpga(kSlot, tweak.data(), cipher.data(), 4096, out.data(), 0), 0u);
     EXPECT_EQ(out, block);
-    EXPECT_EQ(bytes_of(only_frame(), 0, 4), (Bytes{0x42, 0x02, 0, 0}));
+    EXPECT_EQ(slice(only_frame(), 0, 4), (Bytes{0x42, 0x02, 0, 0}));
 }
 
 // On a link the caller holds, with the card lock the caller holds: flag byte 7 is 1. (Were the
@@ -99,8 +88,8 @@ TEST_F(FpgaFrame, HeldLinkFrameSetsTheFlagAndTakesNoLock) {
     const auto frames = card->frames();
     ASSERT_EQ(frames.size(), 2u);
     for (const auto& f : frames) {
-        EXPECT_EQ(bytes_of(f.bytes, 4, 4), (Bytes{0x00, 0x10, 0, 1}));
-        EXPECT_EQ(bytes_of(f.bytes, 8, 4), (Bytes{kSlot, 0, 0, 0}));
+        EXPECT_EQ(slice(f.bytes, 4, 4), (Bytes{0x00, 0x10, 0, 1}));
+        EXPECT_EQ(slice(f.bytes, 8, 4), (Bytes{kSlot, 0, 0, 0}));
     }
 }
 
@@ -111,9 +100,9 @@ TEST_F(FpgaFrame, RawKeyFillsTheKeyFieldWithAZeroTweak) {
     const uint8_t zero[16] = {};
     EXPECT_EQ(out, oracle_xts(key.data(), zero, block, true));
     const Frame f = only_frame();
-    EXPECT_EQ(bytes_of(f, 0, 8), (Bytes{0x41, 0x02, 0, 0, 0x00, 0x10, 0, 0}));
-    EXPECT_EQ(bytes_of(f, 8, 32), key);
-    EXPECT_EQ(bytes_of(f, 40, 24), Bytes(24, 0));
+    EXPECT_EQ(slice(f, 0, 8), (Bytes{0x41, 0x02, 0, 0, 0x00, 0x10, 0, 0}));
+    EXPECT_EQ(slice(f, 8, 32), key);
+    EXPECT_EQ(slice(f, 40, 24), Bytes(24, 0));
 }
 
 TEST_F(FpgaFrame, NonzeroStatusByteGives29AndLeavesOutAsItWas) {
@@ -155,8 +144,8 @@ TEST_F(FpgaFrame, SlotsZeroAndTopAreSentAsTheyAre) {
     EXPECT_EQ(brel_xts_fpga(128, tweak.data(), block.data(), 4096, out.data(), 1), 29u);
     const auto frames = card->frames();
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(bytes_of(frames[0].bytes, 8, 4), (Bytes{0, 0, 0, 0}));
-    EXPECT_EQ(bytes_of(frames[1].bytes, 8, 4), (Bytes{0x80, 0, 0, 0}));
+    EXPECT_EQ(slice(frames[0].bytes, 8, 4), (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(slice(frames[1].bytes, 8, 4), (Bytes{0x80, 0, 0, 0}));
     EXPECT_EQ(brel_xts_fpga(129, tweak.data(), block.data(), 4096, out.data(), 1), 3u);
     EXPECT_EQ(card->frames().size(), 2u);
 }

@@ -25,6 +25,9 @@ inline uint32_t le32_at(const Frame& f, size_t offset) {
 inline uint32_t be32_at(const Frame& f, size_t offset) {
     return bytes::load_be32(f.data() + offset);
 }
+inline void put_le32(Frame& f, size_t offset, uint32_t v) {
+    bytes::store_le32(f.data() + offset, v);
+}
 inline void put_be32(Frame& f, size_t offset, uint32_t v) {
     bytes::store_be32(f.data() + offset, v);
 }
@@ -37,14 +40,29 @@ inline Frame slice(const Frame& f, size_t offset, size_t length) {
                  f.begin() + static_cast<ptrdiff_t>(offset + length));
 }
 
+// n bytes counting up from from, wrapping at 256.
+inline Frame counting(size_t n, uint8_t from = 0) {
+    Frame f(n);
+    for (size_t i = 0; i < n; ++i) f[i] = static_cast<uint8_t>(from + i);
+    return f;
+}
+
 // A response header as the card writes it: code, tag, payload length, status.
 inline Frame response(uint32_t code, size_t length, uint32_t status = 0) {
     Frame f(length, 0);
-    for (int i = 0; i < 4; ++i) f[i] = static_cast<uint8_t>(code >> (8 * i));
+    put_le32(f, 0, code);
     put_be32(f, 4, 0x535);
-    for (int i = 0; i < 4; ++i) f[8 + i] = static_cast<uint8_t>((length - 16) >> (8 * i));
+    put_le32(f, 8, static_cast<uint32_t>(length - 16));
     put_be32(f, 12, status);
     return f;
+}
+
+// The length of every read from the card, in order.
+inline std::vector<size_t> reads_of(const sim::usb::Device& device) {
+    std::vector<size_t> lengths;
+    for (const auto& t : device.transfers())
+        if (t.endpoint == 0x86) lengths.push_back(t.in_data.size());
+    return lengths;
 }
 
 // A machine for the device build: an empty bus, one network adapter (kHostMac), the folder of the
@@ -75,13 +93,7 @@ class ScriptedCard : public CardMachine {
     void answer(const Frame& frame) { card.queue->push(frame); }
     // The frames the card took, in order.
     std::vector<Frame> sent() const { return card.queue->received(); }
-    // The length of every read from the card, in order.
-    std::vector<size_t> read_lengths() const {
-        std::vector<size_t> lengths;
-        for (const auto& t : card.device->transfers())
-            if (t.endpoint == 0x86) lengths.push_back(t.in_data.size());
-        return lengths;
-    }
+    std::vector<size_t> read_lengths() const { return reads_of(*card.device); }
 
     usbtest::Card card;
 };
