@@ -27,15 +27,10 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
         case IRP_MJ_CREATE:
         case IRP_MJ_CLEANUP:
         case IRP_MJ_CLOSE:
-            irp->IoStatus.Status = STATUS_SUCCESS;
-            break;
+            return TestDriver::complete(irp, STATUS_SUCCESS);
         default:
-            irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+            return TestDriver::complete(irp, STATUS_INVALID_DEVICE_REQUEST);
     }
-    const NTSTATUS status = irp->IoStatus.Status;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
 }
 
 VOID NTAPI unload(PDRIVER_OBJECT driver) {

@@ -117,6 +117,9 @@ TEST(DbgPrint, FormatsWithTheKernelsConventionsAndIsKeptForTests) {
                   "GetCrypteEnableFromRegistry: g_dwEnableCrypte: 1.\n",
                   "-1 7 ff 123456789 -2|   42|3   |narrow wide S \\Device\\x ansi c %\n",
                   "0000000000ABCDEF\n"}));
+    sim::kernel::clear_debug_output();
+    DbgPrint("%200u", 7u);  // a width beyond any fixed-size buffer
+    EXPECT_EQ(sim::kernel::debug_output(), std::vector<std::string>{std::string(199, ' ') + "7"});
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include "platform/ntdll/unix_name.h"
 #include "platform/ntoskrnl/io/io.h"
-#include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/ntoskrnl/ob/namespace.h"
 #include "platform/ntoskrnl/rtl/text.h"
@@ -31,7 +30,8 @@ FileRecord* record_of(PFILE_OBJECT file) {
 NTSTATUS send_file_irp(PFILE_OBJECT file, UCHAR major, const IO_STACK_LOCATION* parameters,
                        ULONG_PTR* information) {
     PDEVICE_OBJECT device = target_device(file);
-    PIRP irp = allocate_irp(device->StackSize);
+    // A file that is being closed has no references left to take.
+    PIRP irp = allocate_irp(device->StackSize, major == IRP_MJ_CLOSE ? nullptr : file);
     IO_STATUS_BLOCK iosb{};
     KEVENT done;
     KeInitializeEvent(&done, NotificationEvent, FALSE);
@@ -41,14 +41,6 @@ NTSTATUS send_file_irp(PFILE_OBJECT file, UCHAR major, const IO_STACK_LOCATION* 
     irp->RequestorMode = KernelMode;
     irp->UserIosb = &iosb;
     irp->UserEvent = &done;
-    _KTHREAD* thread = current_thread();
-    ob::reference(thread);
-    irp->Tail.Overlay.Thread = reinterpret_cast<PETHREAD>(thread);
-    // A file that is being closed has no references left to take.
-    if (major != IRP_MJ_CLOSE) {
-        ob::reference(file);
-        irp->Tail.Overlay.OriginalFileObject = file;
-    }
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
     if (parameters) *stack = *parameters;
     stack->MajorFunction = major;

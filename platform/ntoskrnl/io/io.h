@@ -65,9 +65,11 @@ void device_closed(PDEVICE_OBJECT device);
 
 // ---- IRPs ----
 
-// A new IRP with stack_size stack locations; the caller (the issuer) holds one reference and
+// A new IRP with stack_size stack locations for a request of the calling thread on file (null
+// for a file being closed, which has no references left to take). The IRP references the thread
+// and the file until its completion; the caller (the issuer) holds one reference to the IRP and
 // the completion another.
-PIRP allocate_irp(CCHAR stack_size);
+PIRP allocate_irp(CCHAR stack_size, PFILE_OBJECT file);
 // Sends irp to device (IoCallDriver): the next stack location becomes the current one. The
 // dispatch routine must complete the IRP or return STATUS_PENDING after IoMarkIrpPending;
 // anything else stops the process.

@@ -117,7 +117,7 @@ void finish(PIRP irp) {
 
 }  // namespace
 
-PIRP allocate_irp(CCHAR stack_size) {
+PIRP allocate_irp(CCHAR stack_size, PFILE_OBJECT file) {
     const size_t size = sizeof(IrpRecord) + sizeof(IRP) + stack_size * sizeof(IO_STACK_LOCATION);
     void* block = ::operator new(size, kAlignment);
     std::memset(block, 0, size);
@@ -129,6 +129,13 @@ PIRP allocate_irp(CCHAR stack_size) {
     irp->CurrentLocation = static_cast<CHAR>(stack_size + 1);
     irp->Tail.Overlay.CurrentStackLocation =
         reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stack_size;
+    _KTHREAD* thread = current_thread();
+    ob::reference(thread);
+    irp->Tail.Overlay.Thread = reinterpret_cast<PETHREAD>(thread);
+    if (file) {
+        ob::reference(file);
+        irp->Tail.Overlay.OriginalFileObject = file;
+    }
     auto& i = irps();
     std::lock_guard guard(i.lock);
     ++i.live;

@@ -8,8 +8,6 @@
 
 #include "platform/ntoskrnl/ex/pool.h"
 #include "platform/ntoskrnl/io/io.h"
-#include "platform/ntoskrnl/ke/thread.h"
-#include "platform/ntoskrnl/not_implemented.h"
 
 namespace ntoskrnl::io {
 namespace {
@@ -119,7 +117,7 @@ NTSTATUS issue(PFILE_OBJECT file, const Request& request) {
     KeClearEvent(&file->Event);
     if (request.event) KeClearEvent(request.event);
 
-    PIRP irp = allocate_irp(device->StackSize);
+    PIRP irp = allocate_irp(device->StackSize, file);
     irp->Flags = IRP_DEFER_IO_COMPLETION | (synchronous ? IRP_SYNCHRONOUS_API : 0);
     irp->RequestorMode = request.mode;
     irp->UserIosb = request.iosb;
@@ -127,11 +125,6 @@ NTSTATUS issue(PFILE_OBJECT file, const Request& request) {
     set_user_event(irp, request.user_event);
     irp->Overlay.AsynchronousParameters.UserApcRoutine = request.apc;
     irp->Overlay.AsynchronousParameters.UserApcContext = request.apc_context;
-    _KTHREAD* thread = current_thread();
-    ob::reference(thread);
-    irp->Tail.Overlay.Thread = reinterpret_cast<PETHREAD>(thread);
-    ob::reference(file);
-    irp->Tail.Overlay.OriginalFileObject = file;
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
     stack->MajorFunction = request.major;
     stack->FileObject = file;

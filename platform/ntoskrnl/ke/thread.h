@@ -25,7 +25,6 @@ struct _KTHREAD {
     KPRIORITY priority = 8;
     bool system_thread = false;
     PVOID start_routine = nullptr;  // a system thread's, for the unload check
-    NTSTATUS exit_status = STATUS_PENDING;
 };
 
 namespace ntoskrnl {

@@ -29,9 +29,7 @@ _KTHREAD* create_thread_object() {
 }
 
 // Unwinds a system thread from PsTerminateSystemThread to its start.
-struct ThreadExit {
-    NTSTATUS status;
-};
+struct ThreadExit {};
 
 // The kernel thread of the calling host thread; the holder drops one made on demand.
 struct CurrentThread {
@@ -59,15 +57,12 @@ LiveThreads& live() {
 
 void run_system_thread(_KTHREAD* self, PKSTART_ROUTINE routine, PVOID context) {
     set_current_thread(self);
-    NTSTATUS status = STATUS_SUCCESS;
     try {
         routine(context);
-    } catch (const ThreadExit& exit) {
-        status = exit.status;
+    } catch (const ThreadExit&) {
     }
     if (self->irql != PASSIVE_LEVEL)
         bug_check("IRQL_NOT_LESS_OR_EQUAL", "a system thread ended holding a spin lock");
-    self->exit_status = status;
     {
         auto& l = live();
         std::lock_guard guard(l.lock);
@@ -138,7 +133,7 @@ extern "C" NTSTATUS NTAPI PsCreateSystemThread(PHANDLE ThreadHandle, ULONG Desir
 extern "C" NTSTATUS NTAPI PsTerminateSystemThread(NTSTATUS ExitStatus) {
     TRACE("ntoskrnl", "PsTerminateSystemThread(%#x)", static_cast<unsigned>(ExitStatus));
     if (!current_thread()->system_thread) return STATUS_INVALID_PARAMETER;
-    throw ThreadExit{ExitStatus};
+    throw ThreadExit{};
 }
 
 extern "C" PKTHREAD NTAPI KeGetCurrentThread() {

@@ -42,6 +42,20 @@ std::string text_of(const void* text, bool wide, int precision) {
     return {c, n};
 }
 
+// One conversion as the host's printf makes it: conv's flags, width and precision, then spec
+// (length modifier and type).
+template <class Value>
+std::string host_printf(const Conversion& conv, const char* spec, Value value) {
+    std::string host = "%" + conv.flags;
+    if (conv.width >= 0) host += std::to_string(conv.width);
+    if (conv.precision >= 0) host += "." + std::to_string(conv.precision);
+    host += spec;
+    const int n = std::snprintf(nullptr, 0, host.c_str(), value);
+    std::string out(n, '\0');
+    std::snprintf(out.data(), n + 1, host.c_str(), value);
+    return out;
+}
+
 std::string integer(const Conversion& conv, char type, va_list* arguments) {
     const bool is_signed = type == 'd' || type == 'i';
     unsigned long long value;
@@ -70,29 +84,13 @@ std::string integer(const Conversion& conv, char type, va_list* arguments) {
         default:
             signed_value = static_cast<int>(value);
     }
-    std::string host = "%" + conv.flags;
-    if (conv.width >= 0) host += std::to_string(conv.width);
-    if (conv.precision >= 0) host += "." + std::to_string(conv.precision);
-    host += "ll";
-    host += type == 'i' ? 'd' : type;
-    char buffer[128];
-    if (is_signed)
-        std::snprintf(buffer, sizeof buffer, host.c_str(), signed_value);
-    else
-        std::snprintf(buffer, sizeof buffer, host.c_str(), value);
-    return buffer;
+    const char spec[] = {'l', 'l', type == 'i' ? 'd' : type, '\0'};
+    return is_signed ? host_printf(conv, spec, signed_value) : host_printf(conv, spec, value);
 }
 
 std::string floating(const Conversion& conv, char type, va_list* arguments) {
-    const double value = va_arg(*arguments, double);
-    std::string host = "%" + conv.flags;
-    if (conv.width >= 0) host += std::to_string(conv.width);
-    if (conv.precision >= 0) host += "." + std::to_string(conv.precision);
-    host += type;
-    const int n = std::snprintf(nullptr, 0, host.c_str(), value);
-    std::string out(n, '\0');
-    std::snprintf(out.data(), n + 1, host.c_str(), value);
-    return out;
+    const char spec[] = {type, '\0'};
+    return host_printf(conv, spec, va_arg(*arguments, double));
 }
 
 std::string format_into(const char* format, bool wide_format, va_list* arguments) {

@@ -15,7 +15,6 @@
 namespace ntoskrnl {
 namespace {
 
-constexpr ULONG kStringTag = 'S' | 't' << 8 | 'r' << 16 | 'g' << 24;
 constexpr ULONG kImplementedFlags = RTL_QUERY_REGISTRY_SUBKEY | RTL_QUERY_REGISTRY_TOPKEY |
                                     RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_NOEXPAND |
                                     RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_NOSTRING |
@@ -92,7 +91,7 @@ NTSTATUS store_direct(const RTL_QUERY_REGISTRY_TABLE& entry, const Value& value)
         auto* string = static_cast<PUNICODE_STRING>(entry.EntryContext);
         if (length > 0xFFFF) return STATUS_BUFFER_TOO_SMALL;
         if (!string->Buffer) {
-            string->Buffer = static_cast<PWSTR>(pool_allocate(PagedPool, length, kStringTag));
+            string->Buffer = static_cast<PWSTR>(pool_allocate(PagedPool, length, kStringPoolTag));
             if (!string->Buffer) return STATUS_NO_MEMORY;
             string->MaximumLength = static_cast<USHORT>(length);
         } else if (length > string->MaximumLength) {

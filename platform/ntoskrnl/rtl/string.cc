@@ -9,8 +9,6 @@
 
 namespace {
 
-// Tag of the strings the run-time library allocates: "Strg".
-constexpr ULONG kStringTag = 'S' | 't' << 8 | 'r' << 16 | 'g' << 24;
 constexpr USHORT kMaxCountedBytes = 0xFFFE;
 
 size_t wide_length(PCWSTR text) {
@@ -59,7 +57,7 @@ extern "C" NTSTATUS NTAPI RtlAnsiStringToUnicodeString(PUNICODE_STRING Destinati
     const size_t bytes = (text.size() + 1) * sizeof(WCHAR);  // with the terminator
     if (bytes > 0xFFFF) return STATUS_INVALID_PARAMETER;
     if (AllocateDestinationString) {
-        auto* buffer = static_cast<PWSTR>(pool_allocate(PagedPool, bytes, kStringTag));
+        auto* buffer = static_cast<PWSTR>(pool_allocate(PagedPool, bytes, kStringPoolTag));
         if (!buffer) return STATUS_NO_MEMORY;
         DestinationString->Buffer = buffer;
         DestinationString->MaximumLength = static_cast<USHORT>(bytes);
@@ -73,7 +71,7 @@ extern "C" NTSTATUS NTAPI RtlAnsiStringToUnicodeString(PUNICODE_STRING Destinati
 
 extern "C" VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING UnicodeString) {
     if (UnicodeString->Buffer)
-        pool_free(UnicodeString->Buffer, &kStringTag, "RtlFreeUnicodeString");
+        pool_free(UnicodeString->Buffer, &kStringPoolTag, "RtlFreeUnicodeString");
     UnicodeString->Buffer = nullptr;
     UnicodeString->Length = UnicodeString->MaximumLength = 0;
 }
