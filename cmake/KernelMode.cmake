@@ -49,4 +49,5 @@ function(halden_kernel_image_test target)
   add_test(NAME kernel_image_${target}
     COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DTOOL=${HALDEN_OBJDUMP}
             -DALLOWED=ntoskrnl.exe,HAL.dll -P ${PROJECT_SOURCE_DIR}/cmake/check_kernel_image.cmake)
+  set_tests_properties(kernel_image_${target} PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT})
 endfunction()

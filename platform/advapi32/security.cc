@@ -146,7 +146,7 @@ extern "C" BOOL WINAPI ConvertSidToStringSidA(PSID sid, LPSTR* string) {
     Sid value;
     size_t size = 0;
     if (!sid || !string) return fail(ERROR_INVALID_PARAMETER);
-    if (!decode_sid(static_cast<const uint8_t*>(sid), 8 + 4 * kMaxSubAuthorities, &value, &size))
+    if (!decode_sid(static_cast<const uint8_t*>(sid), kMaxSidSize, &value, &size))
         return fail(ERROR_INVALID_SID);
     const std::string text = sid_string(value);
     *string = static_cast<LPSTR>(local_copy(text.c_str(), text.size() + 1));

@@ -12,22 +12,28 @@ using bytes::store_le16;
 using bytes::store_le32;
 
 Bytes encode_sid(const Sid& s) {
-    Bytes b(8 + 4 * s.sub.size());
+    Bytes b(kSidHeaderSize + 4 * s.sub.size());
     b[0] = kSidRevision;
-    b[1] = static_cast<uint8_t>(s.sub.size());
-    for (int i = 0; i < 6; ++i) b[2 + i] = static_cast<uint8_t>(s.authority >> (8 * (5 - i)));
-    for (size_t i = 0; i < s.sub.size(); ++i) store_le32(b.data() + 8 + 4 * i, s.sub[i]);
+    b[kSidCountOffset] = static_cast<uint8_t>(s.sub.size());
+    for (size_t i = 0; i < kSidAuthoritySize; ++i)
+        b[kSidAuthorityOffset + i] =
+            static_cast<uint8_t>(s.authority >> (8 * (kSidAuthoritySize - 1 - i)));
+    for (size_t i = 0; i < s.sub.size(); ++i)
+        store_le32(b.data() + kSidHeaderSize + 4 * i, s.sub[i]);
     return b;
 }
 
 bool decode_sid(const uint8_t* p, size_t available, Sid* out, size_t* size) {
-    if (available < 8 || p[0] != kSidRevision || p[1] > kMaxSubAuthorities) return false;
-    *size = 8 + 4 * static_cast<size_t>(p[1]);
+    if (available < kSidHeaderSize || p[0] != kSidRevision) return false;
+    const size_t count = p[kSidCountOffset];
+    if (count > kMaxSubAuthorities) return false;
+    *size = kSidHeaderSize + 4 * count;
     if (available < *size) return false;
     out->authority = 0;
-    for (int i = 0; i < 6; ++i) out->authority = out->authority << 8 | p[2 + i];
+    for (size_t i = 0; i < kSidAuthoritySize; ++i)
+        out->authority = out->authority << 8 | p[kSidAuthorityOffset + i];
     out->sub.clear();
-    for (size_t i = 0; i < p[1]; ++i) out->sub.push_back(load_le32(p + 8 + 4 * i));
+    for (size_t i = 0; i < count; ++i) out->sub.push_back(load_le32(p + kSidHeaderSize + 4 * i));
     return true;
 }
 
@@ -46,7 +52,7 @@ std::string sid_string(const Sid& s) {
 Bytes encode(const Descriptor& d) {
     Bytes b(kDescriptorHeaderSize, 0);
     b[0] = kDescriptorRevision;
-    store_le16(b.data() + 2,
+    store_le16(b.data() + kDescriptorControlOffset,
                static_cast<uint16_t>(d.control | kSelfRelative | (d.has_dacl ? kDaclPresent : 0)));
     // Appends part and writes its offset into the header field at field.
     auto append = [&b](size_t field, const Bytes& part) {
@@ -54,52 +60,53 @@ Bytes encode(const Descriptor& d) {
         b.insert(b.end(), part.begin(), part.end());
         store_le32(b.data() + field, static_cast<uint32_t>(at));
     };
-    if (d.has_owner) append(4, encode_sid(d.owner));
-    if (d.has_group) append(8, encode_sid(d.group));
+    if (d.has_owner) append(kDescriptorOwnerOffset, encode_sid(d.owner));
+    if (d.has_group) append(kDescriptorGroupOffset, encode_sid(d.group));
     if (d.has_dacl) {
         Bytes acl(kAclHeaderSize, 0);
         acl[0] = kAclRevision;
         for (const Ace& ace : d.dacl) {
             const Bytes who = encode_sid(ace.who);
             Bytes entry(kAceHeaderSize, 0);
-            entry[0] = ace.type;
-            entry[1] = ace.flags;
-            store_le16(entry.data() + 2, static_cast<uint16_t>(kAceHeaderSize + who.size()));
-            store_le32(entry.data() + 4, ace.mask);
+            entry[kAceTypeOffset] = ace.type;
+            entry[kAceFlagsOffset] = ace.flags;
+            store_le16(entry.data() + kAceSizeOffset,
+                       static_cast<uint16_t>(kAceHeaderSize + who.size()));
+            store_le32(entry.data() + kAceMaskOffset, ace.mask);
             entry.insert(entry.end(), who.begin(), who.end());
             acl.insert(acl.end(), entry.begin(), entry.end());
         }
-        store_le16(acl.data() + 2, static_cast<uint16_t>(acl.size()));
-        store_le16(acl.data() + 4, static_cast<uint16_t>(d.dacl.size()));
-        append(16, acl);
+        store_le16(acl.data() + kAclSizeOffset, static_cast<uint16_t>(acl.size()));
+        store_le16(acl.data() + kAclCountOffset, static_cast<uint16_t>(d.dacl.size()));
+        append(kDescriptorDaclOffset, acl);
     }
     return b;
 }
 
 bool decode(const uint8_t* p, Descriptor* d) {
     if (p[0] != kDescriptorRevision) return false;
-    d->control = load_le16(p + 2);
+    d->control = load_le16(p + kDescriptorControlOffset);
     if (!(d->control & kSelfRelative)) return false;
     constexpr size_t kReach = 0x10000;
     size_t size = 0;
-    if (uint32_t at = load_le32(p + 4); at != 0)
+    if (uint32_t at = load_le32(p + kDescriptorOwnerOffset); at != 0)
         d->has_owner = decode_sid(p + at, kReach, &d->owner, &size);
-    if (uint32_t at = load_le32(p + 8); at != 0)
+    if (uint32_t at = load_le32(p + kDescriptorGroupOffset); at != 0)
         d->has_group = decode_sid(p + at, kReach, &d->group, &size);
-    const uint32_t dacl_at = load_le32(p + 16);
+    const uint32_t dacl_at = load_le32(p + kDescriptorDaclOffset);
     if (!(d->control & kDaclPresent) || dacl_at == 0) return true;
     const uint8_t* acl = p + dacl_at;
-    if (acl[0] != kAclRevision && acl[0] != 4) return false;
-    const size_t acl_size = load_le16(acl + 2);
-    const uint16_t count = load_le16(acl + 4);
+    if (acl[0] != kAclRevision && acl[0] != kAclRevisionDs) return false;
+    const size_t acl_size = load_le16(acl + kAclSizeOffset);
+    const uint16_t count = load_le16(acl + kAclCountOffset);
     d->has_dacl = true;
     size_t offset = kAclHeaderSize;
     for (uint16_t i = 0; i < count; ++i) {
         if (offset + kAceHeaderSize > acl_size) return false;
         const uint8_t* ace = acl + offset;
-        const size_t ace_size = load_le16(ace + 2);
+        const size_t ace_size = load_le16(ace + kAceSizeOffset);
         if (ace_size < kAceHeaderSize || offset + ace_size > acl_size) return false;
-        Ace entry{ace[0], ace[1], load_le32(ace + 4), {}};
+        Ace entry{ace[kAceTypeOffset], ace[kAceFlagsOffset], load_le32(ace + kAceMaskOffset), {}};
         if (entry.type == kAccessAllowed || entry.type == kAccessDenied) {
             if (!decode_sid(ace + kAceHeaderSize, ace_size - kAceHeaderSize, &entry.who, &size))
                 return false;

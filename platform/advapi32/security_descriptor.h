@@ -11,7 +11,12 @@ namespace platform::security {
 
 // Self-relative security descriptor: revision, Sbz1, control (u16), then the offsets of owner,
 // group, SACL and DACL (u32 each), all little-endian.
+constexpr size_t kDescriptorControlOffset = 2;
+constexpr size_t kDescriptorOwnerOffset = 4;
+constexpr size_t kDescriptorGroupOffset = 8;
+constexpr size_t kDescriptorDaclOffset = 16;
 constexpr size_t kDescriptorHeaderSize = 20;
+static_assert(kDescriptorDaclOffset + 4 == kDescriptorHeaderSize);
 constexpr uint8_t kDescriptorRevision = 1;
 constexpr uint16_t kDaclPresent = 0x0004;
 constexpr uint16_t kDaclAutoInheritRequired = 0x0100;
@@ -20,14 +25,29 @@ constexpr uint16_t kDaclProtected = 0x1000;
 constexpr uint16_t kSelfRelative = 0x8000;
 // ACL: revision, Sbz1, size (u16), ACE count (u16), Sbz2 (u16). ACE: type, flags, size (u16),
 // access mask (u32), SID.
+constexpr size_t kAclSizeOffset = 2;
+constexpr size_t kAclCountOffset = 4;
 constexpr size_t kAclHeaderSize = 8;
+static_assert(kAclCountOffset + 4 == kAclHeaderSize);
 constexpr uint8_t kAclRevision = 2;
+constexpr uint8_t kAclRevisionDs = 4;  // object ACEs allowed
+constexpr size_t kAceTypeOffset = 0;
+constexpr size_t kAceFlagsOffset = 1;
+constexpr size_t kAceSizeOffset = 2;
+constexpr size_t kAceMaskOffset = 4;
 constexpr size_t kAceHeaderSize = 8;
+static_assert(kAceMaskOffset + 4 == kAceHeaderSize);
 constexpr uint8_t kAccessAllowed = 0;
 constexpr uint8_t kAccessDenied = 1;
 // SID: revision, sub-authority count, 6-byte authority (big-endian), sub-authorities (u32).
+constexpr size_t kSidCountOffset = 1;
+constexpr size_t kSidAuthorityOffset = 2;
+constexpr size_t kSidAuthoritySize = 6;
+constexpr size_t kSidHeaderSize = 8;
+static_assert(kSidAuthorityOffset + kSidAuthoritySize == kSidHeaderSize);
 constexpr uint8_t kSidRevision = 1;
 constexpr size_t kMaxSubAuthorities = 15;
+constexpr size_t kMaxSidSize = kSidHeaderSize + 4 * kMaxSubAuthorities;
 
 using Bytes = std::vector<uint8_t>;
 

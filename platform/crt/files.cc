@@ -228,9 +228,7 @@ extern "C" FILE* halden_crt_fopen(const char* path, const char* mode_text) {
     FileOpenRequest request;
     request.access = map_generic_file_access(mode.access);
     request.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    request.disposition = mode.disposition == OPEN_EXISTING   ? kFileOpen
-                          : mode.disposition == CREATE_ALWAYS ? kFileOverwriteIf
-                                                              : kFileOpenIf;
+    request.disposition = nt_disposition(mode.disposition);
     auto stream = std::make_unique<Stream>();
     uint32_t information = 0;
     if (uint32_t status = nt_open_file(nt.path, request, &stream->file, &information);

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "platform/advapi32/registry.h"
 #include "platform/core/trace.h"
@@ -122,10 +123,10 @@ void sync_adapter_devices(const std::vector<sim::Adapter>& adapters) {
         a.driver->MajorFunction[IRP_MJ_CLOSE] = adapter_create_close;
         a.driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = adapter_control;
     }
-    std::map<std::string, bool> wanted;
+    std::set<std::string> wanted;
     for (const auto& adapter : adapters)
         if (adapter.has_device && adapter.service.size() < sizeof AdapterExtension::service)
-            wanted[adapter.service] = true;
+            wanted.insert(adapter.service);
     for (auto it = a.devices.begin(); it != a.devices.end();) {
         if (wanted.count(it->first)) {
             ++it;
@@ -137,7 +138,7 @@ void sync_adapter_devices(const std::vector<sim::Adapter>& adapters) {
         IoDeleteDevice(it->second);
         it = a.devices.erase(it);
     }
-    for (const auto& [service, unused] : wanted) {
+    for (const auto& service : wanted) {
         if (a.devices.count(service)) continue;
         std::u16string name = u"\\Device\\" + ntoskrnl::utf8_to_utf16(service);
         std::u16string link = u"\\GLOBAL??\\" + ntoskrnl::utf8_to_utf16(service);

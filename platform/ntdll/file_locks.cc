@@ -23,15 +23,15 @@ bool ends_before(uint64_t a, uint64_t b) {  // a < b with 0 as 2^64
     return b == 0 ? a != 0 : (a != 0 && a < b);
 }
 
-}  // namespace
-
-uint32_t RangeLocks::host_set(uint64_t offset, uint64_t end, int type, bool wait) {
+uint32_t host_set(int fd, uint64_t offset, uint64_t end, LockType type, bool wait) {
     // The host's offsets end below 2^63 and the layer keeps the last ones: ranges are cut at
     // kHostEnd, and one that starts beyond it holds the last byte before it.
     const uint64_t start = std::min(offset, kHostEnd - 1);
     const uint64_t stop = (end == 0 || end > kHostEnd) ? kHostEnd : std::max(end, start + 1);
-    return unix_file::set_lock(fd_, start, stop - start, static_cast<LockType>(type), wait);
+    return unix_file::set_lock(fd, start, stop - start, type, wait);
 }
+
+}  // namespace
 
 void RangeLocks::sync_host(uint64_t offset, uint64_t length) {
     const uint64_t end = offset + length;
@@ -55,7 +55,7 @@ void RangeLocks::sync_host(uint64_t offset, uint64_t length) {
                 type = LockType::kShared;
         }
         // Only unlocking and turning exclusive into shared happen here: neither waits nor fails.
-        host_set(piece_start, piece_end, static_cast<int>(type), false);
+        host_set(fd_, piece_start, piece_end, type, false);
     }
 }
 
@@ -70,7 +70,7 @@ uint32_t RangeLocks::lock(uint64_t offset, uint64_t length, bool exclusive, bool
         for (const auto& r : held_)
             if (r.length != 0 && overlaps(r.offset, r.end(), offset, end))
                 return kStatusLockNotGranted;
-        const uint32_t status = host_set(offset, end, static_cast<int>(LockType::kExclusive), wait);
+        const uint32_t status = host_set(fd_, offset, end, LockType::kExclusive, wait);
         if (status == kStatusSuccess) held_.push_back({offset, length, true});
         return status;
     }
@@ -91,7 +91,7 @@ uint32_t RangeLocks::lock(uint64_t offset, uint64_t length, bool exclusive, bool
         free_parts = std::move(rest);
     }
     for (auto [s, e] : free_parts) {
-        const uint32_t status = host_set(s, e, static_cast<int>(LockType::kShared), wait);
+        const uint32_t status = host_set(fd_, s, e, LockType::kShared, wait);
         if (status != kStatusSuccess) {
             held_.pop_back();
             sync_host(offset, length);

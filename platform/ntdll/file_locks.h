@@ -31,7 +31,6 @@ class RangeLocks {
 
     // Sets the host's locks over the range to what the held ranges say.
     void sync_host(uint64_t offset, uint64_t length);
-    uint32_t host_set(uint64_t offset, uint64_t end, int type, bool wait);
 
     const int fd_;
     std::vector<Range> held_;
