@@ -2,6 +2,7 @@
 // encrypted together, then each sector runs through the XTS kernel.
 #include <cstring>
 
+#include "crypto/byte_access.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm4_blocks.h"
 
@@ -20,9 +21,7 @@ void sm4_xts_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* i
     while (nsectors > 0) {
         const size_t n = nsectors < kBatch ? nsectors : kBatch;
         std::memset(tweaks, 0, 16 * n);
-        for (size_t i = 0; i < n; ++i, ++sector)
-            for (int b = 0; b < 8; ++b)
-                tweaks[16 * i + b] = static_cast<uint8_t>(sector >> (8 * b));
+        for (size_t i = 0; i < n; ++i, ++sector) bytes::store_le64(tweaks + 16 * i, sector);
         k.blocks(rk2, tweaks, tweaks, n);
         for (size_t i = 0; i < n; ++i) {
             k.xts(rk1, tweaks + 16 * i, in, out, blocks_per_sector);
