@@ -31,7 +31,7 @@ uint8_t crypt(const CardState& card, std::span<const uint8_t> frame, std::span<u
         if (!card.volume_key) return sim::card::kFpgaNoKey;
         if (length == 0 || length % fpga::kSectorSize != 0) return sim::card::kFpgaBadLength;
         crypto_internal::sm4_xts_sectors(
-            card.volume_key->data(), fpga::load_le64(frame.data() + fpga::kTweak), in, out.data(),
+            card.volume_key->data(), bytes::load_le64(frame.data() + fpga::kTweak), in, out.data(),
             length / fpga::kSectorSize, fpga::kSectorSize, encrypt);
         return sim::card::kFpgaOk;
     }
@@ -63,8 +63,8 @@ uint8_t answer_fpga_frame(CardState& card, std::span<const uint8_t> frame,
     if (!done) std::memset(data.data(), 0, data.size());
     bytes::store_le32(reply.data() + fpga::kTotalLength,
                       static_cast<uint32_t>(fpga::kHeaderSize + (done ? data.size() : 0)));
-    fpga::store_le64(reply.data() + fpga::kEchoedSector,
-                     fpga::load_le64(frame.data() + fpga::kSector));
+    bytes::store_le64(reply.data() + fpga::kEchoedSector,
+                      bytes::load_le64(frame.data() + fpga::kSector));
     return status;
 }
 

@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/byte_access.h"
-
 namespace simcard {
 
 constexpr uint32_t kFrameUnit = 64;  // every frame is a whole number of these
@@ -170,9 +168,6 @@ constexpr size_t kTotalLength = 8;    // u32: 64 + the bytes processed
 constexpr size_t kEchoedSector = 16;  // u64
 constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kLengthMask = 0x00FFFFFF;
-
-using bytes::load_le64;
-using bytes::store_le64;
 }  // namespace fpga
 
 }  // namespace simcard
