@@ -51,7 +51,7 @@ uint32_t take_new_key(CardState& card, uint8_t* slot_field, Produce produce) {
 uint32_t xts(CardState& card, std::span<const uint8_t> request, std::span<uint8_t> response,
              bool encrypt) {
     const uint32_t length = bytes::load_be32(request.data() + wire::xts::kLength);
-    if (length == 0 || length > kMaxDataLength || length % 16 != 0) return kInvalidArgument;
+    if (!xts_length_ok(length)) return kInvalidArgument;
     const Key32* key = slot_key(card, bytes::load_be32(request.data() + wire::xts::kSlot));
     if (!key) return kBadKeySlot;
     sm4_xts(key->data(), request.data() + wire::xts::kTweak, request.data() + wire::xts::kData,
