@@ -47,6 +47,12 @@ inline uint32_t check_logged_in_and_bound(const CardState& card) {
     return card.bound ? sim::card::kOk : sim::card::kNotBound;
 }
 
+// The key of a slot named in a frame (1 to 128), or null when it holds none.
+inline const sim::card::Key32* slot_key(const CardState& card, uint32_t slot) {
+    if (slot == 0 || slot > sim::card::kKeySlots || !card.key_slots[slot - 1]) return nullptr;
+    return &*card.key_slots[slot - 1];
+}
+
 // A new serial and new key pairs from the random source (card_state.cc); false when it fails,
 // with card unchanged.
 bool new_identity(CardState& card);

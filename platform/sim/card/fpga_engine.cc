@@ -37,9 +37,9 @@ uint8_t crypt(const CardState& card, std::span<const uint8_t> frame, std::span<u
     }
     const uint8_t* key = key_field;
     if (all_zero(key_field + 4, kXtsKeySize - 4)) {
-        const uint32_t slot = bytes::load_le32(frame.data() + fpga::kSlot);
-        if (slot > sim::card::kKeySlots || !card.key_slots[slot - 1]) return sim::card::kFpgaNoKey;
-        key = card.key_slots[slot - 1]->data();
+        const sim::card::Key32* held = slot_key(card, bytes::load_le32(frame.data() + fpga::kSlot));
+        if (!held) return sim::card::kFpgaNoKey;
+        key = held->data();
     }
     if (length == 0 || length % 16 != 0) return sim::card::kFpgaBadLength;
     sm4_xts(key, frame.data() + fpga::kTweak, in, static_cast<uint32_t>(length), out.data(),

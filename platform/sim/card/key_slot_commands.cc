@@ -24,12 +24,6 @@ uint32_t free_slot(const CardState& card) {
     return 0;
 }
 
-// The key of a slot named in a request, or null.
-const Key32* slot_key(const CardState& card, uint32_t slot) {
-    if (slot == 0 || slot > kKeySlots || !card.key_slots[slot - 1]) return nullptr;
-    return &*card.key_slots[slot - 1];
-}
-
 // A key that a bound login brings into the lowest free slot: produce makes it (and the other
 // outputs) or fails; the slot's number goes to slot_field.
 template <typename Produce>
