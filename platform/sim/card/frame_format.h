@@ -43,6 +43,7 @@ constexpr uint32_t kPublicKeySize = 64, kSignatureSize = 64, kDigestSize = 32;
 constexpr uint32_t kWrappedKeySize = 128;  // an SM2 ciphertext of a 32-byte key
 constexpr uint32_t kXtsKeySize = 32, kTweakSize = 16;
 constexpr uint32_t kMaxDataLength = 4096;  // random bytes and XTS data of one command
+constexpr uint32_t kPasswordHashSize = 32, kBackupSize = 304;
 
 // The data lengths a command takes: random bytes 1 to 4096; XTS data whole blocks, 16 to 4096.
 constexpr bool random_count_ok(uint32_t count) {
@@ -51,7 +52,6 @@ constexpr bool random_count_ok(uint32_t count) {
 constexpr bool xts_length_ok(uint32_t length) {
     return length != 0 && length <= kMaxDataLength && length % 16 == 0;
 }
-constexpr uint32_t kPasswordHashSize = 32, kBackupSize = 304;
 
 // Field offsets, by command; request and response lengths before rounding.
 namespace wire {
