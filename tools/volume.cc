@@ -75,7 +75,8 @@ class Kelvane {
     void* library_;
 };
 
-// Format, mount, write, list, dismount; key null: card mode, or the software card's stored key.
+// Format, mount, write, list, dismount, through one build of Kelvane: the device build in card
+// mode, or the software card under its stored volume key.
 bool volume_steps(const Kelvane& kelvane, const char* image, const char* host_image,
                   const std::string& host_folder) {
     char text[512] = {};

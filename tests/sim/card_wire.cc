@@ -3,29 +3,35 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "crypto/byte_access.h"
 #include "crypto/sm2.h"
 #include "usb/endpoint.h"
 
 namespace cardtest {
+namespace {
+
+// The size bytes of b at offset, or out_of_range.
+template <class Buffer>
+auto field(Buffer& b, size_t offset, size_t size) {
+    if (offset + size > b.size()) throw std::out_of_range("frame field");
+    return b.data() + offset;
+}
+
+}  // namespace
 
 Frame::Frame(uint32_t code, uint32_t length) : data_(rounded(length), 0) {
-    const uint32_t payload = static_cast<uint32_t>(data_.size()) - 16;
-    for (int i = 0; i < 4; ++i) {
-        data_[i] = static_cast<uint8_t>(code >> (8 * i));
-        data_[8 + i] = static_cast<uint8_t>(payload >> (8 * i));
-    }
-    data_[6] = 0x05;
-    data_[7] = 0x35;
+    bytes::store_le32(data_.data(), code);
+    bytes::store_be32(data_.data() + 4, 0x535);
+    bytes::store_le32(data_.data() + 8, static_cast<uint32_t>(data_.size()) - 16);
 }
 
 Frame& Frame::be32(size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) data_.at(offset + i) = static_cast<uint8_t>(value >> (24 - 8 * i));
+    bytes::store_be32(field(data_, offset, 4), value);
     return *this;
 }
 
 Frame& Frame::bytes(size_t offset, const uint8_t* data, size_t size) {
-    if (offset + size > data_.size()) throw std::out_of_range("frame field");
-    std::memcpy(data_.data() + offset, data, size);
+    std::memcpy(field(data_, offset, size), data, size);
     return *this;
 }
 
@@ -36,52 +42,45 @@ Frame& Frame::text(size_t offset, const std::string& text) {
 Bytes fpga_frame(uint32_t opcode, const Bytes& data, const uint8_t* key_field, const uint8_t* tweak,
                  uint64_t sector, uint8_t flag) {
     Bytes frame(64 + data.size(), 0);
-    const uint32_t length = static_cast<uint32_t>(data.size());
-    for (int i = 0; i < 4; ++i) frame[i] = static_cast<uint8_t>(opcode >> (8 * i));
-    for (int i = 0; i < 3; ++i) frame[4 + i] = static_cast<uint8_t>(length >> (8 * i));
-    frame[7] = flag;
+    bytes::store_le32(frame.data(), opcode);
+    bytes::store_le32(frame.data() + 4, static_cast<uint32_t>(data.size()));
+    frame[7] = flag;  // over the length's fourth byte: the length field is 24 bits
     if (key_field) std::memcpy(frame.data() + 8, key_field, 32);
     if (tweak) std::memcpy(frame.data() + 40, tweak, 16);
-    for (int i = 0; i < 8; ++i) frame[56 + i] = static_cast<uint8_t>(sector >> (8 * i));
+    bytes::store_le64(frame.data() + 56, sector);
     std::memcpy(frame.data() + 64, data.data(), data.size());
     return frame;
 }
 
 Bytes fpga_slot_frame(uint32_t opcode, uint32_t slot, const Bytes& data, const Bytes& tweak) {
     uint8_t key_field[32] = {};
-    for (int i = 0; i < 4; ++i) key_field[i] = static_cast<uint8_t>(slot >> (8 * i));
+    bytes::store_le32(key_field, slot);
     return fpga_frame(opcode, data, key_field, tweak.data());
 }
 
 Bytes sector_frame(uint32_t opcode, uint64_t sector, const Bytes& data) {
     Bytes frame = fpga_frame(opcode, data, nullptr, nullptr, sector);
     // The driver's length field is all four bytes 4..7.
-    const uint32_t length = static_cast<uint32_t>(data.size());
-    for (int i = 0; i < 4; ++i) frame[4 + i] = static_cast<uint8_t>(length >> (8 * i));
-    for (int i = 0; i < 8; ++i) frame[40 + i] = static_cast<uint8_t>(sector >> (8 * i));
+    bytes::store_le32(frame.data() + 4, static_cast<uint32_t>(data.size()));
+    bytes::store_le64(frame.data() + 40, sector);
     return frame;
 }
 
 uint32_t load_be32(const Bytes& b, size_t offset) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | b.at(offset + i);
-    return v;
+    return bytes::load_be32(field(b, offset, 4));
 }
 
 uint32_t load_le32(const Bytes& b, size_t offset) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | b.at(offset + i);
-    return v;
+    return bytes::load_le32(field(b, offset, 4));
 }
 
 uint64_t load_le64(const Bytes& b, size_t offset) {
-    return uint64_t{load_le32(b, offset)} | uint64_t{load_le32(b, offset + 4)} << 32;
+    return bytes::load_le64(field(b, offset, 8));
 }
 
 Bytes slice(const Bytes& b, size_t offset, size_t size) {
-    if (offset + size > b.size()) throw std::out_of_range("slice");
-    return Bytes(b.begin() + static_cast<ptrdiff_t>(offset),
-                 b.begin() + static_cast<ptrdiff_t>(offset + size));
+    const uint8_t* start = field(b, offset, size);
+    return Bytes(start, start + size);
 }
 
 Link::Link(uint8_t index)

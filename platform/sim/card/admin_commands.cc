@@ -3,7 +3,6 @@
 // between them for a PIN reset) under the default user ID. A failed check leaves the challenge.
 #include <cstring>
 
-#include "crypto/byte_access.h"
 #include "crypto/random.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2.h"

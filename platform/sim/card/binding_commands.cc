@@ -5,15 +5,8 @@
 #include "platform/sim/card/frame_format.h"
 
 namespace simcard {
-namespace {
 
 using namespace sim::card;
-
-bool holds(const BindSlot& slot, const uint8_t* mac) {
-    return slot.used && std::memcmp(slot.mac.data(), mac, kMacSize) == 0;
-}
-
-}  // namespace
 
 uint32_t bind_mac(CardState& card, std::span<const uint8_t> request, std::span<uint8_t>) {
     const uint32_t status = check_logged_in(card);
@@ -21,7 +14,7 @@ uint32_t bind_mac(CardState& card, std::span<const uint8_t> request, std::span<u
     if (card.bound) return kAlreadyBound;
     const uint8_t* mac = request.data() + wire::bind::kMac;
     for (const BindSlot& slot : card.bind_slots)
-        if (holds(slot, mac)) return kAlreadyBound;
+        if (holds_mac(slot, mac)) return kAlreadyBound;
     for (size_t i = 0; i < kBindSlots; ++i) {
         BindSlot& slot = card.bind_slots[i];
         if (slot.used) continue;
@@ -41,7 +34,7 @@ uint32_t unbind_mac(CardState& card, std::span<const uint8_t> request, std::span
     const uint8_t* mac = request.data() + wire::bind::kMac;
     for (size_t i = 0; i < kBindSlots; ++i) {
         BindSlot& slot = card.bind_slots[i];
-        if (!holds(slot, mac)) continue;
+        if (!holds_mac(slot, mac)) continue;
         slot = BindSlot{};
         if (card.bound && card.bind_index == i + 1) {
             card.bound = false;

@@ -8,19 +8,18 @@
 namespace simcard {
 namespace {
 
-// Random bytes: 1 to 4096, all in the response.
+// Random bytes: all in the response.
 Lengths random_lengths(std::span<const uint8_t> request) {
     const uint32_t count = bytes::load_be32(request.data() + wire::random_bytes::kCount);
-    if (count == 0 || count > kMaxDataLength)
+    if (!random_count_ok(count))
         return {wire::random_bytes::kRequest, wire::random_bytes::kResponseBase};
     return {wire::random_bytes::kRequest, wire::random_bytes::kResponseBase + count};
 }
 
-// XTS data: whole blocks, 16 to 4096 bytes, in the request and in the response.
+// XTS data: in the request and in the response.
 Lengths xts_lengths(std::span<const uint8_t> request) {
     const uint32_t length = bytes::load_be32(request.data() + wire::xts::kLength);
-    if (length == 0 || length > kMaxDataLength || length % 16 != 0)
-        return {wire::xts::kRequestBase, wire::xts::kResponseBase};
+    if (!xts_length_ok(length)) return {wire::xts::kRequestBase, wire::xts::kResponseBase};
     return {wire::xts::kRequestBase + length, wire::xts::kResponseBase + length};
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "platform/sim/card.h"
@@ -45,6 +46,17 @@ inline uint32_t check_logged_in_and_bound(const CardState& card) {
     const uint32_t status = check_logged_in(card);
     if (status != sim::card::kOk) return status;
     return card.bound ? sim::card::kOk : sim::card::kNotBound;
+}
+
+// Whether a bind slot holds the MAC at mac.
+inline bool holds_mac(const sim::card::BindSlot& slot, const uint8_t* mac) {
+    return slot.used && std::memcmp(slot.mac.data(), mac, slot.mac.size()) == 0;
+}
+
+// The key of a slot named in a frame (1 to 128), or null when it holds none.
+inline const sim::card::Key32* slot_key(const CardState& card, uint32_t slot) {
+    if (slot == 0 || slot > sim::card::kKeySlots || !card.key_slots[slot - 1]) return nullptr;
+    return &*card.key_slots[slot - 1];
 }
 
 // A new serial and new key pairs from the random source (card_state.cc); false when it fails,

@@ -12,7 +12,7 @@ using namespace sim::card;
 
 uint32_t random_bytes(CardState&, std::span<const uint8_t> request, std::span<uint8_t> response) {
     const uint32_t count = bytes::load_be32(request.data() + wire::random_bytes::kCount);
-    if (count == 0 || count > kMaxDataLength) return kInvalidArgument;
+    if (!random_count_ok(count)) return kInvalidArgument;
     uint8_t* out = response.data() + wire::random_bytes::kBytes;
     if (get_random(out, count) != 0) {
         std::fill(out, out + count, 0);

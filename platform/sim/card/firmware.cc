@@ -1,7 +1,6 @@
 #include "platform/sim/card/firmware.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "crypto/byte_access.h"
 #include "platform/sim/card/frame_format.h"

@@ -31,15 +31,15 @@ uint8_t crypt(const CardState& card, std::span<const uint8_t> frame, std::span<u
         if (!card.volume_key) return sim::card::kFpgaNoKey;
         if (length == 0 || length % fpga::kSectorSize != 0) return sim::card::kFpgaBadLength;
         crypto_internal::sm4_xts_sectors(
-            card.volume_key->data(), fpga::load_le64(frame.data() + fpga::kTweak), in, out.data(),
+            card.volume_key->data(), bytes::load_le64(frame.data() + fpga::kTweak), in, out.data(),
             length / fpga::kSectorSize, fpga::kSectorSize, encrypt);
         return sim::card::kFpgaOk;
     }
     const uint8_t* key = key_field;
     if (all_zero(key_field + 4, kXtsKeySize - 4)) {
-        const uint32_t slot = bytes::load_le32(frame.data() + fpga::kSlot);
-        if (slot > sim::card::kKeySlots || !card.key_slots[slot - 1]) return sim::card::kFpgaNoKey;
-        key = card.key_slots[slot - 1]->data();
+        const sim::card::Key32* held = slot_key(card, bytes::load_le32(frame.data() + fpga::kSlot));
+        if (!held) return sim::card::kFpgaNoKey;
+        key = held->data();
     }
     if (length == 0 || length % 16 != 0) return sim::card::kFpgaBadLength;
     sm4_xts(key, frame.data() + fpga::kTweak, in, static_cast<uint32_t>(length), out.data(),
@@ -63,8 +63,8 @@ uint8_t answer_fpga_frame(CardState& card, std::span<const uint8_t> frame,
     if (!done) std::memset(data.data(), 0, data.size());
     bytes::store_le32(reply.data() + fpga::kTotalLength,
                       static_cast<uint32_t>(fpga::kHeaderSize + (done ? data.size() : 0)));
-    fpga::store_le64(reply.data() + fpga::kEchoedSector,
-                     fpga::load_le64(frame.data() + fpga::kSector));
+    bytes::store_le64(reply.data() + fpga::kEchoedSector,
+                      bytes::load_le64(frame.data() + fpga::kSector));
     return status;
 }
 

@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/byte_access.h"
-
 namespace simcard {
 
 constexpr uint32_t kFrameUnit = 64;  // every frame is a whole number of these
@@ -46,6 +44,14 @@ constexpr uint32_t kWrappedKeySize = 128;  // an SM2 ciphertext of a 32-byte key
 constexpr uint32_t kXtsKeySize = 32, kTweakSize = 16;
 constexpr uint32_t kMaxDataLength = 4096;  // random bytes and XTS data of one command
 constexpr uint32_t kPasswordHashSize = 32, kBackupSize = 304;
+
+// The data lengths a command takes: random bytes 1 to 4096; XTS data whole blocks, 16 to 4096.
+constexpr bool random_count_ok(uint32_t count) {
+    return count != 0 && count <= kMaxDataLength;
+}
+constexpr bool xts_length_ok(uint32_t length) {
+    return length != 0 && length <= kMaxDataLength && length % 16 == 0;
+}
 
 // Field offsets, by command; request and response lengths before rounding.
 namespace wire {
@@ -170,9 +176,6 @@ constexpr size_t kTotalLength = 8;    // u32: 64 + the bytes processed
 constexpr size_t kEchoedSector = 16;  // u64
 constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kLengthMask = 0x00FFFFFF;
-
-using bytes::load_le64;
-using bytes::store_le64;
 }  // namespace fpga
 
 }  // namespace simcard

@@ -42,12 +42,13 @@ uint32_t import_volume_key(CardState& card, std::span<const uint8_t> request, st
     if (status != kOk) return status;
     Key32 key;
     uint32_t length = 0;
-    const int32_t decrypted =
+    const bool imported =
         sm2_decrypt(card.encryption.private_key.data(), request.data() + wire::volume_key::kWrapped,
-                    kWrappedKeySize, key.data(), &length);
-    if (decrypted == 0 && length == key.size()) card.volume_key = key;
+                    kWrappedKeySize, key.data(), &length) == 0 &&
+        length == key.size();
+    if (imported) card.volume_key = key;
     crypto_internal::secure_wipe(key.data(), key.size());
-    return decrypted == 0 && length == key.size() ? kOk : kFailed;
+    return imported ? kOk : kFailed;
 }
 
 }  // namespace simcard

@@ -24,12 +24,6 @@ uint32_t free_slot(const CardState& card) {
     return 0;
 }
 
-// The key of a slot named in a request, or null.
-const Key32* slot_key(const CardState& card, uint32_t slot) {
-    if (slot == 0 || slot > kKeySlots || !card.key_slots[slot - 1]) return nullptr;
-    return &*card.key_slots[slot - 1];
-}
-
 // A key that a bound login brings into the lowest free slot: produce makes it (and the other
 // outputs) or fails; the slot's number goes to slot_field.
 template <typename Produce>
@@ -51,7 +45,7 @@ uint32_t take_new_key(CardState& card, uint8_t* slot_field, Produce produce) {
 uint32_t xts(CardState& card, std::span<const uint8_t> request, std::span<uint8_t> response,
              bool encrypt) {
     const uint32_t length = bytes::load_be32(request.data() + wire::xts::kLength);
-    if (length == 0 || length > kMaxDataLength || length % 16 != 0) return kInvalidArgument;
+    if (!xts_length_ok(length)) return kInvalidArgument;
     const Key32* key = slot_key(card, bytes::load_be32(request.data() + wire::xts::kSlot));
     if (!key) return kBadKeySlot;
     sm4_xts(key->data(), request.data() + wire::xts::kTweak, request.data() + wire::xts::kData,

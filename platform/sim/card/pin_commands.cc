@@ -59,8 +59,7 @@ uint32_t verify_pin(CardState& card, std::span<const uint8_t> request,
     const uint8_t* mac = request.data() + wire::verify_pin::kMac;
     const size_t allowed = std::min<size_t>(card.bind_allowed, kBindSlots);
     for (size_t i = 0; i < allowed; ++i) {
-        const BindSlot& slot = card.bind_slots[i];
-        if (slot.used && std::memcmp(slot.mac.data(), mac, kMacSize) == 0) {
+        if (holds_mac(card.bind_slots[i], mac)) {
             card.bound = true;
             card.bind_index = static_cast<uint32_t>(i + 1);
             return kOk;

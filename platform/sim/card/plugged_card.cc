@@ -147,7 +147,7 @@ Reply CardModel::receive(uint8_t endpoint, std::span<const uint8_t> frame) {
             if (fault.total_length)
                 bytes::store_le32(answer_.data() + fpga::kTotalLength, *fault.total_length);
             if (fault.echoed_sector)
-                fpga::store_le64(answer_.data() + fpga::kEchoedSector, *fault.echoed_sector);
+                bytes::store_le64(answer_.data() + fpga::kEchoedSector, *fault.echoed_sector);
         }
         if (fault.overwrite_at < answer_.size()) {
             const size_t n = std::min(fault.overwrite.size(), answer_.size() - fault.overwrite_at);

@@ -15,28 +15,26 @@ constexpr uint32_t kDefaultTransferSize = 0x10000;
 
 }  // namespace
 
-Hardware::Hardware(sim::usb::Description description)
+Hardware::Hardware(Description description)
     : description_(std::move(description)),
       alternate_setting_(description_.alternate_setting),
       power_state_(description_.power_state) {}
 
-sim::usb::Reply Hardware::control(const sim::usb::SetupPacket& setup, std::span<uint8_t> data) {
+Reply Hardware::control(const SetupPacket& setup, std::span<uint8_t> data) {
     if (setup.request_type == 0x80 && setup.request == kGetDescriptor)
         return get_descriptor(setup, data);
     auto target = behaviour(0);
     std::lock_guard guard(behaviour_lock_);
-    return target ? target->control(setup, data) : sim::usb::Reply::stall();
+    return target ? target->control(setup, data) : Reply::stall();
 }
 
-sim::usb::Reply Hardware::get_descriptor(const sim::usb::SetupPacket& setup,
-                                         std::span<uint8_t> data) {
+Reply Hardware::get_descriptor(const SetupPacket& setup, std::span<uint8_t> data) {
     uint8_t type = static_cast<uint8_t>(setup.value >> 8);
     uint8_t index = static_cast<uint8_t>(setup.value);
     {
         std::lock_guard guard(lock_);
         const auto& failing = faults_.failing_descriptors;
-        if (std::find(failing.begin(), failing.end(), type) != failing.end())
-            return sim::usb::Reply::stall();
+        if (std::find(failing.begin(), failing.end(), type) != failing.end()) return Reply::stall();
     }
     const std::vector<uint8_t>* source = nullptr;
     switch (type) {
@@ -58,17 +56,17 @@ sim::usb::Reply Hardware::get_descriptor(const sim::usb::SetupPacket& setup,
         default:
             break;
     }
-    if (!source) return sim::usb::Reply::stall();
+    if (!source) return Reply::stall();
     size_t n = std::min({source->size(), data.size(), static_cast<size_t>(setup.length)});
     if (n) std::memcpy(data.data(), source->data(), n);
-    return sim::usb::Reply::ok(static_cast<uint32_t>(n));
+    return Reply::ok(static_cast<uint32_t>(n));
 }
 
-sim::usb::Reply Hardware::transfer(uint8_t endpoint, bool in, std::span<uint8_t> data) {
+Reply Hardware::transfer(uint8_t endpoint, bool in, std::span<uint8_t> data) {
     auto target = behaviour(endpoint);
     std::lock_guard guard(behaviour_lock_);
     if (!target) {
-        sim::usb::EndpointBehaviour fallback;
+        EndpointBehaviour fallback;
         return in ? fallback.answer(endpoint, data) : fallback.receive(endpoint, data);
     }
     return in ? target->answer(endpoint, data) : target->receive(endpoint, data);
@@ -92,16 +90,16 @@ std::optional<uint8_t> Hardware::endpoint_attributes(uint8_t endpoint) const {
     return std::nullopt;
 }
 
-sim::usb::EndpointFault Hardware::take_fault(uint8_t endpoint) {
+EndpointFault Hardware::take_fault(uint8_t endpoint) {
     std::lock_guard guard(lock_);
     auto it = endpoint_faults_.find(endpoint);
     if (it == endpoint_faults_.end()) return {};
-    sim::usb::EndpointFault fault = it->second;
+    EndpointFault fault = it->second;
     if (it->second.transfers > 0 && --it->second.transfers == 0) endpoint_faults_.erase(it);
     return fault;
 }
 
-void Hardware::set_fault(uint8_t endpoint, const sim::usb::EndpointFault& fault) {
+void Hardware::set_fault(uint8_t endpoint, const EndpointFault& fault) {
     std::lock_guard guard(lock_);
     if (fault.transfers == 0)
         endpoint_faults_.erase(endpoint);
@@ -109,12 +107,12 @@ void Hardware::set_fault(uint8_t endpoint, const sim::usb::EndpointFault& fault)
         endpoint_faults_[endpoint] = fault;
 }
 
-void Hardware::set_faults(const sim::usb::DeviceFaults& faults) {
+void Hardware::set_faults(const DeviceFaults& faults) {
     std::lock_guard guard(lock_);
     faults_ = faults;
 }
 
-sim::usb::DeviceFaults Hardware::faults() const {
+DeviceFaults Hardware::faults() const {
     std::lock_guard guard(lock_);
     return faults_;
 }
@@ -125,13 +123,12 @@ void Hardware::clear_faults() {
     faults_ = {};
 }
 
-void Hardware::set_behaviour(uint8_t endpoint,
-                             std::shared_ptr<sim::usb::EndpointBehaviour> behaviour) {
+void Hardware::set_behaviour(uint8_t endpoint, std::shared_ptr<EndpointBehaviour> behaviour) {
     std::lock_guard guard(lock_);
     behaviours_[endpoint] = std::move(behaviour);
 }
 
-std::shared_ptr<sim::usb::EndpointBehaviour> Hardware::behaviour(uint8_t endpoint) const {
+std::shared_ptr<EndpointBehaviour> Hardware::behaviour(uint8_t endpoint) const {
     std::lock_guard guard(lock_);
     auto it = behaviours_.find(endpoint);
     return it == behaviours_.end() ? nullptr : it->second;
@@ -174,12 +171,12 @@ void Hardware::record_code(uint32_t code) {
     codes_.push_back(code);
 }
 
-void Hardware::record_transfer(sim::usb::TransferRecord record) {
+void Hardware::record_transfer(TransferRecord record) {
     std::lock_guard guard(lock_);
     transfers_.push_back(std::move(record));
 }
 
-std::vector<sim::usb::TransferRecord> Hardware::transfers() const {
+std::vector<TransferRecord> Hardware::transfers() const {
     std::lock_guard guard(lock_);
     return transfers_;
 }
@@ -194,10 +191,6 @@ void Hardware::clear_traffic() {
     transfers_.clear();
     codes_.clear();
 }
-
-}  // namespace sim::usb
-
-namespace sim::usb {
 
 Reply EndpointBehaviour::receive(uint8_t, std::span<const uint8_t> data) {
     return Reply::ok(static_cast<uint32_t>(data.size()));

@@ -217,7 +217,7 @@ void VendorDriver::start_transfer(const std::shared_ptr<Request>& request) {
         auto attributes = hardware_->endpoint_attributes(t.endpoint);
         if (!attributes) {
             put32(t.envelope, envelope::kNtStatus, kStatusInvalidParameter);
-            put32(t.envelope, envelope::kUsbdStatus, sim::usb::kUsbdInvalidPipe);
+            put32(t.envelope, envelope::kUsbdStatus, kUsbdInvalidPipe);
             return request->complete(kStatusInvalidParameter, 0);
         }
         if ((*attributes & kTransferTypeMask) == kIsochronous) t.packets = *packets;
@@ -235,7 +235,7 @@ void VendorDriver::start_transfer(const std::shared_ptr<Request>& request) {
     }
     t.aborts_left = t.fault.aborts_ignored;
     if (queued_behind_not_ready(t.endpoint)) {
-        t.reply = sim::usb::Reply::not_ready();
+        t.reply = Reply::not_ready();
         t.waiting = true;
         return schedule(std::move(t));
     }
@@ -274,8 +274,8 @@ void VendorDriver::schedule(Transfer transfer) {
             return;
         }
     }
-    finish(transfer, kStatusDeviceNotConnected, kStatusDeviceNotConnected,
-           sim::usb::kUsbdDeviceGone, 0, false);
+    finish(transfer, kStatusDeviceNotConnected, kStatusDeviceNotConnected, kUsbdDeviceGone, 0,
+           false);
 }
 
 void VendorDriver::finish_normally(Transfer& t) {
@@ -365,8 +365,7 @@ void VendorDriver::abort_endpoint(uint8_t endpoint) {
         });
     }
     for (auto& t : completed) finish_normally(t);
-    for (auto& t : ended)
-        finish(t, kStatusCancelled, kStatusCancelled, sim::usb::kUsbdCanceled, 0, true);
+    for (auto& t : ended) finish(t, kStatusCancelled, kStatusCancelled, kUsbdCanceled, 0, true);
 }
 
 void VendorDriver::cancel_owner(const void* owner) {
@@ -376,8 +375,7 @@ void VendorDriver::cancel_owner(const void* owner) {
         ended =
             take_matching(pending_, [&](const Transfer& t) { return t.request->owner() == owner; });
     }
-    for (auto& t : ended)
-        finish(t, kStatusCancelled, kStatusCancelled, sim::usb::kUsbdCanceled, 0, true);
+    for (auto& t : ended) finish(t, kStatusCancelled, kStatusCancelled, kUsbdCanceled, 0, true);
 }
 
 void VendorDriver::remove() {
@@ -389,8 +387,7 @@ void VendorDriver::remove() {
     }
     wake_.notify_all();
     for (auto& t : ended)
-        finish(t, kStatusDeviceNotConnected, kStatusDeviceNotConnected, sim::usb::kUsbdDeviceGone,
-               0, false);
+        finish(t, kStatusDeviceNotConnected, kStatusDeviceNotConnected, kUsbdDeviceGone, 0, false);
     // The worker ends with the device; a device's behaviour may unplug it from the worker itself.
     if (worker_.get_id() == std::this_thread::get_id())
         worker_.detach();

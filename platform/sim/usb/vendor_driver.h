@@ -50,19 +50,19 @@ class VendorDriver {
         uint8_t endpoint = 0;
         bool in = false;
         bool control = false;
-        sim::usb::SetupPacket setup;
+        SetupPacket setup;
         std::span<uint8_t> envelope;  // where the status words go
         std::span<uint8_t> data;      // the host's data (OUT) or the room for the answer (IN)
         std::span<uint8_t> packets;   // isochronous packet records, or empty
         uint32_t data_offset = 0;     // counted in the bytes returned
         bool staging = false;         // an IN answer waits in staged until the transfer ends
         std::vector<uint8_t> staged;
-        sim::usb::Reply reply;
-        sim::usb::EndpointFault fault;
+        Reply reply;
+        EndpointFault fault;
         std::optional<std::chrono::steady_clock::time_point> due;
         bool waiting = false;  // parked until an abort (or, after a NAK, a retry)
         uint32_t aborts_left = 0;
-        sim::usb::TransferRecord record;
+        TransferRecord record;
     };
 
     void start_transfer(const std::shared_ptr<Request>& request);
