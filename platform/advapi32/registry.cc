@@ -211,14 +211,6 @@ void registry_set_string(const std::string& key, const std::string& name, const 
     registry_set_value(key, name, REG_SZ, platform::registry_string(name, text).data);
 }
 
-void registry_delete_value(const std::string& key, const std::string& name) {
-    auto& st = platform::store();
-    std::lock_guard guard(st.lock);
-    if (auto* found = platform::store_key(platform::split_path(key.c_str()), false))
-        std::erase_if(found->values,
-                      [&](const auto& v) { return platform::same_name(v.name, name); });
-}
-
 void registry_delete_key(const std::string& key) {
     auto path = platform::split_path(key.c_str());
     if (path.empty()) return;

@@ -20,6 +20,7 @@
 namespace platform {
 namespace {
 
+using ntoskrnl::counted;
 using ntoskrnl::io::complete_request;
 
 constexpr char kNetworkCardsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
@@ -106,11 +107,6 @@ struct AdapterDevices {
 AdapterDevices& adapter_devices() {
     static AdapterDevices* instance = new AdapterDevices;
     return *instance;
-}
-
-UNICODE_STRING counted(std::u16string& text) {
-    return {static_cast<USHORT>(text.size() * sizeof(WCHAR)),
-            static_cast<USHORT>(text.size() * sizeof(WCHAR)), text.data()};
 }
 
 // Makes the namespace hold a device for each adapter that has one, and no other.

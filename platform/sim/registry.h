@@ -14,7 +14,6 @@ void registry_set_value(const std::string& key, const std::string& name, uint32_
                         const std::vector<uint8_t>& data);
 void registry_set_dword(const std::string& key, const std::string& name, uint32_t value);
 void registry_set_string(const std::string& key, const std::string& name, const std::string& text);
-void registry_delete_value(const std::string& key, const std::string& name);
 // Removes the key with everything below it.
 void registry_delete_key(const std::string& key);
 // Makes the key (and those on the way) when missing.

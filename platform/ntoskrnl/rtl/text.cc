@@ -84,6 +84,11 @@ std::u16string_view view_of(const UNICODE_STRING* string) {
     return {string->Buffer, string->Length / sizeof(WCHAR)};
 }
 
+UNICODE_STRING counted(std::u16string& text) {
+    const auto length = static_cast<USHORT>(text.size() * sizeof(WCHAR));
+    return {length, length, text.data()};
+}
+
 char16_t upcase(char16_t c) {
     if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);

@@ -15,6 +15,8 @@ std::string utf16_to_utf8(std::u16string_view text);
 
 // A counted string's text (empty for a null string or buffer).
 std::u16string_view view_of(const UNICODE_STRING* string);
+// A counted string over text's characters, valid while text is unchanged.
+UNICODE_STRING counted(std::u16string& text);
 
 // Upper case as names compare: ASCII and Latin-1 letters.
 char16_t upcase(char16_t c);

@@ -30,11 +30,6 @@ std::string guid_text(const GUID& g) {
     return text;
 }
 
-UNICODE_STRING counted(std::u16string& text) {
-    return {static_cast<USHORT>(text.size() * sizeof(WCHAR)),
-            static_cast<USHORT>(text.size() * sizeof(WCHAR)), text.data()};
-}
-
 class SimulatedDevice;
 
 // What a device object of the bridge's driver holds: the device while it is plugged (cleared at
@@ -133,6 +128,7 @@ SimulatedDevice& device_of(PIRP irp) {
     return **reference;
 }
 
+using ntoskrnl::counted;
 using ntoskrnl::io::complete_request;
 
 NTSTATUS NTAPI dispatch_create(PDEVICE_OBJECT object, PIRP irp) {
