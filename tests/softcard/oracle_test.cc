@@ -52,10 +52,10 @@ TEST_F(Keys, PairsMatchAnIndependentDerivation) {
     const CardRecord r = record();
     DerivedKeyPairs pairs;
     ASSERT_EQ(get_dkp(&pairs), 0u);
-    EXPECT_EQ(bytes(pairs.sign_private), oracle_private_key(r.seed, kSignLabel));
-    EXPECT_EQ(bytes(pairs.enc_private), oracle_private_key(r.seed, kEncLabel));
-    EXPECT_EQ(bytes(pairs.sign_public), oracle_public_key(pairs.sign_private));
-    EXPECT_EQ(bytes(pairs.enc_public), oracle_public_key(pairs.enc_private));
+    EXPECT_EQ(vector_of(pairs.sign_private), oracle_private_key(r.seed, kSignLabel));
+    EXPECT_EQ(vector_of(pairs.enc_private), oracle_private_key(r.seed, kEncLabel));
+    EXPECT_EQ(vector_of(pairs.sign_public), oracle_public_key(pairs.sign_private));
+    EXPECT_EQ(vector_of(pairs.enc_public), oracle_public_key(pairs.enc_private));
 }
 
 // A seed whose signing key would begin with 0xFF gets 0xFE in its place.
@@ -77,12 +77,12 @@ TEST_F(Keys, DerivedKeyNeverBeginsWithFF) {
     DerivedKeyPairs pairs;
     ASSERT_EQ(get_dkp(&pairs), 0u);
     EXPECT_EQ(pairs.sign_private[0], 0xFE);
-    EXPECT_EQ(bytes(pairs.sign_private), oracle_private_key(r.seed, kSignLabel));
-    EXPECT_EQ(bytes(pairs.sign_public), oracle_public_key(pairs.sign_private));
+    EXPECT_EQ(vector_of(pairs.sign_private), oracle_private_key(r.seed, kSignLabel));
+    EXPECT_EQ(vector_of(pairs.sign_public), oracle_public_key(pairs.sign_private));
 }
 
 TEST(AdminKey, BuiltInKeyIsThePublicKeyOfTheAdministratorsPrivateKey) {
-    EXPECT_EQ(oracle_public_key(kAdminPrivateKey), bytes(kAdminPublicKey));
+    EXPECT_EQ(oracle_public_key(kAdminPrivateKey), vector_of(kAdminPublicKey));
 }
 
 }  // namespace
