@@ -3,6 +3,7 @@
 // hardware-crypto thread's chunks and gate, and the failures that drop the card.
 #include "platform/sim/card.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -18,6 +19,20 @@ constexpr uint64_t kKiB = 1024;
 constexpr uint64_t kMiB = 1 << 20;
 constexpr uint32_t kEncrypt = 0x241;
 constexpr uint32_t kDecrypt = 0x242;
+
+// The transfer size that the function driver of the device at path holds for endpoint, asked
+// from user mode.
+uint32_t transfer_size(const std::string& path, uint8_t endpoint) {
+    HANDLE card =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(card, INVALID_HANDLE_VALUE);
+    uint8_t request[5] = {endpoint};
+    DWORD returned = 0;
+    EXPECT_TRUE(DeviceIoControl(card, 0x220034, request, 5, request, 5, &returned, nullptr));
+    CloseHandle(card);
+    return bytes::load_le32(request + 1);
+}
 
 class OrvikCard : public Orvik {
   protected:
@@ -58,19 +73,6 @@ class OrvikCard : public Orvik {
         return bytes::load_le32(f.bytes.data() + 4);
     }
     static uint64_t sector(const FrameRecord& f) { return bytes::load_le64(f.bytes.data() + 40); }
-
-    // The transfer size the function driver holds for endpoint, asked from user mode.
-    uint32_t transfer_size(uint8_t endpoint) const {
-        HANDLE card =
-            CreateFileA(card_->path().c_str(), GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        EXPECT_NE(card, INVALID_HANDLE_VALUE);
-        uint8_t request[5] = {endpoint};
-        DWORD returned = 0;
-        EXPECT_TRUE(DeviceIoControl(card, 0x220034, request, 5, request, 5, &returned, nullptr));
-        CloseHandle(card);
-        return bytes::load_le32(request + 1);
-    }
 
     // The card's open handles once they have come down to at most n. The driver closes its
     // handle before it completes the request that released it, but the function driver hears
@@ -289,8 +291,8 @@ TEST_F(OrvikCard, ACloseReleasesTheCardWhateverTheModeThen) {
 
 TEST_F(OrvikCard, TransferSizeIsSetInWholePackets) {
     ASSERT_EQ(attach(disk_, card_record("vol.img")), 0u);
-    EXPECT_EQ(transfer_size(0x02), 4608u);  // 512-byte packets
-    EXPECT_EQ(transfer_size(0x86), 4608u);
+    EXPECT_EQ(transfer_size(card_->path(), 0x02), 4608u);  // 512-byte packets
+    EXPECT_EQ(transfer_size(card_->path(), 0x86), 4608u);
 }
 
 TEST_F(OrvikCard, UnloadClosesTheCard) {
@@ -432,22 +434,11 @@ TEST_P(OrvikCardLayout, OpensOnlyWithBothBulkEndpoints) {
     const uint32_t size = GetParam().transfer_size;
     EXPECT_EQ(attach(d, record), size ? 0 : error_of(STATUS_NO_SUCH_DEVICE));
     EXPECT_EQ(device->open_handles(), size ? 1u : 0u);
-    std::vector<uint32_t> sizes_set;
-    for (uint32_t code : device->control_codes())
-        if (code == 0x220038) sizes_set.push_back(code);
-    EXPECT_EQ(sizes_set.size(), size ? 2u : 0u);
+    const std::vector<uint32_t> codes = device->control_codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x220038u), size ? 2 : 0);
     if (size) {
-        HANDLE card =
-            CreateFileA(device->path().c_str(), GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        for (uint8_t endpoint : {0x02, 0x86}) {
-            uint8_t request[5] = {endpoint};
-            DWORD returned = 0;
-            EXPECT_TRUE(
-                DeviceIoControl(card, 0x220034, request, 5, request, 5, &returned, nullptr));
-            EXPECT_EQ(bytes::load_le32(request + 1), size) << int{endpoint};
-        }
-        CloseHandle(card);
+        for (uint8_t endpoint : {0x02, 0x86})
+            EXPECT_EQ(transfer_size(device->path(), endpoint), size) << int{endpoint};
     }
 }
 

@@ -50,7 +50,7 @@ TEST_F(Admin, ChallengeWorksWithoutStoreOrLogin) {
     uint8_t first[16], second[16];
     EXPECT_EQ(QeltGetChallengeCode(first), 0u);
     EXPECT_EQ(QeltGetChallengeCode(second), 0u);
-    EXPECT_NE(bytes(first), bytes(second));
+    EXPECT_NE(vector_of(first), vector_of(second));
     EXPECT_EQ(QeltGetChallengeCode(nullptr), 3u);
 }
 
@@ -202,8 +202,8 @@ TEST_F(Admin, ZeroiseGivesANewEmptyCard) {
     EXPECT_EQ(login(), 15u);
     uint8_t sign[64], enc[64];
     ASSERT_EQ(QeltExportPubkeys(sign, enc), 0u);
-    EXPECT_NE(bytes(sign), bytes(old_sign));
-    EXPECT_NE(bytes(enc), bytes(old_enc));
+    EXPECT_NE(vector_of(sign), vector_of(old_sign));
+    EXPECT_NE(vector_of(enc), vector_of(old_enc));
     uint32_t index = 9, used = 9, left = 9;
     uint8_t macs[30];
     ASSERT_EQ(QeltQueryBindedMac(&index, &used, &left, macs), 0u);
@@ -225,7 +225,7 @@ TEST_F(Admin, NoChallengeWithoutRandomBytes) {
     std::memset(challenge, 0xEE, sizeof challenge);
     sim::random_fail_generation(true);
     EXPECT_EQ(QeltGetChallengeCode(challenge), 1u);
-    EXPECT_EQ(bytes(challenge), std::vector<uint8_t>(16, 0xEE));
+    EXPECT_EQ(vector_of(challenge), std::vector<uint8_t>(16, 0xEE));
 }
 
 TEST_F(Admin, FailedWriteAfterAValidSignatureKeepsTheChallenge) {

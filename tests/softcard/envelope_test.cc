@@ -73,7 +73,7 @@ TEST_F(Envelope, SizesAndRoundTrips) {
         ASSERT_EQ(encrypt(own), (std::pair<uint32_t, std::string>{0, ""})) << size;
         const auto envelope = file(kEnvelope);
         EXPECT_EQ(envelope.size(), envelope_size) << size;
-        EXPECT_EQ(std::vector<uint8_t>(envelope.begin(), envelope.begin() + 64), bytes(own));
+        EXPECT_EQ(std::vector<uint8_t>(envelope.begin(), envelope.begin() + 64), vector_of(own));
         ASSERT_EQ(decrypt(), (std::pair<uint32_t, std::string>{0, ""})) << size;
         EXPECT_EQ(file(kBack), data) << size;
     }

@@ -36,7 +36,7 @@ TEST_F(Keys, ImportedKeyIsStoredUnchanged) {
     uint8_t stored[32];
     uint32_t length = 0;
     ASSERT_EQ(get_key(stored, &length), 0u);
-    EXPECT_EQ(bytes(stored), bytes(key));
+    EXPECT_EQ(vector_of(stored), vector_of(key));
     EXPECT_EQ(status() & CARD_STATUS_KEY_STORED, CARD_STATUS_KEY_STORED);
 }
 

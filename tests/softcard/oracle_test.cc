@@ -21,15 +21,21 @@ const uint8_t kSignLabel[8] = {0x73, 0xc0, 0x9e, 0x2b, 0x5a, 0x41, 0xf8, 0x6d};
 const uint8_t kEncLabel[8] = {0xb8, 0x1d, 0x46, 0xe0, 0xc3, 0x92, 0x7a, 0x5f};
 
 // The oracle: SM3-KDF of seed || label to 32 bytes is SM3(seed || label || 00000001).
-std::vector<uint8_t> oracle_private_key(const uint8_t* seed, const uint8_t* label) {
+std::vector<uint8_t> oracle_kdf(const uint8_t* seed, const uint8_t* label) {
     std::vector<uint8_t> input(seed, seed + 16);
     input.insert(input.end(), label, label + 8);
     input.insert(input.end(), {0, 0, 0, 1});
     std::vector<uint8_t> digest(32);
     unsigned int size = 0;
     EVP_Digest(input.data(), input.size(), digest.data(), &size, EVP_sm3(), nullptr);
-    if (digest[0] == 0xFF) digest[0] = 0xFE;
     return digest;
+}
+
+// The private key: the KDF's output, with a first byte 0xFF made 0xFE.
+std::vector<uint8_t> oracle_private_key(const uint8_t* seed, const uint8_t* label) {
+    std::vector<uint8_t> key = oracle_kdf(seed, label);
+    if (key[0] == 0xFF) key[0] = 0xFE;
+    return key;
 }
 
 // The oracle's public key of priv on the SM2 curve, x || y.
@@ -52,10 +58,10 @@ TEST_F(Keys, PairsMatchAnIndependentDerivation) {
     const CardRecord r = record();
     DerivedKeyPairs pairs;
     ASSERT_EQ(get_dkp(&pairs), 0u);
-    EXPECT_EQ(bytes(pairs.sign_private), oracle_private_key(r.seed, kSignLabel));
-    EXPECT_EQ(bytes(pairs.enc_private), oracle_private_key(r.seed, kEncLabel));
-    EXPECT_EQ(bytes(pairs.sign_public), oracle_public_key(pairs.sign_private));
-    EXPECT_EQ(bytes(pairs.enc_public), oracle_public_key(pairs.enc_private));
+    EXPECT_EQ(vector_of(pairs.sign_private), oracle_private_key(r.seed, kSignLabel));
+    EXPECT_EQ(vector_of(pairs.enc_private), oracle_private_key(r.seed, kEncLabel));
+    EXPECT_EQ(vector_of(pairs.sign_public), oracle_public_key(pairs.sign_private));
+    EXPECT_EQ(vector_of(pairs.enc_public), oracle_public_key(pairs.enc_private));
 }
 
 // A seed whose signing key would begin with 0xFF gets 0xFE in its place.
@@ -64,25 +70,19 @@ TEST_F(Keys, DerivedKeyNeverBeginsWithFF) {
     CardRecord r = record();
     for (uint32_t n = 0;; ++n) {
         std::memcpy(r.seed, &n, sizeof n);
-        std::vector<uint8_t> input(r.seed, r.seed + 16);
-        input.insert(input.end(), kSignLabel, kSignLabel + 8);
-        input.insert(input.end(), {0, 0, 0, 1});
-        uint8_t digest[32];
-        unsigned int size = 0;
-        EVP_Digest(input.data(), input.size(), digest, &size, EVP_sm3(), nullptr);
-        if (digest[0] == 0xFF) break;
+        if (oracle_kdf(r.seed, kSignLabel)[0] == 0xFF) break;
         ASSERT_LT(n, 100000u);
     }
     set_record(r);
     DerivedKeyPairs pairs;
     ASSERT_EQ(get_dkp(&pairs), 0u);
     EXPECT_EQ(pairs.sign_private[0], 0xFE);
-    EXPECT_EQ(bytes(pairs.sign_private), oracle_private_key(r.seed, kSignLabel));
-    EXPECT_EQ(bytes(pairs.sign_public), oracle_public_key(pairs.sign_private));
+    EXPECT_EQ(vector_of(pairs.sign_private), oracle_private_key(r.seed, kSignLabel));
+    EXPECT_EQ(vector_of(pairs.sign_public), oracle_public_key(pairs.sign_private));
 }
 
 TEST(AdminKey, BuiltInKeyIsThePublicKeyOfTheAdministratorsPrivateKey) {
-    EXPECT_EQ(oracle_public_key(kAdminPrivateKey), bytes(kAdminPublicKey));
+    EXPECT_EQ(oracle_public_key(kAdminPrivateKey), vector_of(kAdminPublicKey));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 #endif
 
 template <size_t N>
-std::vector<uint8_t> bytes(const uint8_t (&array)[N]) {
+std::vector<uint8_t> vector_of(const uint8_t (&array)[N]) {
     return std::vector<uint8_t>(array, array + N);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/byte_access.h"
 #include "crypto/hex.h"
 #include "tests/card/log_capture.h"
 #include "tests/softcard/softcard_fixture.h"
@@ -20,13 +21,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// The little-endian integer of size bytes at offset.
-uint64_t le(const Bytes& record, size_t offset, size_t size) {
-    uint64_t value = 0;
-    for (size_t i = size; i-- > 0;) value = value << 8 | record[offset + i];
-    return value;
-}
 
 class SoftcardRecord : public SoftcardTest {
   protected:
@@ -66,7 +60,7 @@ class SoftcardRecord : public SoftcardTest {
     static void expect_software_mode(const Bytes& record, const uint8_t* key) {
         ASSERT_EQ(record.size(), 537u);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data() + 244)), "\\GLOBAL??\\");
-        EXPECT_EQ(le(record, 490, 2), 10u);
+        EXPECT_EQ(bytes::load_le16(record.data() + 490), 10u);
         EXPECT_EQ(record[504], 1);
         EXPECT_EQ(Bytes(record.begin() + 505, record.end()), Bytes(key, key + 32));
     }
@@ -115,7 +109,7 @@ TEST_F(SoftcardRecord, FormatUnderTheStoredKey) {
     ASSERT_EQ(QeltFormatVolume(&args, out.text, ErrorText::kSize), 0u) << out.str();
     const Bytes record = record_driver::requests().front().input;
     expect_software_mode(record, stored_);
-    EXPECT_EQ(le(record, 496, 8), uint64_t{4} << 20);
+    EXPECT_EQ(bytes::load_le64(record.data() + 496), uint64_t{4} << 20);
     EXPECT_FALSE(letter_defined(letter_));
     EXPECT_FALSE(logged(key_line("HWkey", stored_)));
     EXPECT_TRUE(logged(" === QeltFormatVolume ==  entry " + std::string(args.path) + " 4194304 1 " +
