@@ -10,7 +10,7 @@
 #include "platform/sim/loader.h"
 #include "platform/sim/usb.h"
 #include "platform/win32.h"
-#include "tests/card/temp_machine_root.h"
+#include "tests/support/temp_machine_root.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "card/log.h"
-#include "tests/card/temp_machine_root.h"
+#include "tests/support/temp_machine_root.h"
 
 namespace {
 

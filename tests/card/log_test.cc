@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/card/temp_machine_root.h"
+#include "tests/support/temp_machine_root.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/card/temp_machine_root.h"
+#include "tests/support/temp_machine_root.h"
 
 namespace {
 

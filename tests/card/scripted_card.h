@@ -12,7 +12,7 @@
 #include "platform/sim/network.h"
 #include "platform/sim/usb.h"
 #include "tests/card/log_capture.h"
-#include "tests/card/temp_machine_root.h"
+#include "tests/support/temp_machine_root.h"
 #include "tests/usb/sim_devices.h"
 
 using Frame = std::vector<uint8_t>;

@@ -4,7 +4,6 @@
 // host() names the same files for checks that do not go through the layer under test.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -13,6 +12,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include "tests/support/temp_machine_root.h"
 #endif
 
 // True when the program runs under Wine rather than on Windows or on the Linux layer.
@@ -28,10 +29,6 @@ class TestFolder {
   public:
     TestFolder() {
 #if !defined(_WIN32)
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "halden-test-XXXXXX").string();
-        drives_ = mkdtemp(pattern.data()) ? pattern : std::string();
-        setenv("HALDEN_ROOT", drives_.c_str(), 1);
         std::filesystem::create_directories(drive_root('C'));
 #endif
         // A name no other program (nor an earlier run that left its folder) has taken.
@@ -41,11 +38,9 @@ class TestFolder {
         } while (!std::filesystem::create_directory(host("")));
     }
     ~TestFolder() {
+#if defined(_WIN32)
         std::error_code ignored;
-        std::filesystem::remove_all(drives_.empty() ? host("") : std::filesystem::path(drives_),
-                                    ignored);
-#if !defined(_WIN32)
-        unsetenv("HALDEN_ROOT");
+        std::filesystem::remove_all(host(""), ignored);
 #endif
     }
     TestFolder(const TestFolder&) = delete;
@@ -64,7 +59,7 @@ class TestFolder {
 #if defined(_WIN32)
         return std::string(1, letter) + ":\\";
 #else
-        return std::filesystem::path(drives_) / std::string(1, letter);
+        return machine_.path(std::string(1, letter) + ":/").parent_path();
 #endif
     }
     // The host's name of relative in the folder ('\\' separates names).
@@ -104,6 +99,8 @@ class TestFolder {
     }
 
   private:
+#if !defined(_WIN32)
+    TempMachineRoot machine_;  // Linux: the whole machine root is the test's own
+#endif
     std::string name_;
-    std::string drives_;  // Linux: the temporary machine root
 };

@@ -16,7 +16,7 @@
 #include "softcard/exports.h"
 #include "softcard/session.h"
 #include "softcard/store.h"
-#include "tests/card/temp_machine_root.h"
+#include "tests/support/temp_machine_root.h"
 #ifndef _WIN32
 #include "platform/sim/disk.h"
 #include "platform/sim/network.h"

@@ -15,7 +15,7 @@
 #include "platform/sim/files.h"
 #include "platform/sim/shell.h"
 #include "tests/card/log_capture.h"
-#include "tests/card/temp_machine_root.h"
+#include "tests/support/temp_machine_root.h"
 #include "tests/volume/record_driver.h"
 #include "tests/volume/volume_test.h"
 #include "volume/card_path.h"

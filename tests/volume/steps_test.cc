@@ -12,8 +12,8 @@
 
 #include "crypto/byte_access.h"
 #include "tests/card/log_capture.h"
-#include "tests/card/temp_machine_root.h"
 #include "tests/platform/test_folder.h"
+#include "tests/support/temp_machine_root.h"
 #include "tests/volume/volume_test.h"
 #include "volume/exports.h"
 #include "volume/mount_record.h"
