@@ -2,8 +2,12 @@
 #include <cctype>
 #include <cstring>
 
+#include "card/padding.h"
+#include "crypto/hex.h"
 #include "crypto/sm2_encrypt.h"
+#include "crypto/sm3.h"
 #include "crypto/sm4.h"
+#include "crypto/sm4_xts.h"
 #include "softcard/envelope_buffer.h"
 #include "softcard/envelope_messages.h"
 #include "softcard/keys.h"
@@ -77,6 +81,61 @@ TEST_F(Envelope, SizesAndRoundTrips) {
         ASSERT_EQ(decrypt(), (std::pair<uint32_t, std::string>{0, ""})) << size;
         EXPECT_EQ(file(kBack), data) << size;
     }
+}
+
+// The blocks of an envelope by their definition: the plaintext padded with 0x80 and zeros to
+// whole 512-byte blocks, each block one XTS data unit under the file key with the all-zero tweak.
+std::vector<uint8_t> blocks_by_definition(const uint8_t* key, std::vector<uint8_t> plain) {
+    uint32_t length = static_cast<uint32_t>(plain.size());
+    plain.resize(plain.size() / 512 * 512 + 512);
+    pad_80(plain.data(), &length, 512);
+    const uint8_t zero_tweak[16] = {};
+    std::vector<uint8_t> blocks(plain.size());
+    for (size_t at = 0; at < plain.size(); at += 512)
+        EXPECT_EQ(sm4_xts_encrypt(key, zero_tweak, &plain[at], 512, &blocks[at]), 0);
+    return blocks;
+}
+
+std::string sm3_hex(const std::vector<uint8_t>& data) {
+    uint8_t digest[SM3_DIGEST_SIZE];
+    sm3(data.data(), static_cast<uint32_t>(data.size()), digest);
+    char hex[2 * SM3_DIGEST_SIZE + 1];
+    bytes_to_hex(digest, SM3_DIGEST_SIZE, hex);
+    return hex;
+}
+
+// The format pinned by a known answer: the digest of the blocks of a plaintext of several
+// megabytes under a fixed file key. Envelopes written by this code decrypt with the definition,
+// and envelopes made by the definition decrypt with this code.
+TEST_F(Envelope, KnownAnswer) {
+    uint8_t key[32];
+    for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(0xA5 ^ (i * 37));
+    const auto data = sample(2500000);
+    const auto blocks = blocks_by_definition(key, data);
+    ASSERT_EQ(blocks.size(), 2500096u);
+    EXPECT_EQ(sm3_hex(blocks), "ad67a1655a3e0d39fb9f3fa0ee9084c42e2d523369442b699da5b3efc19599e6");
+
+    std::vector<uint8_t> envelope(own, own + 64);
+    envelope.resize(192 + blocks.size());
+    ASSERT_EQ(sm2_encrypt(own, key, 32, envelope.data() + 64, nullptr), 0);
+    std::copy(blocks.begin(), blocks.end(), envelope.begin() + 192);
+    write_file(kEnvelope, envelope);
+    ASSERT_EQ(decrypt(), (std::pair<uint32_t, std::string>{0, ""}));
+    EXPECT_EQ(file(kBack), data);
+
+    write_file(kPlain, data);
+    ASSERT_EQ(encrypt(own), (std::pair<uint32_t, std::string>{0, ""}));
+    const auto written = file(kEnvelope);
+    ASSERT_EQ(written.size(), envelope.size());
+    DerivedKeyPairs pairs;
+    ASSERT_EQ(get_dkp(&pairs), 0u);
+    uint8_t file_key[32];
+    uint32_t file_key_length = 0;
+    ASSERT_EQ(sm2_decrypt(pairs.enc_private, written.data() + 64, 128, file_key, &file_key_length),
+              0);
+    ASSERT_EQ(file_key_length, 32u);
+    EXPECT_TRUE(std::vector<uint8_t>(written.begin() + 192, written.end()) ==
+                blocks_by_definition(file_key, data));
 }
 
 TEST_F(Envelope, EachEncryptionUsesANewKey) {
