@@ -166,7 +166,10 @@ int main(int argc, char** argv) {
     sim::network_set_adapters({{"eth0", true, true, {0x02, 0, 0x5e, 0x10, 0, 1}}});
     if (const uint32_t result = init_cfg(); result != 0) die("init_cfg failed", result);
     uint32_t tries = 0;
-    QeltVerifyPinCode(reinterpret_cast<const uint8_t*>(kDefaultPin), 8, &tries);
+    if (const uint32_t result =
+            QeltVerifyPinCode(reinterpret_cast<const uint8_t*>(kDefaultPin), 8, &tries);
+        result != 15)
+        die("the default PIN is refused", result);
     if (const uint32_t result = QeltBindCurMac(); result != 0) die("cannot bind", result);
     uint8_t sign_public[64], own[64];
     if (const uint32_t result = QeltExportPubkeys(sign_public, own); result != 0)
