@@ -15,13 +15,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/files.h"
 #include "bench/timing.h"
 #include "crypto/sm4_blocks.h"
 #include "platform/sim/network.h"
@@ -55,32 +54,6 @@ std::filesystem::path machine_root;
 // The host path of a drive path "C:/...".
 std::filesystem::path host(const char* drive_path) {
     return machine_root / "C" / (drive_path + 3);
-}
-
-void write_pattern(const std::filesystem::path& path, uint64_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    Bytes chunk(1 << 20);
-    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i * 131 + (i >> 9));
-    for (uint64_t done = 0; done < size;) {
-        const uint64_t n = std::min<uint64_t>(chunk.size(), size - done);
-        out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(n));
-        done += n;
-    }
-    if (!out) die("cannot write the plaintext");
-}
-
-bool same_files(const std::filesystem::path& a, const std::filesystem::path& b) {
-    if (std::filesystem::file_size(a) != std::filesystem::file_size(b)) return false;
-    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
-    Bytes p(1 << 20), q(1 << 20);
-    while (x && y) {
-        x.read(reinterpret_cast<char*>(p.data()), static_cast<std::streamsize>(p.size()));
-        y.read(reinterpret_cast<char*>(q.data()), static_cast<std::streamsize>(q.size()));
-        if (x.gcount() != y.gcount() ||
-            std::memcmp(p.data(), q.data(), static_cast<size_t>(x.gcount())) != 0)
-            return false;
-    }
-    return true;
 }
 
 // The plain copy: the C runtime of the platform layer, as the exports use it.
@@ -175,7 +148,7 @@ int main(int argc, char** argv) {
     if (const uint32_t result = QeltExportPubkeys(sign_public, own); result != 0)
         die("no public keys", result);
 
-    write_pattern(host(kPlain), size);
+    if (!bench::write_pattern(host(kPlain), size)) die("cannot write the plaintext");
     uint8_t key[32];
     for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(i * 29 + 3);
     Bytes data(kRequest), out(kRequest);
@@ -195,7 +168,7 @@ int main(int argc, char** argv) {
             {[] { return QeltEvDecFile(kEnvelope, kBack); }, kBack},
         },
         size);
-    if (!same_files(host(kPlain), host(kBack))) die("the round trip changed the file");
+    if (!bench::same_files(host(kPlain), host(kBack))) die("the round trip changed the file");
     if (std::filesystem::file_size(host(kEnvelope)) != 192 + size + 512)
         die("the envelope has the wrong length");
     const double x_encrypt = figures[0], x_decrypt = figures[1], c = figures[2];
