@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/files.h"
 #include "bench/timing.h"
 #include "card/card_api.h"
 #include "card/fpga_frame.h"
@@ -80,31 +81,6 @@ double mb_per_s(double seconds) {
     return static_cast<double>(kFileSize) / seconds / 1e6;
 }
 
-void write_pattern(const std::filesystem::path& path, uint64_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    Bytes chunk(1 << 20);
-    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i * 131 + (i >> 9));
-    for (uint64_t done = 0; done < size;) {
-        const uint64_t n = std::min<uint64_t>(chunk.size(), size - done);
-        out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(n));
-        done += n;
-    }
-}
-
-bool same_files(const std::filesystem::path& a, const std::filesystem::path& b) {
-    if (std::filesystem::file_size(a) != std::filesystem::file_size(b)) return false;
-    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
-    Bytes p(1 << 20), q(1 << 20);
-    while (x && y) {
-        x.read(reinterpret_cast<char*>(p.data()), static_cast<std::streamsize>(p.size()));
-        y.read(reinterpret_cast<char*>(q.data()), static_cast<std::streamsize>(q.size()));
-        if (x.gcount() != y.gcount() ||
-            std::memcmp(p.data(), q.data(), static_cast<size_t>(x.gcount())) != 0)
-            return false;
-    }
-    return true;
-}
-
 struct Figure {
     const char* name;
     double encrypt_mb_s, decrypt_mb_s, target;
@@ -139,7 +115,7 @@ int main(int argc, char** argv) {
     if (QeltBindCurMac() != 0) die("cannot bind this host");
     const uint8_t* pke = state.encryption.public_key.data();
 
-    write_pattern(host("plain.bin"), kFileSize);
+    if (!bench::write_pattern(host("plain.bin"), kFileSize)) die("cannot write the plaintext");
     const char *pt = "C:/plain.bin", *ct = "C:/plain.ctr", *out = "C:/out.bin";
 
     std::printf("SM4 path: %s; a %llu MiB file, %llu blocks of 4096 bytes, median of %d runs\n",
@@ -161,7 +137,8 @@ int main(int argc, char** argv) {
     const auto measure = [&](const char* name, double target, auto encrypt, auto decrypt) {
         const double e = median_seconds([&] { return encrypt(); }, host("plain.ctr"));
         const double d = median_seconds([&] { return decrypt(); }, host("out.bin"));
-        if (!same_files(host("plain.bin"), host("out.bin"))) die("a round trip changed the file");
+        if (!bench::same_files(host("plain.bin"), host("out.bin")))
+            die("a round trip changed the file");
         figures.push_back({name, mb_per_s(e), mb_per_s(d), target});
     };
     measure(
@@ -263,7 +240,7 @@ int main(int argc, char** argv) {
         const double d = seconds_of([&] { result = QeltEvDecFile_V2(kPin, ct, out); });
         if (result != 0) die("decrypting the large file failed", result);
         std::filesystem::remove(host("plain.ctr"));
-        const bool same = same_files(host("large.bin"), host("out.bin"));
+        const bool same = bench::same_files(host("large.bin"), host("out.bin"));
         std::printf(
             "  container %llu bytes (303 + 4096 x %llu); encrypt %.1f MB/s, decrypt %.1f "
             "MB/s; the file came back %s\n",

@@ -1,12 +1,16 @@
 // QeltEvEncFile and QeltEvDecFile: files to envelope files and back.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "card/padding.h"
 #include "card/same_file.h"
 #include "crypto/random.h"
+#include "crypto/secure_wipe.h"
 #include "crypto/sm2_encrypt.h"
-#include "crypto/sm4_xts.h"
+#include "crypto/sm4_xts_units.h"
 #include "platform/win32.h"
 #include "softcard/block_padding.h"
 #include "softcard/envelope_format.h"
@@ -45,36 +49,61 @@ int64_t file_length(FILE* file) {
     return _ftelli64(file);
 }
 
-uint32_t encrypt_and_write(const uint8_t* key, uint8_t* block, FILE* out) {
-    uint8_t ct[ENVELOPE_BLOCK_SIZE];
-    if (sm4_xts_encrypt(key, kZeroTweak, block, ENVELOPE_BLOCK_SIZE, ct) != 0) {
-        std::printf("sm4_xts_encrypt err\n");
-        return SC_FAIL;
+// A heap buffer for the plaintext of a run, wiped before it is freed; null when there is no
+// memory for it.
+class RunBuffer {
+  public:
+    explicit RunBuffer(size_t size) : data_(new (std::nothrow) uint8_t[size]), size_(size) {}
+    ~RunBuffer() {
+        if (data_) crypto_internal::secure_wipe(data_.get(), size_);
     }
-    if (!write_all(out, ct, sizeof ct)) {
+    RunBuffer(const RunBuffer&) = delete;
+    RunBuffer& operator=(const RunBuffer&) = delete;
+    uint8_t* get() const { return data_.get(); }
+
+  private:
+    std::unique_ptr<uint8_t[]> data_;
+    size_t size_;
+};
+
+// Each block is one XTS data unit with the all-zero tweak; a run of them shares one key set-up.
+void transform_blocks(const uint8_t* key, uint8_t* data, size_t blocks, bool encrypt) {
+    crypto_internal::sm4_xts_units(key, kZeroTweak, data, data, blocks, ENVELOPE_BLOCK_SIZE,
+                                   encrypt);
+}
+
+uint32_t encrypt_and_write(const uint8_t* key, uint8_t* data, size_t size, FILE* out) {
+    transform_blocks(key, data, size / ENVELOPE_BLOCK_SIZE, true);
+    if (!write_all(out, data, size)) {
         std::printf(MSG_WRITE_CT_BLOCK_FAILED);
         return SC_FAIL;
     }
     return SC_OK;
 }
 
-uint32_t encrypt_blocks(const uint8_t* key, FILE* in, FILE* out) {
-    uint8_t block[ENVELOPE_BLOCK_SIZE];
-    WipeOnExit wipe(block);
+// run holds ENVELOPE_RUN_SIZE bytes.
+uint32_t encrypt_blocks(const uint8_t* key, FILE* in, FILE* out, uint8_t* run) {
     for (;;) {
-        std::memset(block, 0, sizeof block);
-        uint32_t got = static_cast<uint32_t>(std::fread(block, 1, sizeof block, in));
-        if (got == ENVELOPE_BLOCK_SIZE) {
-            const uint32_t result = encrypt_and_write(key, block, out);
+        const size_t got = std::fread(run, 1, ENVELOPE_RUN_SIZE, in);
+        if (got == ENVELOPE_RUN_SIZE) {
+            const uint32_t result = encrypt_and_write(key, run, got, out);
             if (result != SC_OK) return result;
             continue;
         }
+        const size_t whole = got - got % ENVELOPE_BLOCK_SIZE;
         if (std::ferror(in) || !std::feof(in)) {
+            // The whole blocks read before the fault are encrypted and written first.
+            if (whole > 0) {
+                const uint32_t result = encrypt_and_write(key, run, whole, out);
+                if (result != SC_OK) return result;
+            }
             std::printf(MSG_PT_READ_FAILED);
             return SC_FAIL;
         }
-        PadIso7816(block, &got, ENVELOPE_BLOCK_SIZE);
-        const uint32_t result = encrypt_and_write(key, block, out);
+        // got is below the run, so the padded last block fits behind the whole ones.
+        uint32_t rest = static_cast<uint32_t>(got - whole);
+        PadIso7816(run + whole, &rest, ENVELOPE_BLOCK_SIZE);
+        const uint32_t result = encrypt_and_write(key, run, whole + ENVELOPE_BLOCK_SIZE, out);
         if (result != SC_OK) return result;
         // Buffered bytes that cannot reach the file (a full disk) fail the last block.
         if (std::fflush(out) != 0) {
@@ -85,34 +114,42 @@ uint32_t encrypt_blocks(const uint8_t* key, FILE* in, FILE* out) {
     }
 }
 
-// Decrypts blocks blocks, holding back the last one or two for the final cut at the 0x80 pad.
-uint32_t decrypt_blocks(const uint8_t* key, uint64_t blocks, FILE* in, FILE* out) {
-    uint8_t ct[ENVELOPE_BLOCK_SIZE];
-    uint8_t held[2 * ENVELOPE_BLOCK_SIZE];
-    WipeOnExit wipe(held);
-    uint32_t held_size = 0;
-    for (uint64_t b = 0; b < blocks; ++b) {
-        const size_t got = std::fread(ct, 1, sizeof ct, in);
-        if (got != sizeof ct) {
-            std::printf(MSG_CT_READ_FAILED, static_cast<int>(got));
+// Decrypts blocks blocks, holding back the last one or two for the final cut at the 0x80 pad:
+// block i is written once block i + 1 is decrypted and at least one block follows that. Between
+// runs one decrypted block waits at the start of run, which holds ENVELOPE_RUN_SIZE bytes and one
+// block more.
+uint32_t decrypt_blocks(const uint8_t* key, uint64_t blocks, FILE* in, FILE* out, uint8_t* run) {
+    uint64_t decrypted = 0, written = 0;
+    // Writes the held blocks that the rule above lets go and moves the others to the start.
+    auto write_ready = [&](size_t held) -> bool {
+        const uint64_t ready_to = decrypted >= 2 ? std::min(decrypted - 1, blocks - 2) : 0;
+        const size_t ready = static_cast<size_t>(ready_to > written ? ready_to - written : 0);
+        if (ready > 0 && !write_all(out, run, ready * ENVELOPE_BLOCK_SIZE)) return false;
+        written += ready;
+        std::memmove(run, run + ready * ENVELOPE_BLOCK_SIZE, (held - ready) * ENVELOPE_BLOCK_SIZE);
+        return true;
+    };
+    while (decrypted < blocks) {
+        const size_t held = static_cast<size_t>(decrypted - written);
+        const size_t want = static_cast<size_t>(
+            std::min<uint64_t>(blocks - decrypted, ENVELOPE_RUN_SIZE / ENVELOPE_BLOCK_SIZE));
+        uint8_t* at = run + held * ENVELOPE_BLOCK_SIZE;
+        const size_t got = std::fread(at, 1, want * ENVELOPE_BLOCK_SIZE, in);
+        const size_t whole = got / ENVELOPE_BLOCK_SIZE;
+        transform_blocks(key, at, whole, false);
+        decrypted += whole;
+        if (!write_ready(held + whole)) {
+            std::printf(MSG_WRITE_PT_BLOCK_FAILED);
+            return SC_DEC_BLOCK_WRITE;
+        }
+        if (whole < want) {
+            std::printf(MSG_CT_READ_FAILED, static_cast<int>(got % ENVELOPE_BLOCK_SIZE));
             return SC_DEC_READ;
         }
-        if (sm4_xts_decrypt(key, kZeroTweak, ct, sizeof ct, held + held_size) != 0) {
-            std::printf("sm4_xts_decrypt err\n");
-            return SC_DEC_DECRYPT;
-        }
-        held_size += ENVELOPE_BLOCK_SIZE;
-        if (b + 1 < blocks && held_size == sizeof held) {
-            if (!write_all(out, held, ENVELOPE_BLOCK_SIZE)) {
-                std::printf(MSG_WRITE_PT_BLOCK_FAILED);
-                return SC_DEC_BLOCK_WRITE;
-            }
-            std::memcpy(held, held + ENVELOPE_BLOCK_SIZE, ENVELOPE_BLOCK_SIZE);
-            held_size = ENVELOPE_BLOCK_SIZE;
-        }
     }
-    unpad_80(held, &held_size);
-    if (!write_all(out, held, held_size) || std::fflush(out) != 0) {
+    uint32_t final_size = static_cast<uint32_t>(decrypted - written) * ENVELOPE_BLOCK_SIZE;
+    unpad_80(run, &final_size);
+    if (!write_all(out, run, final_size) || std::fflush(out) != 0) {
         std::printf(MSG_WRITE_FINAL_FAILED);
         return SC_DEC_FINAL_WRITE;
     }
@@ -134,6 +171,8 @@ KELVANE_EXPORT uint32_t QeltEvEncFile(const uint8_t* pke, const char* ptFileName
     uint8_t csk[ENVELOPE_CSK_SIZE];
     if (sm2_encrypt(pke, key, sizeof key, csk, nullptr) != 0) return SC_FAIL;
 
+    RunBuffer run(ENVELOPE_RUN_SIZE);
+    if (!run.get()) return SC_FAIL;
     ScopedFile in(ptFileName, "rb");
     if (!in.get()) {
         std::printf(MSG_PT_OPEN_FAILED);
@@ -152,7 +191,7 @@ KELVANE_EXPORT uint32_t QeltEvEncFile(const uint8_t* pke, const char* ptFileName
         std::printf(MSG_WRITE_CSK_FAILED);
         return SC_FAIL;
     }
-    return encrypt_blocks(key, in.get(), out.get());
+    return encrypt_blocks(key, in.get(), out.get(), run.get());
 }
 
 KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFileName) {
@@ -161,6 +200,8 @@ KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFile
     if (checked != SC_OK) return checked;
     if (same_file(ctFileName, ptFileName)) return SC_FAIL;
 
+    RunBuffer run(ENVELOPE_RUN_SIZE + ENVELOPE_BLOCK_SIZE);
+    if (!run.get()) return SC_FAIL;
     ScopedFile out(ptFileName, "wb");
     if (!out.get()) {
         std::printf(MSG_PT_OPEN_FAILED);
@@ -209,5 +250,5 @@ KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFile
     }
     const uint64_t blocks =
         static_cast<uint64_t>(length - ENVELOPE_HEADER_SIZE) / ENVELOPE_BLOCK_SIZE;
-    return decrypt_blocks(key, blocks, in.get(), out.get());
+    return decrypt_blocks(key, blocks, in.get(), out.get(), run.get());
 }

@@ -11,7 +11,11 @@ constexpr uint32_t ENVELOPE_CSK_SIZE = 128;  // an sm2_ciphertext of the 32-byte
 constexpr uint32_t ENVELOPE_HEADER_SIZE = ENVELOPE_CSK + ENVELOPE_CSK_SIZE;
 constexpr uint32_t ENVELOPE_BLOCK_SIZE = 512;
 constexpr uint32_t ENVELOPE_FILE_KEY_SIZE = 32;
+// The envelope functions read, transform and write the blocks in runs of this many bytes: one
+// fread or fwrite and one key set-up per run. Not part of the format.
+constexpr uint32_t ENVELOPE_RUN_SIZE = 1 << 20;
 static_assert(ENVELOPE_HEADER_SIZE == 192);
+static_assert(ENVELOPE_RUN_SIZE % ENVELOPE_BLOCK_SIZE == 0);
 static_assert(ENVELOPE_FILE_KEY_SIZE + 96 == ENVELOPE_CSK_SIZE);
 
 constexpr uint32_t MAX_PATH_LENGTH = 254;

@@ -20,7 +20,6 @@ enum SoftcardResult : uint32_t {
     SC_ALREADY_LOGGED_IN = 14,
     SC_PIN_OK_NOT_BOUND = 15,
     SC_DEC_READ = 17,
-    SC_DEC_DECRYPT = 18,
     SC_DEC_FINAL_WRITE = 19,
     SC_DEC_BLOCK_WRITE = 20,
 };

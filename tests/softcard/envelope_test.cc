@@ -2,9 +2,14 @@
 #include <cctype>
 #include <cstring>
 
+#include "card/padding.h"
+#include "crypto/hex.h"
 #include "crypto/sm2_encrypt.h"
+#include "crypto/sm3.h"
 #include "crypto/sm4.h"
+#include "crypto/sm4_xts.h"
 #include "softcard/envelope_buffer.h"
+#include "softcard/envelope_format.h"
 #include "softcard/envelope_messages.h"
 #include "softcard/keys.h"
 #include "tests/softcard/softcard_fixture.h"
@@ -63,10 +68,25 @@ std::vector<uint8_t> sample(size_t n) {
     return data;
 }
 
+// The functions move the blocks in runs of ENVELOPE_RUN_SIZE bytes: sizes about a run's end
+// too, where the padding block or the last data block falls into a run of its own.
+constexpr size_t kRun = ENVELOPE_RUN_SIZE;
+
 TEST_F(Envelope, SizesAndRoundTrips) {
-    const std::pair<size_t, size_t> cases[] = {{0, 704},     {1, 704},    {511, 704},
-                                               {512, 1216},  {513, 1216}, {1023, 1216},
-                                               {1024, 1728}, {5000, 5312}};
+    const std::pair<size_t, size_t> cases[] = {{0, 704},
+                                               {1, 704},
+                                               {511, 704},
+                                               {512, 1216},
+                                               {513, 1216},
+                                               {1023, 1216},
+                                               {1024, 1728},
+                                               {5000, 5312},
+                                               {kRun - 513, 192 + kRun - 512},
+                                               {kRun - 1, 192 + kRun},
+                                               {kRun, 192 + kRun + 512},
+                                               {kRun + 1, 192 + kRun + 512},
+                                               {kRun + 512, 192 + kRun + 1024},
+                                               {2 * kRun + 700, 192 + 2 * kRun + 1024}};
     for (const auto& [size, envelope_size] : cases) {
         const auto data = sample(size);
         write_file(kPlain, data);
@@ -77,6 +97,65 @@ TEST_F(Envelope, SizesAndRoundTrips) {
         ASSERT_EQ(decrypt(), (std::pair<uint32_t, std::string>{0, ""})) << size;
         EXPECT_EQ(file(kBack), data) << size;
     }
+}
+
+// The blocks of an envelope by their definition: the plaintext padded with 0x80 and zeros to
+// whole 512-byte blocks, each block one XTS data unit under the file key with the all-zero tweak.
+std::vector<uint8_t> blocks_by_definition(const uint8_t* key, std::vector<uint8_t> plain) {
+    uint32_t length = static_cast<uint32_t>(plain.size());
+    plain.resize(plain.size() / 512 * 512 + 512);
+    pad_80(plain.data(), &length, 512);
+    const uint8_t zero_tweak[16] = {};
+    std::vector<uint8_t> blocks(plain.size());
+    for (size_t at = 0; at < plain.size(); at += 512)
+        EXPECT_EQ(sm4_xts_encrypt(key, zero_tweak, &plain[at], 512, &blocks[at]), 0);
+    return blocks;
+}
+
+std::string sm3_hex(const std::vector<uint8_t>& data) {
+    uint8_t digest[SM3_DIGEST_SIZE];
+    sm3(data.data(), static_cast<uint32_t>(data.size()), digest);
+    char hex[2 * SM3_DIGEST_SIZE + 1];
+    bytes_to_hex(digest, SM3_DIGEST_SIZE, hex);
+    return hex;
+}
+
+// The file key of an envelope addressed to this card, taken from its csk.
+std::vector<uint8_t> file_key_of(const std::vector<uint8_t>& envelope) {
+    DerivedKeyPairs pairs;
+    EXPECT_EQ(get_dkp(&pairs), 0u);
+    std::vector<uint8_t> key(32);
+    uint32_t length = 0;
+    EXPECT_EQ(sm2_decrypt(pairs.enc_private, envelope.data() + 64, 128, key.data(), &length), 0);
+    EXPECT_EQ(length, 32u);
+    return key;
+}
+
+// The format pinned by a known answer: the digest of the blocks of a plaintext of several
+// megabytes under a fixed file key. Envelopes written by this code decrypt with the definition,
+// and envelopes made by the definition decrypt with this code.
+TEST_F(Envelope, KnownAnswer) {
+    uint8_t key[32];
+    for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(0xA5 ^ (i * 37));
+    const auto data = sample(2500000);
+    const auto blocks = blocks_by_definition(key, data);
+    ASSERT_EQ(blocks.size(), 2500096u);
+    EXPECT_EQ(sm3_hex(blocks), "ad67a1655a3e0d39fb9f3fa0ee9084c42e2d523369442b699da5b3efc19599e6");
+
+    std::vector<uint8_t> envelope(own, own + 64);
+    envelope.resize(192 + blocks.size());
+    ASSERT_EQ(sm2_encrypt(own, key, 32, envelope.data() + 64, nullptr), 0);
+    std::copy(blocks.begin(), blocks.end(), envelope.begin() + 192);
+    write_file(kEnvelope, envelope);
+    ASSERT_EQ(decrypt(), (std::pair<uint32_t, std::string>{0, ""}));
+    EXPECT_EQ(file(kBack), data);
+
+    write_file(kPlain, data);
+    ASSERT_EQ(encrypt(own), (std::pair<uint32_t, std::string>{0, ""}));
+    const auto written = file(kEnvelope);
+    ASSERT_EQ(written.size(), envelope.size());
+    EXPECT_EQ(std::vector<uint8_t>(written.begin() + 192, written.end()),
+              blocks_by_definition(file_key_of(written).data(), data));
 }
 
 TEST_F(Envelope, EachEncryptionUsesANewKey) {
@@ -297,6 +376,8 @@ TEST_F(Envelope, FullDiskWhileDecryptingTellsTheBlockFromTheFinalWrite) {
         const char* printed;
     } cases[] = {
         {65536, 100, 20, MSG_WRITE_PT_BLOCK_FAILED},
+        // Blocks of a later run that do not fit.
+        {3 * kRun, kRun + 100, 20, MSG_WRITE_PT_BLOCK_FAILED},
         // 2000 bytes: two blocks are written on the way (1024 bytes), then the last 976.
         {2000, 1100, 19, MSG_WRITE_FINAL_FAILED},
         {2000, 1999, 19, MSG_WRITE_FINAL_FAILED},
@@ -313,17 +394,26 @@ TEST_F(Envelope, FullDiskWhileDecryptingTellsTheBlockFromTheFinalWrite) {
 }
 
 // A block that cannot be read whole (the disk fails part-way) stops the decryption with 17 and
-// the count it got. The envelope lies on a drive of its own, whose read faults leave the store
-// on C: alone.
+// the count it got; the plaintext keeps what was written on the way, every block but the last
+// one read whole. The envelope lies on a drive of its own, whose read faults leave the store on
+// C: alone.
 TEST_F(Envelope, ShortBlockReadIsAReadError) {
-    write_file(kPlain, sample(1100));  // three blocks
+    const auto data = sample(kRun + 1100);  // a run of blocks and three more
+    write_file(kPlain, data);
     ASSERT_EQ(encrypt(own).first, 0u);
     root.make_folder("E:/");
     write_file("E:/plain.bin.ev", file(kEnvelope));
     const struct {
         uint64_t readable;
         int got;
-    } cases[] = {{192 + 100, 100}, {192 + 512 + 100, 100}, {192 + 512, 0}, {192 + 1024 + 511, 511}};
+    } cases[] = {{192 + 100, 100},
+                 {192 + 512 + 100, 100},
+                 {192 + 512, 0},
+                 {192 + 1024 + 511, 511},
+                 {192 + kRun - 1, 511},
+                 {192 + kRun, 0},
+                 {192 + kRun + 512 + 100, 100},
+                 {192 + kRun + 1024 + 511, 511}};
     for (const auto& c : cases) {
         sim::disk_set_read_limit('E', c.readable);
         char printed[64];
@@ -331,12 +421,39 @@ TEST_F(Envelope, ShortBlockReadIsAReadError) {
         testing::internal::CaptureStdout();
         EXPECT_EQ(QeltEvDecFile("E:/plain.bin.ev", kBack), 17u) << c.readable;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), printed) << c.readable;
+        const size_t whole_blocks = (c.readable - 192) / 512;
+        const size_t kept = whole_blocks > 0 ? 512 * (whole_blocks - 1) : 0;
+        EXPECT_EQ(file(kBack), std::vector<uint8_t>(data.begin(), data.begin() + kept))
+            << c.readable;
         sim::disk_clear_read_limits();
     }
     testing::internal::CaptureStdout();
     EXPECT_EQ(QeltEvDecFile("E:/plain.bin.ev", kBack), 0u);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(file(kBack), sample(1100));
+    EXPECT_EQ(file(kBack), data);
+}
+
+// A plaintext that cannot be read to its end fails with its message; the envelope keeps the
+// header and every block read whole before the fault, encrypted as in a whole envelope.
+TEST_F(Envelope, PlaintextReadFaultKeepsTheWholeBlocksBeforeIt) {
+    const auto data = sample(kRun + 1100);
+    root.make_folder("E:/");
+    write_file("E:/plain.bin", data);
+    for (const uint64_t readable :
+         {uint64_t{100}, uint64_t{512}, uint64_t{1300}, uint64_t{kRun}, uint64_t{kRun + 700}}) {
+        sim::disk_set_read_limit('E', readable);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(QeltEvEncFile(own, "E:/plain.bin", kEnvelope), 1u) << readable;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), MSG_PT_READ_FAILED) << readable;
+        sim::disk_clear_read_limits();
+        const auto envelope = file(kEnvelope);
+        const size_t kept = readable / 512 * 512;
+        ASSERT_EQ(envelope.size(), 192 + kept) << readable;
+        const std::vector<uint8_t> whole(data.begin(), data.begin() + kept);
+        const auto expected = blocks_by_definition(file_key_of(envelope).data(), whole);
+        EXPECT_TRUE(std::equal(envelope.begin() + 192, envelope.end(), expected.begin()))
+            << readable;
+    }
 }
 
 #endif
