@@ -20,6 +20,7 @@ enum SoftcardResult : uint32_t {
     SC_ALREADY_LOGGED_IN = 14,
     SC_PIN_OK_NOT_BOUND = 15,
     SC_DEC_READ = 17,
+    // 18, a block the cipher refuses, cannot occur: the envelope's run cipher has no failure.
     SC_DEC_FINAL_WRITE = 19,
     SC_DEC_BLOCK_WRITE = 20,
 };
