@@ -42,6 +42,30 @@ class Concurrency : public SoftcardTest {
         }
         return lines;
     }
+
+    // Once the writers have stored a volume key, lets them run on for a moment of random length
+    // and kills them. (The store is read as the card reads it, beside the writers.)
+    static void kill_once_a_key_is_stored(std::initializer_list<ChildProcess*> writers,
+                                          std::mt19937& random) {
+        const auto stored = [] {
+            CardRecord r{};
+            return read_card_record(&r) == 0 && r.key_present == 1;
+        };
+        for (int polls = 0; !stored(); ++polls) {
+            ASSERT_LT(polls, 30000) << "the writers never stored a key";
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        for (ChildProcess* writer : writers) writer->kill();
+        for (ChildProcess* writer : writers) EXPECT_EQ(writer->wait(), -1);
+    }
+    // The record holds one of the two keys that the writers store, whole.
+    static void expect_a_writers_key(const CardRecord& record) {
+        EXPECT_EQ(record.key_present, 1);
+        EXPECT_TRUE(record.volume_key[0] == 0x11 || record.volume_key[0] == 0x22);
+        EXPECT_TRUE(std::all_of(record.volume_key, record.volume_key + 32,
+                                [&](uint8_t b) { return b == record.volume_key[0]; }));
+    }
 };
 
 const std::set<std::string> kStoreAndLock = {"halden.ini", "halden.ini.lock"};
@@ -123,31 +147,15 @@ TEST_F(Concurrency, WritersKilledAtRandomPointsLeaveAWholeRecord) {
         ChildProcess second({results_file(1).string(), "rewrite"});
         ASSERT_TRUE(first.started()) << "error " << first.start_error();
         ASSERT_TRUE(second.started()) << "error " << second.start_error();
-        // Once they have written, let them run on for a moment of random length. (The store is
-        // read as the card reads it, sharing it with the writers' replacements.)
-        const auto written = [] {
-            CardRecord r{};
-            return read_card_record(&r) == 0 && r.key_present == 1;
-        };
-        for (int polls = 0; !written(); ++polls) {
-            ASSERT_LT(polls, 30000) << "the writers never wrote";
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-        first.kill();
-        second.kill();
-        EXPECT_EQ(first.wait(), -1);
-        EXPECT_EQ(second.wait(), -1);
+        kill_once_a_key_is_stored({&first, &second}, random);
+        ASSERT_FALSE(HasFatalFailure());
 
         const auto bytes = store_bytes();
         ASSERT_EQ(bytes.size(), STORE_RECORD_SIZE) << "seed " << seed << " round " << round;
         CardRecord now;
         decode_record(bytes.data(), &now);
         EXPECT_EQ(std::memcmp(now.seed, initial.seed, sizeof now.seed), 0);
-        EXPECT_EQ(now.key_present, 1);
-        EXPECT_TRUE(now.volume_key[0] == 0x11 || now.volume_key[0] == 0x22);
-        EXPECT_TRUE(std::all_of(now.volume_key, now.volume_key + 32,
-                                [&](uint8_t b) { return b == now.volume_key[0]; }));
+        expect_a_writers_key(now);
         EXPECT_LE(copies(etc_files()).size(), 1u);
         // The lock went with the writers: the next change goes through, and takes up any copy.
         const uint8_t zero[32] = {};
@@ -288,17 +296,8 @@ TEST_F(Concurrency, PinAndKeyWritersKilledAtRandomMoments) {
                          (reader ? " beside a reader" : ""));
             ChildProcess writer({results_file(0).string(), "pins-and-keys", mac_hex});
             ASSERT_TRUE(writer.started()) << "error " << writer.start_error();
-            const auto imported = [] {
-                CardRecord r{};
-                return read_card_record(&r) == 0 && r.key_present == 1;
-            };
-            for (int polls = 0; !imported(); ++polls) {
-                ASSERT_LT(polls, 30000) << "the writer never imported a key";
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-            writer.kill();
-            EXPECT_EQ(writer.wait(), -1);
+            kill_once_a_key_is_stored({&writer}, random);
+            ASSERT_FALSE(HasFatalFailure());
 
             const auto left = copies(etc_files());
             EXPECT_TRUE(left.empty() || left == std::set<std::string>{"halden.ini.tmp"});
@@ -314,10 +313,7 @@ TEST_F(Concurrency, PinAndKeyWritersKilledAtRandomMoments) {
             EXPECT_EQ(now.pin_length, 8);
             EXPECT_TRUE(std::all_of(now.pin + 8, now.pin + STORE_PIN_SIZE,
                                     [](uint8_t b) { return b == 0; }));
-            EXPECT_EQ(now.key_present, 1);
-            EXPECT_TRUE(now.volume_key[0] == 0x11 || now.volume_key[0] == 0x22);
-            EXPECT_TRUE(std::all_of(now.volume_key, now.volume_key + 32,
-                                    [&](uint8_t b) { return b == now.volume_key[0]; }));
+            expect_a_writers_key(now);
             EXPECT_EQ(now.retries_left, PIN_TRIES);
             EXPECT_EQ(now.slots[0].used, 1);
             EXPECT_EQ(std::memcmp(now.slots[0].mac, this_pc.data(), 6), 0);
