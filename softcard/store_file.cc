@@ -7,15 +7,20 @@
 #include "platform/win32.h"
 #include "softcard/result.h"
 #include "softcard/store_record.h"
+#include "softcard/wipe.h"
 
 const char kStorePath[] = "C:/Halden/etc/halden.ini";
 
 namespace {
 
-// Locked, never written: the store itself is replaced by every write, so it cannot carry a lock.
+// Locked, never written: the store itself is replaced by most writes, so it cannot carry a lock.
 constexpr char kStoreLockPath[] = "C:/Halden/etc/halden.ini.lock";
+// The one copy of a record being written: only the holder of the lock writes it.
+constexpr char kCopyPath[] = "C:/Halden/etc/halden.ini.tmp";
 
-// A replacement that meets another handle on the store is tried this often, this far apart.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A store that an open refuses to both replace and write is tried this often, this far apart.
 constexpr int kReplaceAttempts = 100;
 constexpr DWORD kReplaceRetryMs = 10;
 
@@ -87,12 +92,12 @@ std::unique_ptr<void, decltype(&LocalFree)> store_access() {
     return descriptor;
 }
 
-// A new file with the store's access rules, holding the record, flushed and closed.
-bool write_new_store(const char* path, const uint8_t* record) {
+// A new copy of the record beside the store, with the store's access rules, flushed and closed.
+bool write_copy(const uint8_t* record) {
     const auto access = store_access();
     if (!access) return false;
     SECURITY_ATTRIBUTES security = {sizeof security, access.get(), FALSE};
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_ALWAYS,
+    HANDLE file = CreateFileA(kCopyPath, GENERIC_WRITE, 0, &security, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool written = write_all(file, record, STORE_RECORD_SIZE);
@@ -100,19 +105,75 @@ bool write_new_store(const char* path, const uint8_t* record) {
     return CloseHandle(file) && written;
 }
 
-// Puts the new file in the store's place in one step. A handle on the store that is open at
-// that moment (readers of other processes; other applications) makes the move fail: it is tried
-// again a short while later.
-bool replace_store(const char* new_file) {
+// The record written into the store itself, as a program that holds the store open allows when it
+// shares writing: cut to nothing, written, flushed. ERROR_SUCCESS, or the error that stopped it.
+DWORD write_in_place(const uint8_t* record) {
+    HANDLE file = CreateFileA(kStorePath, GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    const bool written = write_all(file, record, STORE_RECORD_SIZE) && FlushFileBuffers(file);
+    const DWORD error = written ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(file);
+    return error;
+}
+
+// The copy, which holds record, put in the store's place: by replacing the store in one step, or,
+// when an open of the store refuses that (Windows drops no name that a handle still holds), by
+// writing the record into the store; the copy then stays until that write is flushed. An open
+// that shares no writing refuses both: they are tried again for a short while.
+bool move_into_place(const uint8_t* record) {
     for (int attempt = 1;; ++attempt) {
-        if (MoveFileExA(new_file, kStorePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (MoveFileExA(kCopyPath, kStorePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         const DWORD error = GetLastError();
-        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
-            attempt == kReplaceAttempts)
-            return false;
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+        const DWORD in_place = write_in_place(record);
+        if (in_place == ERROR_SUCCESS) {
+            DeleteFileA(kCopyPath);  // one that stays is removed by the next writer or reader
+            return true;
+        }
+        if (in_place != ERROR_SHARING_VIOLATION || attempt == kReplaceAttempts) return false;
         Sleep(kReplaceRetryMs);
     }
+}
+
+// True when the store is there but shorter than a record: so it is while it is written in place.
+bool store_short() {
+    HANDLE file = CreateFileA(kStorePath, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size = {};
+    const bool known = GetFileSizeEx(file, &size);
+    CloseHandle(file);
+    return known && size.QuadPart < STORE_RECORD_SIZE;
+}
+
+enum class Copy { kNone, kWhole, kBroken, kUnreadable };
+
+// The copy's record when it is exactly one record long.
+Copy read_copy(uint8_t* record) {
+    HANDLE file = CreateFileA(kCopyPath, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? Copy::kNone : Copy::kUnreadable;
+    LARGE_INTEGER size = {};
+    const bool whole = GetFileSizeEx(file, &size) && size.QuadPart == STORE_RECORD_SIZE &&
+                       read_all(file, record, STORE_RECORD_SIZE);
+    CloseHandle(file);
+    return whole ? Copy::kWhole : Copy::kBroken;
+}
+
+// A copy beside the store is the record of a write that did not finish. It is put in place when
+// the store is short, since the store is cut only once the whole copy is flushed; any other copy
+// was never used, and is removed. True when no copy stands afterwards.
+bool take_up_copy() {
+    uint8_t record[STORE_RECORD_SIZE];
+    WipeOnExit wipe(record);
+    const Copy copy = read_copy(record);
+    if (copy == Copy::kNone) return true;
+    if (copy == Copy::kUnreadable) return false;
+    if (copy == Copy::kWhole && store_short()) return move_into_place(record);
+    return DeleteFileA(kCopyPath);
 }
 
 }  // namespace
@@ -124,8 +185,7 @@ StoreLock::StoreLock() {
         return;
     }
     process_lock().lock();
-    HANDLE file = CreateFileA(kStoreLockPath, GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE file = CreateFileA(kStoreLockPath, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     OVERLAPPED first_byte = {};
     if (file == INVALID_HANDLE_VALUE ||
@@ -150,9 +210,12 @@ StoreLock::~StoreLock() {
 
 uint32_t get_cfg(uint8_t* record) {
     if (!record) return SC_ARG;
-    HANDLE file = CreateFileA(kStorePath, GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Under the lock no write is under way, and one that was cut short is finished first. Without
+    // it (a store folder this user may only read), the store is read as it stands.
+    StoreLock lock;
+    if (lock.held()) take_up_copy();
+    HANDLE file = CreateFileA(kStorePath, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return SC_STORE;
     const bool whole = read_all(file, record, STORE_RECORD_SIZE);
     CloseHandle(file);
@@ -162,13 +225,8 @@ uint32_t get_cfg(uint8_t* record) {
 uint32_t WriteCardStore(const uint8_t* record) {
     if (!record) return SC_ARG;
     StoreLock lock;
-    if (!lock.held()) return SC_STORE;
-    // Unique to this writer, so that no other writer (nor a stale file) can touch it.
-    char new_file[96];
-    std::snprintf(new_file, sizeof new_file, "%s.%lu-%lu.tmp", kStorePath,
-                  static_cast<unsigned long>(GetCurrentProcessId()),
-                  static_cast<unsigned long>(GetCurrentThreadId()));
-    if (write_new_store(new_file, record) && replace_store(new_file)) return SC_OK;
-    DeleteFileA(new_file);
+    if (!lock.held() || !take_up_copy()) return SC_STORE;
+    if (write_copy(record) && move_into_place(record)) return SC_OK;
+    if (!store_short()) DeleteFileA(kCopyPath);  // else the store is finished from it later
     return SC_STORE;
 }

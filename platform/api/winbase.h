@@ -45,11 +45,8 @@ static_assert(sizeof(BY_HANDLE_FILE_INFORMATION) == 52);
 
 extern "C" {
 
-// The current process (a pseudo-handle that needs no closing) and the ids of the calling process
-// and thread.
+// The current process: a pseudo-handle that needs no closing.
 HANDLE WINAPI GetCurrentProcess();
-DWORD WINAPI GetCurrentProcessId();
-DWORD WINAPI GetCurrentThreadId();
 
 // Local memory, as some calls hand it out: LMEM_FIXED (and LMEM_ZEROINIT) blocks only.
 // LocalFree returns null when it freed the block.

@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "platform/core/trace.h"
-#include "platform/ntdll/unix_process.h"
 #include "platform/win32.h"
 
 using namespace platform;
@@ -19,14 +18,6 @@ const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1
 
 extern "C" HANDLE WINAPI GetCurrentProcess() {
     return kCurrentProcess;
-}
-
-extern "C" DWORD WINAPI GetCurrentProcessId() {
-    return unix_process::process_id();
-}
-
-extern "C" DWORD WINAPI GetCurrentThreadId() {
-    return unix_process::thread_id();
 }
 
 extern "C" void WINAPI Sleep(DWORD milliseconds) {

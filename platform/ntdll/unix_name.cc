@@ -52,9 +52,8 @@ Kind kind_of(const std::string& path) {
 
 // The host's spelling of name in folder: the exact name when it exists, else the first entry in
 // the folder's order that equals it without case; empty when there is none.
-std::string find_entry(const std::string& folder, const std::string& name, bool fold_case) {
+std::string find_entry(const std::string& folder, const std::string& name) {
     if (kind_of(folder + '/' + name) != Kind::kMissing) return name;
-    if (!fold_case) return {};
     DIR* dir = opendir(folder.c_str());
     if (!dir) return {};
     std::string found;
@@ -124,11 +123,10 @@ uint32_t nt_name_to_unix(const std::string& nt_path, UnixName* out) {
     for (const auto& n : names)
         if (!valid_name(n)) return kStatusObjectNameInvalid;
 
-    const bool fold_case = name.drive != 0;
     std::string path = name.drive ? folder : std::string();
     for (size_t i = 0; i < names.size(); ++i) {
         const bool last = i + 1 == names.size();
-        const std::string spelling = find_entry(path.empty() ? "/" : path, names[i], fold_case);
+        const std::string spelling = find_entry(path.empty() ? "/" : path, names[i]);
         if (spelling.empty()) {
             if (!last) return kStatusObjectPathNotFound;
             path += '/' + names[i];

@@ -1,7 +1,8 @@
 // Where an NT file name lives on the host. "\??\X:\..." names a file of drive X, kept under
 // $HALDEN_ROOT/X/ (HALDEN_ROOT defaults to $HOME/.halden, /tmp/halden without HOME); "\??\unix\..."
-// names a host file by its host path. Names on a drive compare without case, as on Windows: the
-// host's own spelling of each existing name is used, and a new name keeps the case it was given.
+// names a host file by its host path. Names compare without case, as on Windows, on a drive and
+// on the host alike: each name is looked up as given first, then without case, and the host's own
+// spelling of the name found is used; a new name keeps the case it was given.
 // A drive exists when its folder does; C: always exists (its folder is made when first needed). A
 // letter defined as an MS-DOS device (DefineDosDeviceA) names that device's volume instead: its
 // names are not host files, and lead into the object namespace.

@@ -4,14 +4,6 @@
 
 namespace platform::unix_process {
 
-uint32_t process_id() {
-    return static_cast<uint32_t>(getpid());
-}
-
-uint32_t thread_id() {
-    return static_cast<uint32_t>(gettid());
-}
-
 uint32_t user_id() {
     return static_cast<uint32_t>(geteuid());
 }

@@ -8,6 +8,7 @@
 
 #include "platform/win32.h"
 #include "tests/platform/test_folder.h"
+#include "tests/support/working_folder.h"
 
 namespace {
 
@@ -116,6 +117,36 @@ TEST_F(Paths, NewNamesKeepTheirCaseWithoutTrailingDotsAndSpaces) {
     // The verbatim form is mapped like any other: nothing is left in the working folder.
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() /
                                          ("\\\\?\\" + folder.win("Verbatim.bin"))));
+#endif
+}
+
+// Names without a drive (from the current folder; on Linux also the host's own absolute paths)
+// compare without case too: the name as given first, then one that differs only in case.
+TEST_F(Paths, NamesWithoutADriveCompareWithoutCase) {
+    folder.write("pt.txt", "lower");
+    const WorkingFolder in_folder(folder.host(""));
+    for (const char* name : {"pt.txt", "PT.TXT", "./Pt.Txt", ".\\SUB\\..\\pT.tXT"})
+        EXPECT_EQ(open_and_read(name), "lower") << name;
+    FILE* stream = fopen("./PT.TXT", "rb");
+    ASSERT_NE(stream, nullptr);
+    std::fclose(stream);
+
+    HANDLE created = CreateFileA("./New.TXT", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(created, INVALID_HANDLE_VALUE);
+    CloseHandle(created);
+    const auto names = folder.entries("");
+    EXPECT_NE(std::find(names.begin(), names.end(), "New.TXT"), names.end());
+    EXPECT_EQ(CreateFileA("NEW.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+#if !defined(_WIN32)
+    EXPECT_EQ(open_and_read(folder.host("").string() + "/PT.TXT"), "lower");
+    // A host folder may hold names that differ only in case: each opens as given.
+    folder.write("PT.TXT", "upper");
+    EXPECT_EQ(open_and_read("PT.TXT"), "upper");
+    EXPECT_EQ(open_and_read("pt.txt"), "lower");
 #endif
 }
 

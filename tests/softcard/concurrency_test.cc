@@ -8,7 +8,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "platform/win32.h"
@@ -40,7 +42,39 @@ class Concurrency : public SoftcardTest {
         }
         return lines;
     }
+
+    // Once the writers have stored a volume key, lets them run on for a moment of random length
+    // and kills them. (The store is read as the card reads it, beside the writers.)
+    static void kill_once_a_key_is_stored(std::initializer_list<ChildProcess*> writers,
+                                          std::mt19937& random) {
+        const auto stored = [] {
+            CardRecord r{};
+            return read_card_record(&r) == 0 && r.key_present == 1;
+        };
+        for (int polls = 0; !stored(); ++polls) {
+            ASSERT_LT(polls, 30000) << "the writers never stored a key";
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        for (ChildProcess* writer : writers) writer->kill();
+        for (ChildProcess* writer : writers) EXPECT_EQ(writer->wait(), -1);
+    }
+    // The record holds one of the two keys that the writers store, whole.
+    static void expect_a_writers_key(const CardRecord& record) {
+        EXPECT_EQ(record.key_present, 1);
+        EXPECT_TRUE(record.volume_key[0] == 0x11 || record.volume_key[0] == 0x22);
+        EXPECT_TRUE(std::all_of(record.volume_key, record.volume_key + 32,
+                                [&](uint8_t b) { return b == record.volume_key[0]; }));
+    }
 };
+
+const std::set<std::string> kStoreAndLock = {"halden.ini", "halden.ini.lock"};
+
+// What stands in "C:/Halden/etc" beside the store and its lock file.
+std::set<std::string> copies(std::set<std::string> names) {
+    for (const auto& name : kStoreAndLock) names.erase(name);
+    return names;
+}
 
 // However the attempts interleave, exactly six wrong PINs are counted (5, 4, 3, 2, 1 and 0 tries
 // left, once each); every later attempt finds the card locked.
@@ -113,85 +147,189 @@ TEST_F(Concurrency, WritersKilledAtRandomPointsLeaveAWholeRecord) {
         ChildProcess second({results_file(1).string(), "rewrite"});
         ASSERT_TRUE(first.started()) << "error " << first.start_error();
         ASSERT_TRUE(second.started()) << "error " << second.start_error();
-        // Once they have written, let them run on for a moment of random length. (The store is
-        // read as the card reads it, sharing it with the writers' replacements.)
-        const auto written = [] {
-            CardRecord r{};
-            return read_card_record(&r) == 0 && r.key_present == 1;
-        };
-        for (int polls = 0; !written(); ++polls) {
-            ASSERT_LT(polls, 30000) << "the writers never wrote";
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-        first.kill();
-        second.kill();
-        EXPECT_EQ(first.wait(), -1);
-        EXPECT_EQ(second.wait(), -1);
+        kill_once_a_key_is_stored({&first, &second}, random);
+        ASSERT_FALSE(HasFatalFailure());
 
         const auto bytes = store_bytes();
         ASSERT_EQ(bytes.size(), STORE_RECORD_SIZE) << "seed " << seed << " round " << round;
         CardRecord now;
         decode_record(bytes.data(), &now);
         EXPECT_EQ(std::memcmp(now.seed, initial.seed, sizeof now.seed), 0);
-        EXPECT_EQ(now.key_present, 1);
-        EXPECT_TRUE(now.volume_key[0] == 0x11 || now.volume_key[0] == 0x22);
-        EXPECT_TRUE(std::all_of(now.volume_key, now.volume_key + 32,
-                                [&](uint8_t b) { return b == now.volume_key[0]; }));
-        // The lock went with the writers: the next change goes through.
+        expect_a_writers_key(now);
+        EXPECT_LE(copies(etc_files()).size(), 1u);
+        // The lock went with the writers: the next change goes through, and takes up any copy.
         const uint8_t zero[32] = {};
         ASSERT_EQ(StoreVolumeKey(zero), 0u);
+        EXPECT_EQ(etc_files(), kStoreAndLock);
         CardRecord reset = record();
         reset.key_present = 0;
         set_record(reset);
     }
 }
 
-HANDLE open_sharing_everything(const char* path) {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+using Bytes = std::vector<uint8_t>;
+
+// Another program's open of the store for reading, held while this lives.
+class HeldStore {
+  public:
+    // With the C runtime's fopen(..., "rb") (which shares reading and writing), or with
+    // CreateFileA and the given sharing.
+    explicit HeldStore(std::optional<DWORD> share) {
+        if (share)
+            handle_ = CreateFileA(kStorePath, GENERIC_READ, *share, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        else
+            stream_ = fopen(kStorePath, "rb");
+    }
+    ~HeldStore() {
+        if (stream_) std::fclose(stream_);
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    HeldStore(const HeldStore&) = delete;
+    HeldStore& operator=(const HeldStore&) = delete;
+
+    bool opened() const { return stream_ || handle_ != INVALID_HANDLE_VALUE; }
+    // The store's first record as this open reads it now.
+    Bytes read_record() {
+        Bytes bytes(STORE_RECORD_SIZE);
+        size_t got = 0;
+        if (stream_) {
+            std::rewind(stream_);
+            got = std::fread(bytes.data(), 1, bytes.size(), stream_);
+        } else {
+            LARGE_INTEGER start = {};
+            DWORD read = 0;
+            if (SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN) &&
+                ReadFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+                got = read;
+        }
+        bytes.resize(got);
+        return bytes;
+    }
+
+  private:
+    FILE* stream_ = nullptr;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Programs that hold the store open for reading for the whole of each call, sharing writing: no
+// replacement of the store gets past them (Windows replaces no open file), so the record is
+// written in place. A wrong PIN is counted, a new card made and a key stored, and their own open
+// reads what was written; no copy stays beside the store.
+TEST_F(Concurrency, ReadersHoldingTheStoreDoNotStopWrites) {
+    const struct {
+        const char* reader;
+        std::optional<DWORD> share;
+    } readers[] = {
+        {"fopen rb", std::nullopt},
+        {"sharing reading and writing", FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"sharing everything, as the card reads",
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+    };
+    for (const auto& r : readers) {
+        ASSERT_EQ(init_cfg(), 0u);
+        const CardRecord before = record();
+        HeldStore held(r.share);
+        ASSERT_TRUE(held.opened()) << r.reader;
+        EXPECT_EQ(init_cfg(), 0u) << r.reader;
+        uint32_t tries = 99;
+        EXPECT_EQ(QeltVerifyPinCode(bytes_of(kWrongPin), 8, &tries), 1u) << r.reader;
+        EXPECT_EQ(tries, 5u) << r.reader;
+        const uint8_t key[32] = {0x5A};
+        EXPECT_EQ(StoreVolumeKey(key), 0u) << r.reader;
+
+        const CardRecord now = record();
+        EXPECT_NE(std::memcmp(now.seed, before.seed, sizeof now.seed), 0) << r.reader;
+        EXPECT_EQ(now.retries_left, 5) << r.reader;
+        EXPECT_EQ(now.key_present, 1) << r.reader;
+        EXPECT_EQ(held.read_record(), store_bytes()) << r.reader;
+        EXPECT_EQ(etc_files(), kStoreAndLock) << r.reader;
+    }
 }
 
-// Another process or application holds the store open while a write puts the new record in
-// place: the write waits a short while for the handle to go and then goes through; when the
-// handle stays, it gives up with 2 and the old record stays.
-TEST_F(Concurrency, HandleOnTheStoreDelaysAWrite) {
+// A program whose open of the store shares no writing refuses both the replacement and the
+// write in place. The write is tried again for a short while: it goes through once that program
+// closes the store, and gives up with 2, the old record kept, while the program holds it.
+TEST_F(Concurrency, ReaderSharingNoWritingDelaysAWrite) {
     ASSERT_EQ(init_cfg(), 0u);
-    const std::function<void()> hold_for_100ms[] = {
-        [] {  // as the software card's own reads open it
-            HANDLE handle = open_sharing_everything(kStorePath);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            CloseHandle(handle);
-        },
-        [] {  // as the C runtime opens it, without delete sharing
-            FILE* file = fopen(kStorePath, "rb");
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (file) std::fclose(file);
-        },
-    };
-    int32_t retries = PIN_TRIES;
-    for (const auto& hold : hold_for_100ms) {
+    {
         std::atomic<bool> opened{false};
         std::thread holder([&] {
+            HeldStore held(FILE_SHARE_READ);
             opened = true;
-            hold();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         });
         while (!opened) std::this_thread::yield();
         EXPECT_EQ(DecrementPinRetries(nullptr), 0u);
         holder.join();
-        EXPECT_EQ(record().retries_left, --retries);
+        EXPECT_EQ(record().retries_left, 5);
     }
-
-    FILE* held = fopen(kStorePath, "rb");
-    ASSERT_NE(held, nullptr);
+    HeldStore held(FILE_SHARE_READ);
+    ASSERT_TRUE(held.opened());
     const auto before = store_bytes();
     EXPECT_EQ(DecrementPinRetries(nullptr), 2u);
-    std::fclose(held);
     EXPECT_EQ(store_bytes(), before);
-    size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(root.path("C:/Halden/etc")))
-        files += entry.is_regular_file();
-    EXPECT_EQ(files, 2u);  // the store and its lock file: no temporary file stays
+    EXPECT_EQ(etc_files(), kStoreAndLock);  // no copy stays
+}
+
+// Writers that change the PIN and import keys, killed at random moments, alone and while another
+// program holds the store open for the whole time (so that every write goes in place). After each
+// kill at most the one copy stands beside the store; the card reads a whole record, the old one or
+// a new one, which leaves no copy; and the next change goes through.
+TEST_F(Concurrency, PinAndKeyWritersKilledAtRandomMoments) {
+    ASSERT_EQ(init_cfg(), 0u);
+    const CardRecord initial = record();
+    char mac_hex[13];
+    for (int i = 0; i < 6; ++i) std::snprintf(mac_hex + 2 * i, 3, "%02x", this_pc[i]);
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    constexpr int kRounds = 15;
+    int copies_found = 0, short_stores = 0;
+    for (const bool reader : {false, true}) {
+        std::optional<HeldStore> held;
+        if (reader) {
+            held.emplace(std::nullopt);
+            ASSERT_TRUE(held->opened());
+        }
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round) +
+                         (reader ? " beside a reader" : ""));
+            ChildProcess writer({results_file(0).string(), "pins-and-keys", mac_hex});
+            ASSERT_TRUE(writer.started()) << "error " << writer.start_error();
+            kill_once_a_key_is_stored({&writer}, random);
+            ASSERT_FALSE(HasFatalFailure());
+
+            const auto left = copies(etc_files());
+            EXPECT_TRUE(left.empty() || left == std::set<std::string>{"halden.ini.tmp"});
+            copies_found += static_cast<int>(left.size());
+            short_stores += store_bytes().size() < STORE_RECORD_SIZE;
+            CardRecord now{};
+            ASSERT_EQ(read_card_record(&now), 0u);
+            EXPECT_EQ(etc_files(), kStoreAndLock);
+            EXPECT_EQ(store_bytes().size(), STORE_RECORD_SIZE);
+            EXPECT_EQ(std::memcmp(now.seed, initial.seed, sizeof now.seed), 0);
+            const std::string pin(reinterpret_cast<const char*>(now.pin), 8);
+            EXPECT_TRUE(pin == kDefaultPin || pin == kOtherPin) << pin;
+            EXPECT_EQ(now.pin_length, 8);
+            EXPECT_TRUE(std::all_of(now.pin + 8, now.pin + STORE_PIN_SIZE,
+                                    [](uint8_t b) { return b == 0; }));
+            expect_a_writers_key(now);
+            EXPECT_EQ(now.retries_left, PIN_TRIES);
+            EXPECT_EQ(now.slots[0].used, 1);
+            EXPECT_EQ(std::memcmp(now.slots[0].mac, this_pc.data(), 6), 0);
+
+            // The next change goes through, and sets the card up for the next writer.
+            std::memcpy(now.pin, kDefaultPin, 8);
+            now.key_present = 0;
+            ASSERT_EQ(write_card_record(now), 0u);
+        }
+        if (held) {
+            EXPECT_EQ(held->read_record(), store_bytes());  // the writes went in place
+        }
+    }
+    // How many kills met a write part-way: a copy left, and of those a store cut short.
+    std::printf("%d kills: %d copies found, %d stores cut short\n", 2 * kRounds, copies_found,
+                short_stores);
 }
 
 #ifndef _WIN32

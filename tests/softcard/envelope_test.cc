@@ -1,6 +1,8 @@
 // Envelope files: sizes, round trips, refusals and the messages printed.
 #include <cctype>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "card/padding.h"
 #include "crypto/hex.h"
@@ -13,6 +15,7 @@
 #include "softcard/envelope_messages.h"
 #include "softcard/keys.h"
 #include "tests/softcard/softcard_fixture.h"
+#include "tests/support/working_folder.h"
 
 namespace {
 
@@ -274,6 +277,26 @@ TEST_F(Envelope, InputAndOutputTheSameFileAreRefused) {
     EXPECT_EQ(file(kEnvelope), envelope);
     ASSERT_EQ(decrypt().first, 0u);
     EXPECT_EQ(file(kBack), plain);
+}
+
+// Names without a drive, from the current folder, compare as Windows compares them: without case.
+TEST_F(Envelope, NamesWithoutADriveInAnyCase) {
+    const WorkingFolder in_files(root.path(kFiles));
+    const std::vector<uint8_t> plain = sample(600);
+    write_file_bytes("pt.txt", plain);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(QeltEvEncFile(own, "pt.txt", "./PT.TXT"), 1u);  // one file: refused, untouched
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(file_bytes("pt.txt"), plain);
+    const std::set<std::string> only_the_plaintext = {"pt.txt"};
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, only_the_plaintext);
+
+    EXPECT_EQ(QeltEvEncFile(own, "PT.Txt", "out.ev"), 0u);
+    EXPECT_EQ(QeltEvDecFile("./OUT.EV", "back.bin"), 0u);
+    EXPECT_EQ(file_bytes("back.bin"), plain);
 }
 
 TEST_F(Envelope, LoggedInButNotBoundTouchesNoFile) {

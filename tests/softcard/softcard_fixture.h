@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,13 @@ class SoftcardTest : public ::testing::Test {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
+    }
+    // The names in "C:/Halden/etc".
+    std::set<std::string> etc_files() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(root.path("C:/Halden/etc")))
+            names.insert(entry.path().filename().string());
+        return names;
     }
     std::vector<uint8_t> store_bytes() const {
         return file_bytes(store_file());

@@ -1,8 +1,11 @@
 // The store file: its layout, the PIN counter, the volume key, and writes that fail part-way.
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 
+#include "platform/win32.h"
 #include "softcard/admin_key.h"
 #include "tests/softcard/softcard_fixture.h"
 
@@ -155,16 +158,73 @@ TEST_F(StoreFile, StaleTemporaryFilesDoNotMatter) {
     EXPECT_EQ(store_bytes(), expected);
 }
 
+using Bytes = std::vector<uint8_t>;
+
+Bytes first_bytes(const Bytes& bytes, size_t n) {
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+// The one copy "halden.ini.tmp" as a killed writer leaves it beside the store. The store is cut
+// short only while a write goes into it in place, which begins once the copy is one whole record
+// on disk: a short store with such a copy is finished from it; every other copy is dropped.
+TEST_F(StoreFile, CopyLeftByAKilledWriter) {
+    ASSERT_EQ(init_cfg(), 0u);
+    const Bytes old_record = store_bytes();
+    Bytes new_record = old_record;
+    new_record[STORE_RETRIES_LEFT] = 3;
+    Bytes too_long = new_record;
+    too_long.push_back(0);
+    const auto copy_file = root.path("C:/Halden/etc/halden.ini.tmp");
+    const struct {
+        const char* killed;
+        std::optional<Bytes> store;  // none: no store
+        Bytes copy;
+        uint32_t read;               // get_cfg's result
+        std::optional<Bytes> after;  // the store afterwards
+    } cases[] = {
+        {"writing in place", first_bytes(new_record, 100), new_record, 0, new_record},
+        {"having cut the store", Bytes{}, new_record, 0, new_record},
+        {"before writing in place", old_record, new_record, 0, old_record},
+        {"before removing the copy", new_record, new_record, 0, new_record},
+        {"writing the copy", old_record, first_bytes(new_record, 100), 0, old_record},
+        {"having made the copy", old_record, Bytes{}, 0, old_record},
+        {"beside a short store", first_bytes(old_record, 100), first_bytes(new_record, 178), 2,
+         first_bytes(old_record, 100)},
+        {"beside a short store, a long copy", Bytes{}, too_long, 2, Bytes{}},
+        {"before making the store", std::nullopt, new_record, 2, std::nullopt},
+    };
+    const auto set_up = [&](const auto& c) {
+        if (c.store)
+            write_store_bytes(*c.store);
+        else
+            std::filesystem::remove(store_file());
+        write_file_bytes(copy_file, c.copy);
+    };
+    const std::set<std::string> store_and_lock = {"halden.ini", "halden.ini.lock"};
+    for (const auto& c : cases) {
+        set_up(c);
+        uint8_t read[STORE_RECORD_SIZE];
+        EXPECT_EQ(get_cfg(read), c.read) << c.killed;
+        if (c.read == 0) {
+            EXPECT_EQ(vector_of(read), *c.after) << c.killed;
+        }
+        if (c.after) {
+            EXPECT_EQ(store_bytes(), *c.after) << c.killed;
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(store_file())) << c.killed;
+        }
+        EXPECT_FALSE(std::filesystem::exists(copy_file)) << c.killed;
+
+        // The next writer takes the copy up as well.
+        set_up(c);
+        EXPECT_EQ(init_cfg(), 0u) << c.killed;
+        EXPECT_EQ(store_bytes().size(), STORE_RECORD_SIZE) << c.killed;
+        EXPECT_EQ(etc_files(), store_and_lock) << c.killed;
+    }
+}
+
 #ifndef _WIN32
 // Linux only: these steer the random source and free space of the Linux platform layer.
-
-// The names in "C:/Halden/etc": no temporary file stays behind a failed write.
-std::set<std::string> etc_files(const TempMachineRoot& root) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(root.path("C:/Halden/etc")))
-        names.insert(entry.path().filename().string());
-    return names;
-}
 
 TEST_F(StoreFile, InitWithoutRandomBytesLeavesTheFile) {
     ASSERT_EQ(init_cfg(), 0u);
@@ -185,12 +245,39 @@ TEST_F(StoreFile, FailedWriteLeavesTheOldRecord) {
         EXPECT_EQ(DecrementPinRetries(nullptr), 2u) << free_bytes;
         sim::disk_clear_free_space_limits();
         EXPECT_EQ(store_bytes(), before) << free_bytes;
-        EXPECT_EQ(etc_files(root), (std::set<std::string>{"halden.ini", "halden.ini.lock"}));
+        EXPECT_EQ(etc_files(), (std::set<std::string>{"halden.ini", "halden.ini.lock"}));
         EXPECT_EQ(CheckCardState(), 0u);
         EXPECT_EQ(record().retries_left, 6);
     }
     sim::disk_set_free_space('C', 179);
     EXPECT_EQ(ResetPinRetries(), 0u);
+}
+
+// The disk fills while a write goes into the store in place (another program holds it open): the
+// write fails with 2 and the store is left short, but the copy stays, and the next read finishes
+// the write from it, in place again.
+TEST_F(StoreFile, WriteInPlaceCutShortIsFinishedByTheNextRead) {
+    ASSERT_EQ(init_cfg(), 0u);
+    FILE* reader = fopen(kStorePath, "rb");
+    ASSERT_NE(reader, nullptr);
+    for (uint64_t written : {0u, 50u, 178u}) {
+        Bytes expected = store_bytes();
+        --expected[STORE_RETRIES_LEFT];
+        sim::disk_set_free_space('C', STORE_RECORD_SIZE + written);
+        EXPECT_EQ(DecrementPinRetries(nullptr), 2u) << written;
+        sim::disk_clear_free_space_limits();
+        EXPECT_EQ(store_bytes().size(), written);
+        EXPECT_EQ(etc_files(),
+                  (std::set<std::string>{"halden.ini", "halden.ini.lock", "halden.ini.tmp"}));
+        EXPECT_EQ(CheckCardState(), 0u) << written;
+        EXPECT_EQ(store_bytes(), expected) << written;
+        EXPECT_EQ(etc_files(), (std::set<std::string>{"halden.ini", "halden.ini.lock"}));
+        Bytes seen(STORE_RECORD_SIZE);
+        std::rewind(reader);
+        EXPECT_EQ(std::fread(seen.data(), 1, seen.size(), reader), seen.size());
+        EXPECT_EQ(seen, expected) << written;
+    }
+    std::fclose(reader);
 }
 #endif
 
