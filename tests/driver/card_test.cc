@@ -248,10 +248,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"TotalLength", {.total_length = 64}},
                       FailureCase{"ShortReply", {.answer_bytes = 64 + 512}},
                       FailureCase{"Stall", {.stall = true}},
-                      // The OUT frame's buffer: envelope, header, 8 KiB.
+                      // The frame buffers: envelope, header and 8 KiB, the OUT frame's first.
                       FailureCase{
-                          "NoFrameBuffer", sim::card::Fault{},
-                          sim::kernel::PoolFault{.tag = "Orvk", .min_bytes = 38 + 64 + 8 * kKiB}}),
+                          "NoOutFrameBuffer", sim::card::Fault{},
+                          sim::kernel::PoolFault{.tag = "Orvk", .min_bytes = 38 + 64 + 8 * kKiB}},
+                      FailureCase{"NoInFrameBuffer", sim::card::Fault{},
+                                  sim::kernel::PoolFault{
+                                      .tag = "Orvk", .min_bytes = 38 + 64 + 8 * kKiB, .skip = 1}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A reply that never comes: the IN transfer is given 3 seconds, then aborted and waited for; the
