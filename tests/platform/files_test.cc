@@ -243,7 +243,8 @@ TEST_F(Files, AccessRightsAndHandleKinds) {
 
 // The read-only attribute refuses every open that would write the file, to every user (the tests
 // run as root or as an administrator): write access, or a disposition that empties it. On Linux
-// the attribute is a file no one has write permission for.
+// the attribute is a file no one has write permission for. Wine reports the attribute but leaves
+// the refusal to the host's permissions, which let root write.
 TEST_F(Files, AReadOnlyFileRefusesEveryOpenForWriting) {
     folder.write("f", "12345");
     namespace fs = std::filesystem;
@@ -261,7 +262,9 @@ TEST_F(Files, AReadOnlyFileRefusesEveryOpenForWriting) {
         {FILE_APPEND_DATA, OPEN_EXISTING, false},
         {GENERIC_READ, CREATE_ALWAYS, false},
     };
+    const bool refuses = !under_wine();
     for (const auto& c : cases) {
+        if (!c.opens && !refuses) continue;
         HANDLE file = open("f", c.access, kShareAll, c.disposition);
         EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens) << c.access << " " << c.disposition;
         if (file == INVALID_HANDLE_VALUE) {
@@ -273,9 +276,11 @@ TEST_F(Files, AReadOnlyFileRefusesEveryOpenForWriting) {
         EXPECT_TRUE(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
         CloseHandle(file);
     }
-    errno = 0;
-    EXPECT_EQ(fopen(folder.win("f").c_str(), "r+b"), nullptr);
-    EXPECT_EQ(errno, EACCES);
+    if (refuses) {
+        errno = 0;
+        EXPECT_EQ(fopen(folder.win("f").c_str(), "r+b"), nullptr);
+        EXPECT_EQ(errno, EACCES);
+    }
     FILE* stream = fopen(folder.win("f").c_str(), "rb");
     EXPECT_NE(stream, nullptr);
     if (stream) std::fclose(stream);
