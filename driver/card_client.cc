@@ -30,7 +30,7 @@ constexpr LONG kNoFrameBuffer = -10;
 constexpr LONG kReplyDataMisplaced = -11;
 constexpr LONG kChunkNotProcessed = -12;  // the reply's status byte or total length says so
 
-constexpr USHORT kDevicePathSize = 240;
+constexpr USHORT kDevicePathSize = file_descriptor::kHeldDevicePathBytes;
 constexpr ULONG kEndpointRecords = 6;
 constexpr UCHAR kOutEndpoint = 0x02;
 constexpr UCHAR kInEndpoint = 0x86;

@@ -1,6 +1,7 @@
 // Attaching and detaching a disk's image file; the worker calls these for OPEN and CLOSE. An image
 // is opened unbuffered, synchronous and unshared; a missing one is created sparse and hidden when
-// the request gives it a size.
+// the request gives it a size. An image, or a size to create one with, that is not a whole number
+// of sectors (at least one) is refused with STATUS_INVALID_PARAMETER.
 #include "crypto/byte_access.h"
 #include "driver/orvik.h"
 
@@ -22,6 +23,13 @@ BOOLEAN AllocBlockMap(ULONGLONG bytes) {
     if (!g_BlockMap) return FALSE;
     RtlZeroMemory(g_BlockMap, bytes);
     return TRUE;
+}
+
+// A disk is whole sectors: an image of less than one sector, or of part of one at its end, would
+// take the OPEN and then fail reads and writes of its last sectors.
+BOOLEAN WholeSectors(LONGLONG size) {
+    constexpr LONGLONG kSector = kSectorSize;
+    return size >= kSector && size % kSector == 0;
 }
 
 VOID FreeImageFileName(OrvikDeviceExtension* extension) {
@@ -97,6 +105,8 @@ NTSTATUS OpenImageFile(PDEVICE_OBJECT device, PIRP irp) {
     if (status == STATUS_OBJECT_NAME_NOT_FOUND || status == STATUS_NO_SUCH_FILE) {
         if (fileSize == 0) {
             status = STATUS_NO_SUCH_FILE;
+        } else if (!WholeSectors(fileSize)) {
+            status = STATUS_INVALID_PARAMETER;  // refused before a file is made
         } else {
             status = OpenImage(&handle, &name, FILE_OPEN_IF, &irp->IoStatus);
             if (NT_SUCCESS(status) && irp->IoStatus.Information == FILE_CREATED) {
@@ -120,8 +130,10 @@ NTSTATUS OpenImageFile(PDEVICE_OBJECT device, PIRP irp) {
                                     FileStandardInformation);
     if (NT_SUCCESS(status)) {
         extension->ImageSize = standard.EndOfFile.QuadPart;
-        status = ZwQueryInformationFile(handle, &ioStatus, &alignment, sizeof alignment,
-                                        FileAlignmentInformation);
+        status = WholeSectors(extension->ImageSize)
+                     ? ZwQueryInformationFile(handle, &ioStatus, &alignment, sizeof alignment,
+                                              FileAlignmentInformation)
+                     : STATUS_INVALID_PARAMETER;
     }
     if (NT_SUCCESS(status) && g_dwEnableCrypte == HW_CRYPT &&
         (!HwCryptThreadStarted() || OpenCryptoDevice(&extension->CardSession) != 0))

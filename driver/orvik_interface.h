@@ -31,6 +31,13 @@ constexpr uint32_t kSize = 537;
 
 constexpr uint32_t kGuardValue = 0xCCCCCCCC;
 
+// In card mode the driver holds szDevicePath, up to its NUL, as UTF-16 in a buffer of
+// kHeldDevicePathBytes: at most kMaxHeldDevicePath characters and the terminator. An OPEN with a
+// longer one is refused.
+constexpr uint32_t kHeldDevicePathBytes = 240;
+constexpr uint32_t kMaxHeldDevicePath = kHeldDevicePathBytes / 2 - 1;
+static_assert(kMaxHeldDevicePath == 119);
+
 static_assert(kGuard1 == kFileName + kFileNameSize);
 static_assert(kGuard2 == kDevicePath + kDevicePathSize);
 static_assert(kKey2 == kKey1 + kKeySize);

@@ -2,15 +2,18 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "platform/win32.h"
 #include "usb/device.h"
 #include "volume/trace.h"
 #include "volume/variant.h"
 
-char g_cardDevicePath[kCardDevicePathSize];
-
 namespace {
+
+// The card device path and its lock; written only by QeltInit.
+std::mutex g_cardDevicePathLock;
+CardDevicePath g_cardDevicePath;
 
 // The sizes the system expects in the records' size fields (x64).
 constexpr DWORD kInterfaceDataSize = 32;
@@ -67,10 +70,21 @@ bool FindCardDevicePath(char* buffer, uint32_t capacity) {
     return true;
 }
 
+CardDevicePath CurrentCardDevicePath() {
+    std::lock_guard guard(g_cardDevicePathLock);
+    return g_cardDevicePath;
+}
+
 int QeltInit() {
     if (!kVolumeVariant.finds_card_device_path) return 0;
-    std::memset(g_cardDevicePath, 0, sizeof g_cardDevicePath);
-    if (!FindCardDevicePath(g_cardDevicePath, sizeof g_cardDevicePath)) return 1;
-    API_TRACE(" === QeltInit ==  dev name \"%s\" \n", g_cardDevicePath);
+    CardDevicePath found;
+    const bool ok = FindCardDevicePath(found.text, sizeof found.text);
+    if (!ok) found = {};  // a look that failed may have left part of a path
+    {
+        std::lock_guard guard(g_cardDevicePathLock);
+        g_cardDevicePath = found;
+    }
+    if (!ok) return 1;
+    API_TRACE(" === QeltInit ==  dev name \"%s\" \n", found.text);
     return 0;
 }

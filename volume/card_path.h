@@ -6,10 +6,15 @@
 
 inline constexpr uint32_t kCardDevicePathSize = 256;
 
-// One buffer for the process, cleared and refilled by every QeltInit that looks for the card, and
-// read by the mount step of the same export call. Empty where the build does not look (and at
-// load). No lock: two threads running volume exports at once share it.
-extern char g_cardDevicePath[kCardDevicePathSize];
+struct CardDevicePath {
+    char text[kCardDevicePathSize] = {};
+};
+
+// A copy of the process's one card device path, as the last QeltInit that looked for the card left
+// it: empty where the build does not look (and at load) and after a look that found no card. The
+// path is replaced whole under a lock, so a thread copying it while another looks gets the path
+// before or after that look, never part of one.
+CardDevicePath CurrentCardDevicePath();
 
 // 0 when the card device path is ready (or this build does not look for the card), 1 when no card
 // was found. Looks afresh on every call.

@@ -6,10 +6,14 @@
 bool IsDriveLetterAvailable(char letter) {
     const char chUpperLetter = letter >= 'a' && letter <= 'z' ? letter - 'a' + 'A' : letter;
     KELVANE_TRACE(" === IsDriveLetterAvailable == chUpperLetter %c\n", chUpperLetter);
-    if (chUpperLetter < 'A' || chUpperLetter > 'Z') return false;
+    if (chUpperLetter < 'A' || chUpperLetter > 'Z') {
+        SetLastError(ERROR_INVALID_DRIVE);
+        return false;
+    }
     const int chBitIndex = chUpperLetter - 'A';
     KELVANE_TRACE(" === IsDriveLetterAvailable == chBitIndex %d\n", chBitIndex);
     DWORD dwLogical = GetLogicalDrives();
+    const bool in_use = (dwLogical & (DWORD{1} << chBitIndex)) != 0;
     KELVANE_TRACE(" === IsDriveLetterAvailable == dwLogical %x\n",
                   static_cast<unsigned>(dwLogical));
     dwLogical = ~dwLogical & kFreeLetterMask;
@@ -18,7 +22,10 @@ bool IsDriveLetterAvailable(char letter) {
     const DWORD dwBitMask = DWORD{1} << chBitIndex;
     KELVANE_TRACE(" === IsDriveLetterAvailable == dwBitMask %x\n",
                   static_cast<unsigned>(dwBitMask));
-    return (dwLogical & dwBitMask) != 0;
+    if ((dwLogical & dwBitMask) != 0) return true;
+    // Why not, for the error texts: the letter is in use, or it is never offered (A, B, D).
+    SetLastError(in_use ? ERROR_ALREADY_EXISTS : ERROR_INVALID_DRIVE);
+    return false;
 }
 
 DriveNames NamesOfDrive(char letter) {

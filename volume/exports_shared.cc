@@ -39,8 +39,9 @@ uint32_t CreateVolume(const VolumeFormatArgs& args, int soft, const uint8_t* key
     API_TRACE(" === QeltFormatVolume ==  entry %s %lld %lu %c \n", args.path,
               static_cast<long long>(args.size), static_cast<unsigned long>(args.deviceNo),
               args.letter);
-    if (!Mount(args.path, g_cardDevicePath, static_cast<int64_t>(args.size), args.deviceNo,
-               args.letter, kVolumeChunkSize, soft, key, errorText, errorTextSize))
+    const CardDevicePath card = CurrentCardDevicePath();
+    if (!Mount(args.path, card.text, static_cast<int64_t>(args.size), args.deviceNo, args.letter,
+               kVolumeChunkSize, soft, key, errorText, errorTextSize))
         return VolumeFailure(kCreateVolume, "Create volume failed", VOLUME_FAILED, errorText,
                              errorTextSize);
     Sleep(kBeforeFormatMs);
@@ -59,8 +60,9 @@ uint32_t MountImage(const VolumeMountArgs& args, int soft, const uint8_t* key, c
     if (!probe_image(args.path, &image_size))
         return VolumeFailure(kMountVolume, "Raw file not exists", VOLUME_IMAGE_MISSING, errorText,
                              errorTextSize);
-    if (!Mount(args.path, g_cardDevicePath, image_size, args.deviceNo, args.letter,
-               kVolumeChunkSize, soft, key, errorText, errorTextSize))
+    const CardDevicePath card = CurrentCardDevicePath();
+    if (!Mount(args.path, card.text, image_size, args.deviceNo, args.letter, kVolumeChunkSize, soft,
+               key, errorText, errorTextSize))
         return VolumeFailure(kMountVolume, "failed", VOLUME_FAILED, errorText, errorTextSize);
     return VOLUME_OK;
 }

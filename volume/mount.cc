@@ -32,10 +32,12 @@ bool open_image(HANDLE drive, const MountRequest& request) {
 bool Mount(const char* image_path, const char* card_device_path, int64_t size,
            uint32_t device_number, char letter, uint32_t chunk_size, int soft, const uint8_t* key,
            char* error_text, uint32_t error_text_size) {
-    // The record's fields hold only so much: a longer path is refused before anything is defined.
-    const char* too_long = std::strlen(image_path) > kMaxImagePath              ? image_path
-                           : std::strlen(card_device_path) > kMaxCardDevicePath ? card_device_path
-                                                                                : nullptr;
+    // The record's fields hold only so much, and in card mode the driver takes a shorter card
+    // path still: a longer path is refused before anything is defined.
+    const size_t card_limit = soft != 0 ? kMaxCardDevicePath : kMaxDriverCardDevicePath;
+    const char* too_long = std::strlen(image_path) > kMaxImagePath      ? image_path
+                           : std::strlen(card_device_path) > card_limit ? card_device_path
+                                                                        : nullptr;
     if (too_long) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ReportLastError("Mount", too_long, error_text, error_text_size);

@@ -1,5 +1,6 @@
 #include "volume/mount_record.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "crypto/byte_access.h"
@@ -21,8 +22,11 @@ uint16_t write_text(uint8_t* field, const char* prefix, const char* text) {
 
 void WriteFileDescriptor(const MountRequest& request, FileDescriptor& record) {
     std::memset(record, 0, sizeof record);
-    const uint16_t file_name_length =
-        write_text(record + fd::kFileName, kImagePathPrefix, request.image_path);
+    uint8_t* file_name = record + fd::kFileName;
+    const uint16_t file_name_length = write_text(file_name, kImagePathPrefix, request.image_path);
+    // The driver opens an NT name, whose one separator is '\': a '/', which Win32 paths take as
+    // one too, becomes it.
+    std::replace(file_name, file_name + file_name_length, uint8_t{'/'}, uint8_t{'\\'});
     bytes::store_le32(record + fd::kGuard1, fd::kGuardValue);
     const uint16_t device_path_length =
         write_text(record + fd::kDevicePath, kCardPathPrefix, request.card_device_path);

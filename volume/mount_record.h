@@ -16,6 +16,10 @@ inline constexpr size_t kMaxImagePath =
 inline constexpr size_t kMaxCardDevicePath =
     file_descriptor::kDevicePathSize - (sizeof kCardPathPrefix - 1) - 1;
 static_assert(kMaxImagePath == 235 && kMaxCardDevicePath == 229);
+// In card mode the driver takes a shorter card device path still: what it holds behind the prefix.
+inline constexpr size_t kMaxDriverCardDevicePath =
+    file_descriptor::kMaxHeldDevicePath - (sizeof kCardPathPrefix - 1);
+static_assert(kMaxDriverCardDevicePath == 109);
 
 inline constexpr size_t kVolumeKeySize = 32;  // key1 (data key), then key2 (tweak key)
 static_assert(kVolumeKeySize == 2 * file_descriptor::kKeySize);
@@ -31,5 +35,6 @@ struct MountRequest {
 
 using FileDescriptor = uint8_t[file_descriptor::kSize];
 
-// Zeroes the record and fills it field by field, so every byte behind a text's NUL is zero.
+// Zeroes the record and fills it field by field, so every byte behind a text's NUL is zero. The
+// image path's separators go into szFileName as '\' whichever way they were written.
 void WriteFileDescriptor(const MountRequest& request, FileDescriptor& record);

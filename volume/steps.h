@@ -17,7 +17,9 @@ inline constexpr DWORD kFreeLetterMask = 0x03FFFFF4;
 // Attaches the image to device "\Device\orvik\device<device_number>" and defines the letter on
 // it. soft nonzero: the driver encrypts every sector under key (32 bytes: key1, key2); 0: the card
 // at card_device_path does. size: of the image to create when it is missing (0: none is
-// created). True when attached and defined; a failure leaves nothing behind.
+// created). True when attached and defined; a failure leaves nothing behind. Paths longer than
+// the record's fields, or in card mode a card path longer than the driver holds, are refused
+// with ERROR_FILENAME_EXCED_RANGE before anything is defined.
 bool Mount(const char* image_path, const char* card_device_path, int64_t size,
            uint32_t device_number, char letter, uint32_t chunk_size, int soft, const uint8_t* key,
            char* error_text, uint32_t error_text_size);
@@ -30,7 +32,9 @@ bool Dismount(char letter, uint8_t force, char* error_text, uint32_t error_text_
 // Runs "FORMAT.com <letter>: /FS:NTFS /Q /Y" and waits for it; its outcome is not reported.
 void FormatDrive(char letter);
 
-// Whether a volume may take the letter (upper-cased): in kFreeLetterMask and not in use.
+// Whether a volume may take the letter (upper-cased): in kFreeLetterMask and not in use. When it
+// may not, the last error says why: ERROR_ALREADY_EXISTS for a letter in use, ERROR_INVALID_DRIVE
+// for one never offered or not a letter at all.
 bool IsDriveLetterAvailable(char letter);
 
 // Writes "[operation]detail <the system's message for the thread's last error>"; the last error

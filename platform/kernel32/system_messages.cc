@@ -24,6 +24,7 @@ constexpr Message kMessages[] = {
     {ERROR_NOT_ENOUGH_MEMORY,
      "Not enough memory resources are available to process this command.\r\n"},
     {ERROR_INVALID_DATA, "The data is invalid.\r\n"},
+    {ERROR_INVALID_DRIVE, "The system cannot find the drive specified.\r\n"},
     {ERROR_NOT_SAME_DEVICE, "The system cannot move the file to a different disk drive.\r\n"},
     {ERROR_NOT_READY, "The device is not ready.\r\n"},
     {ERROR_CRC, "Data error (cyclic redundancy check).\r\n"},

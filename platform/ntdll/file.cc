@@ -247,6 +247,9 @@ uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request
     unix_file::Status status;
     uint32_t result = unix_file::status(fd, &status);
     if (result == kStatusSuccess && status.directory) result = kStatusFileIsADirectory;
+    // The host would let root write whatever the permissions; the attribute refuses everyone.
+    if (result == kStatusSuccess && !created && writes && status.read_only)
+        result = kStatusAccessDenied;
     if (result == kStatusSuccess) {
         ShareGate gate(fd);
         if (share_access_allows(fd, request.access, request.share))

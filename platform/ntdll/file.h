@@ -66,7 +66,7 @@ class File : public IoTarget {
 
     // The file's attributes as Windows reports them: the hidden, system, temporary, archive and
     // sparse ones kept with the file (archive alone for a file that never had others), and
-    // read-only when the host does not let the owner write.
+    // read-only when its permissions let no one write it.
     uint32_t attributes(uint32_t* out);
     // Sets the kept attributes from FileBasicInformation (0: no change; sparseness stays).
     uint32_t set_attributes(uint32_t attributes);
@@ -92,6 +92,9 @@ class File : public IoTarget {
     RangeLocks locks_;
 };
 
+// Opens or creates a file. A read-only file (FILE_ATTRIBUTE_READONLY) refuses every open that
+// would write it (write or append access, or a disposition that overwrites) with
+// kStatusAccessDenied, whoever asks and in either mode, as Windows' file systems do.
 uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request,
                       std::shared_ptr<File>* file, uint32_t* information);
 // Deletes a file as DeleteFile does: an open for DELETE sharing everything, which any open

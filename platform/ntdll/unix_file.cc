@@ -66,7 +66,7 @@ void fill(const struct stat& st, Status* out) {
     out->allocated = static_cast<uint64_t>(st.st_blocks) * 512;
     out->links = static_cast<uint32_t>(st.st_nlink);
     out->directory = S_ISDIR(st.st_mode);
-    out->read_only = (st.st_mode & S_IWUSR) == 0;
+    out->read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
     out->owner = static_cast<uint32_t>(st.st_uid);
     out->group = static_cast<uint32_t>(st.st_gid);
     out->permissions = static_cast<uint32_t>(st.st_mode & 0777);

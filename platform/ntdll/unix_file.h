@@ -20,7 +20,7 @@ struct Status {
     uint64_t allocated = 0;  // bytes the host stores for it (less than size for a sparse file)
     uint32_t links = 0;
     bool directory = false;
-    bool read_only = false;         // the owner may not write
+    bool read_only = false;         // no write permission for anyone: FILE_ATTRIBUTE_READONLY
     uint32_t owner = 0, group = 0;  // the host's user and group ids
     uint32_t permissions = 0;       // read, write, execute for owner, group, others (0777)
     // Times in 100 ns units since 1601-01-01, as Windows counts them.

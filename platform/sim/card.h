@@ -185,7 +185,9 @@ class Card {
     virtual void set_recording(bool on) = 0;
 };
 
-// Plugs a card with this state at the end of the bus (usb::card_description(superspeed)).
-std::shared_ptr<Card> plug(CardState state, bool superspeed = false);
+// Plugs a card with this state at the end of the bus (usb::card_description(superspeed), with
+// instance_id in its interface path when given).
+std::shared_ptr<Card> plug(CardState state, bool superspeed = false,
+                           const std::string& instance_id = "");
 
 }  // namespace sim::card

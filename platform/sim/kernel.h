@@ -78,6 +78,19 @@ void pool_clear_faults();
 uint64_t pool_live_bytes(const std::string& tag);
 size_t pool_live_blocks(const std::string& tag);
 
+// ---- File systems ----
+
+// A volume control (FSCTL_LOCK_VOLUME, FSCTL_UNLOCK_VOLUME or FSCTL_DISMOUNT_VOLUME) that the RAW
+// file system answered, with its status.
+struct VolumeControl {
+    ULONG code = 0;
+    NTSTATUS status = 0;
+    bool operator==(const VolumeControl&) const = default;
+};
+// Every volume control since the last clear, in the order answered, whatever the volume.
+std::vector<VolumeControl> volume_controls();
+void clear_volume_controls();
+
 // ---- Faults ----
 
 // The next count mappings of a request's buffer into system space (MmGetSystemAddressForMdlSafe)

@@ -122,6 +122,10 @@ struct Description {
     uint8_t alternate_setting = 0;  // the current one, as 0x220008 reports
     uint32_t power_state = 1;       // D0
     GUID interface_guid = kVendorInterfaceGuid;
+    // The instance part of the interface path ("\\?\usb#vid_...&pid_...#<instance>#{guid}"),
+    // which Windows takes from the device's serial number; the bus's number for the device when
+    // empty.
+    std::string instance_id;
 };
 
 // The card's bridge: one configuration, interface 0 in alternate setting 0 with bulk OUT 0x02

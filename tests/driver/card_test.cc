@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "crypto/byte_access.h"
@@ -211,6 +212,7 @@ TEST_F(OrvikCard, AFailingSecondChunkEndsTheItem) {
 struct FailureCase {
     const char* name;
     sim::card::Fault fault;
+    std::optional<sim::kernel::PoolFault> pool = {};  // instead of the card's fault
     friend void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 };
 
@@ -223,7 +225,10 @@ TEST_P(OrvikCardFailure, DropsTheCard) {
     const std::vector<uint8_t> before = pattern(8 * kKiB, 1);
     ASSERT_EQ(write(disk_, 0, before), 0u);
     const std::string image = folder_.read("vol.img");
-    card_->fail_next(1, GetParam().fault);
+    if (GetParam().pool)
+        sim::kernel::pool_fail(*GetParam().pool);
+    else
+        card_->fail_next(1, GetParam().fault);
     EXPECT_EQ(write(disk_, 0, pattern(8 * kKiB, 2)), error_of(STATUS_IO_DEVICE_ERROR));
     std::vector<uint8_t> back(8 * kKiB);
     EXPECT_EQ(read(disk_, 0, back), error_of(STATUS_NO_SUCH_DEVICE));
@@ -236,14 +241,21 @@ TEST_P(OrvikCardFailure, DropsTheCard) {
     EXPECT_EQ(back, before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orvik, OrvikCardFailure,
-                         ::testing::Values(FailureCase{"WrongEchoedSector", {.echoed_sector = 99}},
-                                           FailureCase{"StatusByte",
-                                                       {.status = sim::card::kFpgaNoKey}},
-                                           FailureCase{"TotalLength", {.total_length = 64}},
-                                           FailureCase{"ShortReply", {.answer_bytes = 64 + 512}},
-                                           FailureCase{"Stall", {.stall = true}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Orvik, OrvikCardFailure,
+    ::testing::Values(FailureCase{"WrongEchoedSector", {.echoed_sector = 99}},
+                      FailureCase{"StatusByte", {.status = sim::card::kFpgaNoKey}},
+                      FailureCase{"TotalLength", {.total_length = 64}},
+                      FailureCase{"ShortReply", {.answer_bytes = 64 + 512}},
+                      FailureCase{"Stall", {.stall = true}},
+                      // The frame buffers: envelope, header and 8 KiB, the OUT frame's first.
+                      FailureCase{
+                          "NoOutFrameBuffer", sim::card::Fault{},
+                          sim::kernel::PoolFault{.tag = "Orvk", .min_bytes = 38 + 64 + 8 * kKiB}},
+                      FailureCase{"NoInFrameBuffer", sim::card::Fault{},
+                                  sim::kernel::PoolFault{
+                                      .tag = "Orvk", .min_bytes = 38 + 64 + 8 * kKiB, .skip = 1}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A reply that never comes: the IN transfer is given 3 seconds, then aborted and waited for; the
 // request fails and nothing of it is left in the function driver.

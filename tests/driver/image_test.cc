@@ -2,6 +2,8 @@
 // opened as it is, the range checks, and every sector stored as SM4-XTS under the volume key with
 // its sector number as tweak, checked against an independent XTS over the file's bytes.
 #include <cstring>
+#include <filesystem>
+#include <optional>
 
 #include "crypto/byte_access.h"
 #include "tests/driver/orvik_test.h"
@@ -89,6 +91,82 @@ TEST_F(OrvikImage, AnAttachedImageIsNotShared) {
                        nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
+}
+
+struct PartSectorsCase {
+    const char* name;
+    std::optional<size_t> existing;  // the image's size; none: no image
+    int64_t file_size;               // of the OPEN request
+};
+
+// An image, or a size to create one with, that is not a whole number of sectors (one at least) is
+// refused: nothing is attached, created or changed.
+TEST_F(OrvikImage, AnImageOfPartSectorsIsRefused) {
+    const PartSectorsCase cases[] = {
+        {"empty", 0, kMiB},
+        {"under a sector", 511, 0},
+        {"part of a last sector", 1000, 0},
+        {"create part of a last sector", std::nullopt, kMiB + 100},
+        {"create under a sector", std::nullopt, 511},
+        {"create a negative size", std::nullopt, -512},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(folder_.host("vol.img"));
+        if (c.existing) folder_.write("vol.img", std::string(*c.existing, '\x5A'));
+        EXPECT_EQ(attach(disk_, soft_record("vol.img", c.file_size)),
+                  error_of(STATUS_INVALID_PARAMETER));
+        EXPECT_EQ(detach(disk_), error_of(STATUS_NO_MEDIA_IN_DEVICE));
+        EXPECT_EQ(folder_.exists("vol.img"), c.existing.has_value());
+        if (c.existing) {
+            EXPECT_EQ(folder_.read("vol.img"), std::string(*c.existing, '\x5A'));
+        }
+    }
+}
+
+struct OpenPoolCase {
+    const char* name;
+    bool exists;
+    size_t min_bytes;  // the allocation that fails: the first of the driver's of this size
+    NTSTATUS status;
+};
+
+// An OPEN without pool for the image name's copy, or for the block map of the image it creates,
+// fails: the disk stays without media and the image closed (a created one stays on disk), so the
+// next OPEN takes it.
+TEST_F(OrvikImage, AnOpenWithoutPoolLeavesTheDiskWithoutMedia) {
+    const OpenPoolCase cases[] = {
+        {"image name", true, 0, STATUS_INSUFFICIENT_RESOURCES},
+        {"block map", false, kMiB / 4096, STATUS_NO_MEMORY},
+    };
+    ASSERT_LT(nt_path("vol.img").size(), kMiB / 4096) << "the name's copy is the shorter";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(folder_.host("vol.img"));
+        if (c.exists) folder_.write("vol.img", std::string(kMiB, '\0'));
+        sim::kernel::pool_fail({.tag = "Orvk", .min_bytes = c.min_bytes});
+        EXPECT_EQ(attach(disk_, soft_record("vol.img", kMiB)), error_of(c.status));
+        EXPECT_EQ(detach(disk_), error_of(STATUS_NO_MEDIA_IN_DEVICE));
+        uint64_t size = 0;
+        attributes_of("vol.img", &size);
+        EXPECT_EQ(size, kMiB);
+        ASSERT_EQ(attach(disk_, soft_record("vol.img", kMiB)), 0u);
+        ASSERT_EQ(detach(disk_), 0u);
+    }
+}
+
+// A read without pool for its buffer fails and leaves the caller's buffer as it was; the disk
+// serves the next read.
+TEST_F(OrvikImage, AReadWithoutPoolForItsBufferFails) {
+    ASSERT_EQ(attach(disk_, soft_record("vol.img", kMiB)), 0u);
+    const std::vector<uint8_t> data = pattern(64 * 1024, 3);
+    ASSERT_EQ(write(disk_, 0, data), 0u);
+    sim::kernel::pool_fail({.tag = "Orvk", .min_bytes = data.size()});
+    std::vector<uint8_t> back(data.size(), 0xEE);
+    EXPECT_EQ(read(disk_, 0, back), error_of(STATUS_INSUFFICIENT_RESOURCES));
+    EXPECT_EQ(back, std::vector<uint8_t>(data.size(), 0xEE));
+    EXPECT_EQ(read(disk_, 0, back), 0u);
+    EXPECT_EQ(back, data);
 }
 
 struct RangeCase {

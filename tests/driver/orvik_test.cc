@@ -94,8 +94,7 @@ void Orvik::unload() {
 }
 
 HANDLE Orvik::disk(unsigned n, DWORD flags) {
-    const std::string name =
-        "OrvikDisk" + std::to_string(n) + "." + std::to_string(handles_.size());
+    const std::string name = "OrvikDisk" + std::to_string(n) + "." + std::to_string(links_.size());
     std::u16string link = u"\\??\\" + std::u16string(name.begin(), name.end());
     std::string target_text = "\\Device\\orvik\\device" + std::to_string(n);
     std::u16string target(target_text.begin(), target_text.end());

@@ -7,6 +7,7 @@
 
 #include "platform/win32.h"
 #include "tests/kernel/kernel_test.h"
+#include "tests/platform/test_folder.h"
 
 namespace {
 
@@ -251,6 +252,49 @@ TEST_F(Io, ReadsAndWritesFollowTheDevicesBufferingAndTheFilePosition) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     CloseHandle(handle);
     EXPECT_EQ(transfers, (std::vector<std::pair<ULONG, LONGLONG>>{{8, 0x100000200LL}}));
+}
+
+struct InformationCase {
+    const char* name;
+    bool host;  // a host file, else the device
+    FILE_INFORMATION_CLASS type;
+    ULONG_PTR record;  // its size on Windows x64
+};
+
+// A query writes its record and reports in the status block how many bytes that was, whatever
+// room the buffer had.
+TEST_F(Io, InformationQueriesReportTheBytesOfTheirRecord) {
+    TestFolder folder;
+    folder.write("f", "12345");
+    const std::string win = "\\??\\" + folder.win("f");
+    Attributes name(std::u16string(win.begin(), win.end()));
+    IO_STATUS_BLOCK iosb;
+    HANDLE host = nullptr;
+    ASSERT_EQ(ZwCreateFile(&host, GENERIC_READ | SYNCHRONIZE, name.get(), &iosb, nullptr, 0,
+                           FILE_SHARE_READ, FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0),
+              STATUS_SUCCESS);
+    HANDLE device = open_kernel(FILE_SYNCHRONOUS_IO_NONALERT);
+    const InformationCase cases[] = {
+        {"host basic", true, FileBasicInformation, 40},
+        {"host standard", true, FileStandardInformation, 24},
+        {"host position", true, FilePositionInformation, 8},
+        {"host alignment", true, FileAlignmentInformation, 4},
+        {"device position", false, FilePositionInformation, 8},
+        {"device alignment", false, FileAlignmentInformation, 4},
+    };
+    for (const auto& c : cases) {
+        uint8_t buffer[128];
+        iosb.Status = STATUS_PENDING;
+        iosb.Information = 0xDEAD;
+        EXPECT_EQ(
+            ZwQueryInformationFile(c.host ? host : device, &iosb, buffer, sizeof buffer, c.type),
+            STATUS_SUCCESS)
+            << c.name;
+        EXPECT_EQ(iosb.Status, STATUS_SUCCESS) << c.name;
+        EXPECT_EQ(iosb.Information, c.record) << c.name;
+    }
+    ZwClose(host);
+    ZwClose(device);
 }
 
 TEST_F(Io, NoBufferingHandlesTransferWholeSectors) {

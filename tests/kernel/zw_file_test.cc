@@ -2,6 +2,7 @@
 // and what they did, end of file, sparseness and attributes kept with the file, positions,
 // unbuffered transfers, and share access that user-mode and kernel-mode opens see alike.
 #include <cstring>
+#include <filesystem>
 
 #include "platform/win32.h"
 #include "tests/kernel/kernel_test.h"
@@ -184,6 +185,48 @@ TEST_F(ZwFiles, UnbufferedTransfersAreWholeSectors) {
     EXPECT_EQ(ZwWriteFile(handle, nullptr, nullptr, nullptr, &iosb, data, 512, &offset, nullptr),
               STATUS_INVALID_PARAMETER);
     ZwClose(handle);
+}
+
+struct ReadOnlyOpen {
+    ACCESS_MASK access;
+    ULONG disposition;
+    NTSTATUS status;
+};
+
+// Kernel mode as user mode: the read-only attribute (no write permission for anyone on the host)
+// refuses every open that would write the file, though the tests run as root.
+TEST_F(ZwFiles, AReadOnlyFileRefusesEveryOpenForWriting) {
+    folder_.write("ro.img", "old");
+    namespace fs = std::filesystem;
+    fs::permissions(folder_.host("ro.img"),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const ReadOnlyOpen cases[] = {
+        {GENERIC_READ, FILE_OPEN, STATUS_SUCCESS},
+        {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN, STATUS_SUCCESS},
+        {GENERIC_READ | GENERIC_WRITE, FILE_OPEN, STATUS_ACCESS_DENIED},
+        {FILE_WRITE_DATA, FILE_OPEN_IF, STATUS_ACCESS_DENIED},
+        {FILE_APPEND_DATA, FILE_OPEN, STATUS_ACCESS_DENIED},
+        {GENERIC_READ, FILE_OVERWRITE, STATUS_ACCESS_DENIED},
+        {GENERIC_READ, FILE_SUPERSEDE, STATUS_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        HANDLE handle;
+        EXPECT_EQ(create("ro.img", c.disposition, &handle, nullptr, FILE_SYNCHRONOUS_IO_NONALERT,
+                         FILE_SHARE_READ, c.access),
+                  c.status)
+            << std::hex << c.access << " " << c.disposition;
+        if (NT_SUCCESS(c.status)) ZwClose(handle);
+    }
+    HANDLE handle;
+    ASSERT_EQ(create("ro.img", FILE_OPEN, &handle, nullptr, FILE_SYNCHRONOUS_IO_NONALERT, 0,
+                     GENERIC_READ),
+              STATUS_SUCCESS);
+    FILE_BASIC_INFORMATION basic;
+    ASSERT_EQ(query(handle, FileBasicInformation, &basic), STATUS_SUCCESS);
+    EXPECT_TRUE(basic.FileAttributes & FILE_ATTRIBUTE_READONLY);
+    ZwClose(handle);
+    EXPECT_EQ(folder_.read("ro.img"), "old");
 }
 
 TEST_F(ZwFiles, ShareAccessHoldsBetweenUserAndKernelMode) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "platform/win32.h"
@@ -238,6 +239,53 @@ TEST_F(Files, AccessRightsAndHandleKinds) {
     EXPECT_FALSE(GetFileSizeEx(event, &size));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     CloseHandle(event);
+}
+
+// The read-only attribute refuses every open that would write the file, to every user (the tests
+// run as root or as an administrator): write access, or a disposition that empties it. On Linux
+// the attribute is a file no one has write permission for. Wine reports the attribute but leaves
+// the refusal to the host's permissions, which let root write.
+TEST_F(Files, AReadOnlyFileRefusesEveryOpenForWriting) {
+    folder.write("f", "12345");
+    namespace fs = std::filesystem;
+    const fs::perms write =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(folder.host("f"), write, fs::perm_options::remove);
+    const struct {
+        DWORD access, disposition;
+        bool opens;
+    } cases[] = {
+        {GENERIC_READ, OPEN_EXISTING, true},
+        {0, OPEN_EXISTING, true},
+        {GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, false},
+        {GENERIC_WRITE, OPEN_ALWAYS, false},
+        {FILE_APPEND_DATA, OPEN_EXISTING, false},
+        {GENERIC_READ, CREATE_ALWAYS, false},
+    };
+    const bool refuses = !under_wine();
+    for (const auto& c : cases) {
+        if (!c.opens && !refuses) continue;
+        HANDLE file = open("f", c.access, kShareAll, c.disposition);
+        EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens) << c.access << " " << c.disposition;
+        if (file == INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+            continue;
+        }
+        BY_HANDLE_FILE_INFORMATION information{};
+        EXPECT_TRUE(GetFileInformationByHandle(file, &information));
+        EXPECT_TRUE(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+        CloseHandle(file);
+    }
+    if (refuses) {
+        errno = 0;
+        EXPECT_EQ(fopen(folder.win("f").c_str(), "r+b"), nullptr);
+        EXPECT_EQ(errno, EACCES);
+    }
+    FILE* stream = fopen(folder.win("f").c_str(), "rb");
+    EXPECT_NE(stream, nullptr);
+    if (stream) std::fclose(stream);
+    EXPECT_EQ(folder.read("f"), "12345");
+    fs::permissions(folder.host("f"), fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST_F(Files, IdentityTellsTwoNamesOfOneFile) {

@@ -1,18 +1,22 @@
 // The device build's volume exports against a stand-in for Orvik that records what reaches it:
-// the mount record byte for byte, in card mode and with a software key, the image probe, the
-// drive letters and shell notifications, the dismount with and without force on a busy volume,
-// and the format's results when the format program or a dismount fails.
+// the mount record byte for byte, in card mode and with a software key, the card's path while
+// another thread looks for the card, the image probe, the drive letters and shell notifications,
+// the dismount and its volume controls with and without force on a busy volume, and the format's
+// results when the format program or a dismount fails.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crypto/byte_access.h"
 #include "platform/sim/card.h"
 #include "platform/sim/files.h"
+#include "platform/sim/kernel.h"
 #include "platform/sim/shell.h"
 #include "tests/card/log_capture.h"
 #include "tests/support/temp_machine_root.h"
@@ -25,6 +29,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Controls = std::vector<sim::kernel::VolumeControl>;
 
 const uint8_t kKey[32] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87, 0x98, 0xa9, 0xba,
                           0xcb, 0xdc, 0xed, 0xfe, 0x0f, 0xf0, 0xe1, 0xd2, 0xc3, 0xb4, 0xa5,
@@ -120,8 +125,13 @@ TEST_F(VolumeRecord, SoftwareKeyMountSendsTheKeyAndTheImageSize) {
     EXPECT_EQ(notes[0].flags, static_cast<UINT>(SHCNF_PATHA));
     EXPECT_EQ(notes[0].item1, notify_path());
 
+    sim::kernel::clear_volume_controls();
     ASSERT_EQ(dismount(0, out), 0u) << out.str();
     EXPECT_EQ(count(IOCTL_ORVIK_CLOSE_IMAGE), 1u);
+    // Locked, dismounted, unlocked.
+    EXPECT_EQ(sim::kernel::volume_controls(), (Controls{{FSCTL_LOCK_VOLUME, STATUS_SUCCESS},
+                                                        {FSCTL_DISMOUNT_VOLUME, STATUS_SUCCESS},
+                                                        {FSCTL_UNLOCK_VOLUME, STATUS_SUCCESS}}));
     EXPECT_FALSE(letter_defined(letter_));
     ASSERT_EQ(sim::shell_notifications().size(), 2u);
     EXPECT_EQ(sim::shell_notifications()[1].event, SHCNE_DRIVEREMOVED);
@@ -139,7 +149,7 @@ TEST_F(VolumeRecord, CardModeSendsTheFirstCardsPath) {
     ASSERT_EQ(mount(path, nullptr, out), 0u) << out.str();
     const std::string card = first->path().substr(4);
     EXPECT_EQ(record_driver::last_open(), expected_record(path, card, 1 << 20, false, nullptr));
-    EXPECT_EQ(std::string(g_cardDevicePath), card);
+    EXPECT_EQ(std::string(CurrentCardDevicePath().text), card);
     const auto traces = log.messages(LOG_TRACE);
     EXPECT_NE(
         std::find(traces.begin(), traces.end(), " === QeltInit ==  dev name \"" + card + "\" \n"),
@@ -172,6 +182,45 @@ TEST_F(VolumeRecord, ACardPathIsTakenOnlyWhenItFits) {
     EXPECT_FALSE(FindCardDevicePath(buffer, static_cast<uint32_t>(path.size())));
     ASSERT_TRUE(FindCardDevicePath(buffer, static_cast<uint32_t>(path.size() + 1)));
     EXPECT_EQ(std::string(buffer), path.substr(4));
+}
+
+// QeltInit looking for the card again and again on one thread while another mounts: every
+// record carries the card's whole path, never the cleared or half-written path of a look still
+// going on.
+TEST_F(VolumeRecord, ALookForTheCardOnAnotherThreadLeavesMountsTheWholePath) {
+    auto card = sim::card::plug(sim::card::random_card());
+    ASSERT_EQ(QeltInit(), 0);
+    const std::string path = image();
+    const Bytes expected = expected_record(path, card->path().substr(4), 1 << 20, true, kKey);
+    std::atomic<bool> done{false};
+    std::atomic<int> looks{0};
+    std::thread looker([&] {
+        for (; !done; ++looks) EXPECT_EQ(QeltInit(), 0);
+    });
+    while (looks == 0) std::this_thread::yield();  // the mounts meet looks in progress
+    for (int i = 0; i < 100 && !HasFailure(); ++i) {
+        ErrorText out;
+        EXPECT_EQ(mount(path, kKey, out), 0u) << out.str();
+        EXPECT_EQ(record_driver::last_open(), expected) << i;
+        EXPECT_EQ(dismount(0, out), 0u) << out.str();
+    }
+    done = true;
+    looker.join();
+}
+
+// Win32 takes '/' as a separator, the driver's NT name does not: the record names the image
+// with '\' alone.
+TEST_F(VolumeRecord, ForwardSlashesReachTheDriverAsBackslashes) {
+    const std::string path = image();
+    ErrorText out;
+    ASSERT_EQ(mount("C:/Halden\\vol.img", kKey, out), 0u) << out.str();
+    const Bytes sent = record_driver::last_open(),
+                expected = expected_record(path, "", 0, true, kKey);
+    ASSERT_EQ(sent.size(), 537u);
+    EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 240),
+              Bytes(expected.begin(), expected.begin() + 240));
+    EXPECT_EQ(Bytes(sent.begin() + 488, sent.begin() + 490),
+              Bytes(expected.begin() + 488, expected.begin() + 490));
 }
 
 TEST_F(VolumeRecord, AFiveGibImageIsDescribedWithItsFullSize) {
@@ -276,6 +325,8 @@ TEST_F(VolumeRecord, ABusyVolumeStaysMountedWithoutForceAndGoesWithIt) {
                     OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
 
+    const Controls refused_locks(3, {FSCTL_LOCK_VOLUME, STATUS_ACCESS_DENIED});
+    sim::kernel::clear_volume_controls();
     auto start = std::chrono::steady_clock::now();
     ErrorText step_out;
     EXPECT_FALSE(Dismount(letter_, 0, step_out.text, ErrorText::kSize));
@@ -283,11 +334,17 @@ TEST_F(VolumeRecord, ABusyVolumeStaysMountedWithoutForceAndGoesWithIt) {
     EXPECT_EQ(step_out.str(), "[LockVolume]Failed " + system_message(ERROR_ACCESS_DENIED));
     EXPECT_EQ(count(IOCTL_ORVIK_CLOSE_IMAGE), 0u);
     EXPECT_EQ(target(), "\\Device\\orvik\\device1");
+    EXPECT_EQ(sim::kernel::volume_controls(), refused_locks);
 
+    // With force: dismounted unlocked, and no unlock is asked for.
+    sim::kernel::clear_volume_controls();
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(dismount(1, out), 0u) << out.str();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
     EXPECT_EQ(count(IOCTL_ORVIK_CLOSE_IMAGE), 1u);
+    Controls forced = refused_locks;
+    forced.push_back({FSCTL_DISMOUNT_VOLUME, STATUS_SUCCESS});
+    EXPECT_EQ(sim::kernel::volume_controls(), forced);
     EXPECT_FALSE(letter_defined(letter_));
     EXPECT_TRUE(CloseHandle(other));
 }

@@ -207,6 +207,35 @@ TEST_F(VolumeSteps, ALetterThatIsNotOfferedDefinesNothing) {
     }
 }
 
+struct RefusedLetter {
+    char letter;
+    DWORD error;
+};
+
+// The export's text says why a letter is refused: in use, or never offered.
+TEST_F(VolumeSteps, ARefusedLetterSaysWhy) {
+    const char defined = free_letter();
+    const char name[3] = {defined, ':', '\0'};
+    ASSERT_TRUE(DefineDosDeviceA(DDD_RAW_TARGET_PATH, name, "\\Device\\Null"));
+    ASSERT_EQ(GetLogicalDrives() & (1u << ('B' - 'A')), 0u) << "B: is free";
+    const RefusedLetter cases[] = {
+        {'C', ERROR_ALREADY_EXISTS}, {'c', ERROR_ALREADY_EXISTS}, {defined, ERROR_ALREADY_EXISTS},
+        {'B', ERROR_INVALID_DRIVE},  {'1', ERROR_INVALID_DRIVE},  {'[', ERROR_INVALID_DRIVE},
+    };
+    const std::string path = image();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.letter);
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_FALSE(IsDriveLetterAvailable(c.letter));
+        EXPECT_EQ(GetLastError(), c.error);
+        const VolumeMountArgs args{path.c_str(), 1, c.letter};
+        ErrorText out;
+        EXPECT_EQ(QeltMountVolume(&args, out.text, ErrorText::kSize, 1, kKey), 1u);
+        EXPECT_EQ(out.str(), "[MountVolume]failed " + system_message(c.error));
+    }
+    EXPECT_TRUE(DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, nullptr));
+}
+
 TEST_F(VolumeSteps, APathTooLongForTheRecordIsRefusedBeforeAnythingIsDefined) {
     const char letter = free_letter();
     const std::string long_image = "C:\\" + std::string(kMaxImagePath - 2, 'i');

@@ -2,10 +2,12 @@
 
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "platform/core/trace.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/not_implemented.h"
+#include "platform/sim/kernel.h"
 
 namespace ntoskrnl::fs {
 namespace {
@@ -92,23 +94,43 @@ NTSTATUS cleanup(Volume* volume, PIRP irp, PFILE_OBJECT file) {
     return complete_request(irp, STATUS_SUCCESS);
 }
 
+// The volume controls answered, for the test API.
+struct ControlLog {
+    std::mutex lock;
+    std::vector<sim::kernel::VolumeControl> controls;
+};
+
+ControlLog& control_log() {
+    static ControlLog* instance = new ControlLog;
+    return *instance;
+}
+
+NTSTATUS answer_control(PIRP irp, ULONG code, NTSTATUS status) {
+    {
+        ControlLog& log = control_log();
+        std::lock_guard guard(log.lock);
+        log.controls.push_back({code, status});
+    }
+    return complete_request(irp, status);
+}
+
 NTSTATUS user_request(Volume* volume, PIRP irp, PFILE_OBJECT file, ULONG code) {
     std::unique_lock guard(volume->lock);
     switch (code) {
         case FSCTL_LOCK_VOLUME:
             // Only the one handle that asks may be open.
             if (volume->locked_by || volume->handles > 1)
-                return complete_request(irp, STATUS_ACCESS_DENIED);
+                return answer_control(irp, code, STATUS_ACCESS_DENIED);
             volume->locked_by = file;
-            return complete_request(irp, STATUS_SUCCESS);
+            return answer_control(irp, code, STATUS_SUCCESS);
         case FSCTL_UNLOCK_VOLUME:
-            if (volume->locked_by != file) return complete_request(irp, STATUS_NOT_LOCKED);
+            if (volume->locked_by != file) return answer_control(irp, code, STATUS_NOT_LOCKED);
             volume->locked_by = nullptr;
-            return complete_request(irp, STATUS_SUCCESS);
+            return answer_control(irp, code, STATUS_SUCCESS);
         case FSCTL_DISMOUNT_VOLUME:
             // A lock leaves no other handle that could ask, so no lock is needed.
             io::dismount_volume(volume->vpb);
-            return complete_request(irp, STATUS_SUCCESS);
+            return answer_control(irp, code, STATUS_SUCCESS);
         default:
             guard.unlock();
             return pass_on(volume, irp);
@@ -177,3 +199,19 @@ void raw_delete_volume(PDEVICE_OBJECT device) {
 }
 
 }  // namespace ntoskrnl::fs
+
+namespace sim::kernel {
+
+std::vector<VolumeControl> volume_controls() {
+    auto& log = ntoskrnl::fs::control_log();
+    std::lock_guard guard(log.lock);
+    return log.controls;
+}
+
+void clear_volume_controls() {
+    auto& log = ntoskrnl::fs::control_log();
+    std::lock_guard guard(log.lock);
+    log.controls.clear();
+}
+
+}  // namespace sim::kernel

@@ -1,7 +1,7 @@
 // RAW, the file system that Windows mounts on a volume no other file system recognises: it
 // opens only the volume itself, keeps its share access, answers FSCTL_LOCK_VOLUME,
-// FSCTL_UNLOCK_VOLUME and FSCTL_DISMOUNT_VOLUME, and passes every other request (reads, writes,
-// the disk's queries) on to the disk.
+// FSCTL_UNLOCK_VOLUME and FSCTL_DISMOUNT_VOLUME (each kept for sim::kernel::volume_controls), and
+// passes every other request (reads, writes, the disk's queries) on to the disk.
 #pragma once
 
 #include "platform/wdm.h"

@@ -223,8 +223,10 @@ class PluggedCard : public Card {
 
 namespace sim::card {
 
-std::shared_ptr<Card> plug(CardState state, bool superspeed) {
-    auto device = usb::plug(usb::card_description(superspeed));
+std::shared_ptr<Card> plug(CardState state, bool superspeed, const std::string& instance_id) {
+    usb::Description description = usb::card_description(superspeed);
+    description.instance_id = instance_id;
+    auto device = usb::plug(std::move(description));
     auto model = std::make_shared<simcard::CardModel>(std::move(state), device);
     device->set_behaviour(simcard::kOutEndpoint, model);
     device->set_behaviour(simcard::kInEndpoint, model);

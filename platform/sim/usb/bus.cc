@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "platform/core/trace.h"
@@ -47,9 +48,10 @@ class SimulatedDevice : public Device, public std::enable_shared_from_this<Simul
         const auto& d = hardware_->description();
         std::span<const uint8_t> device = d.device;
         char head[64];
-        std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#%u#", get16(device, 8),
-                      get16(device, 10), instance);
-        path_ = head + guid_text(d.interface_guid);
+        std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#", get16(device, 8),
+                      get16(device, 10));
+        path_ = head + (d.instance_id.empty() ? std::to_string(instance) : d.instance_id) + "#" +
+                guid_text(d.interface_guid);
     }
 
     // Enters the device in the namespace (with the bus locked).
