@@ -81,18 +81,19 @@ uint32_t locked_frame(LogSite site, const FrameKey& key, const uint8_t* in, uint
     FramePair frames(kFrameSize, kFrameSize);
     std::lock_guard lock(card_lock());
     CCyUSBDriverDevice* link = nullptr;
-    const uint32_t result = exchange_frame(site, link, true, key, in, out, encrypt, frames);
-    if (link) close_usb_dev(link);
-    return result;
+    const LinkCloser closer(link);  // before the lock is released
+    return exchange_frame(site, link, true, key, in, out, encrypt, frames);
 }
 
 }  // namespace
 
 KELVANE_EXPORT uint32_t brel_xts_fpga(uint32_t slot, const uint8_t* tweak, const uint8_t* in,
-                                      uint32_t len, uint8_t* out, uint8_t encrypt) {
+                                      uint32_t len, uint8_t* out, uint8_t encrypt) try {
     if (!tweak || !block_arguments_ok(in, len, out) || slot > KEY_SLOT_MAX)
         return invalid_argument(LOG_SITE);
     return locked_frame(LOG_SITE, FrameKey{.slot = slot, .tweak = tweak}, in, out, encrypt);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
 int32_t brel_xts_fpga_dev(CCyUSBDriverDevice* link, uint32_t slot, const uint8_t* tweak,

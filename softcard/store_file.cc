@@ -123,7 +123,8 @@ StoreLock::StoreLock() {
         held_ = true;
         return;
     }
-    process_lock().lock();
+    // Released again unless the file is locked, on an exception's path too.
+    std::unique_lock process(process_lock());
     HANDLE file = CreateFileA(kStoreLockPath, GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -131,9 +132,9 @@ StoreLock::StoreLock() {
     if (file == INVALID_HANDLE_VALUE ||
         !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &first_byte)) {
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        process_lock().unlock();
         return;
     }
+    process.release();  // until the destructor
     lock_file = file;
     lock_depth = 1;
     held_ = true;
