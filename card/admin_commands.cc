@@ -46,27 +46,33 @@ uint32_t signed_challenge_command(LogSite site, uint32_t code, const uint8_t* ch
 
 }  // namespace
 
-KELVANE_EXPORT uint32_t QeltGetChallengeCode(uint8_t* challenge) {
+KELVANE_EXPORT uint32_t QeltGetChallengeCode(uint8_t* challenge) try {
     if (!challenge) return invalid_argument(LOG_SITE);
     return card_exchange(LOG_SITE, kGetChallenge, kNoPayload, [&](const uint8_t* response) {
         std::memcpy(challenge, response + kChallengeOffset, CHALLENGE_SIZE);
     });
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
 KELVANE_EXPORT uint32_t QeltUnlockCard(const uint8_t* challenge, const uint8_t* extra,
-                                       const uint8_t* signature) {
+                                       const uint8_t* signature) try {
     if (!challenge || !extra || !signature) return invalid_argument(LOG_SITE);
     return signed_challenge_command(LOG_SITE, CMD_UNLOCK_CARD, challenge, extra, signature);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
 KELVANE_EXPORT uint32_t QeltZeroSetCard(const uint8_t* challenge, const uint8_t* extra,
-                                        const uint8_t* signature) {
+                                        const uint8_t* signature) try {
     if (!challenge || !extra || !signature) return invalid_argument(LOG_SITE);
     return signed_challenge_command(LOG_SITE, CMD_ZERO_SET_CARD, challenge, extra, signature);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
 KELVANE_EXPORT uint32_t QeltResetPin(const uint8_t* challenge, const uint8_t* extra,
-                                     const uint8_t* newPin, const uint8_t* signature) {
+                                     const uint8_t* newPin, const uint8_t* signature) try {
     if (!challenge || !extra || !newPin || !signature) return invalid_argument(LOG_SITE);
     // The PIN's length up to its NUL, looked for only within the 17-byte field.
     const void* nul = std::memchr(newPin, 0, PIN_FIELD_SIZE);
@@ -82,4 +88,6 @@ KELVANE_EXPORT uint32_t QeltResetPin(const uint8_t* challenge, const uint8_t* ex
             std::memcpy(request + kResetSignatureOffset, signature, SM2_SIGNATURE_SIZE);
         },
         kNoOutputs);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }

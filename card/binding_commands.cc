@@ -33,7 +33,7 @@ uint32_t mac_command(LogSite site, uint32_t code, const uint8_t* mac) {
 
 }  // namespace
 
-KELVANE_EXPORT uint32_t QeltBindCurMac() {
+KELVANE_EXPORT uint32_t QeltBindCurMac() try {
     // The address is looked up before the lock is taken.
     uint8_t mac[MAC_ADDRESS_SIZE] = {};
     const int32_t found = GetMac(mac);
@@ -42,15 +42,19 @@ KELVANE_EXPORT uint32_t QeltBindCurMac() {
         return CARD_MAC_UNREADABLE;
     }
     return mac_command(LOG_SITE, CMD_BIND_CUR_MAC, mac);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltUnbindMac(const uint8_t* mac) {
+KELVANE_EXPORT uint32_t QeltUnbindMac(const uint8_t* mac) try {
     if (!mac) return invalid_argument(LOG_SITE);
     return mac_command(LOG_SITE, CMD_UNBIND_MAC, mac);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
 KELVANE_EXPORT uint32_t QeltQueryBindedMac(uint32_t* curBindIndex, uint32_t* hasBindCnt,
-                                           uint32_t* leftBindCnt, uint8_t* hasBindMac) {
+                                           uint32_t* leftBindCnt, uint8_t* hasBindMac) try {
     if (!curBindIndex || !hasBindCnt || !leftBindCnt || !hasBindMac)
         return invalid_argument(LOG_SITE);
     return card_exchange(LOG_SITE, kQueryBoundMac, kNoPayload, [&](const uint8_t* response) {
@@ -59,4 +63,6 @@ KELVANE_EXPORT uint32_t QeltQueryBindedMac(uint32_t* curBindIndex, uint32_t* has
         *leftBindCnt = response[kLeftBindCntOffset];
         std::memcpy(hasBindMac, response + kBindListOffset, BIND_LIST_SIZE);
     });
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }

@@ -49,100 +49,116 @@ const SlotBlocks kFpgaFrames = {
 
 // From opening the files to the last block; a slot that the card filled is the caller's to
 // release.
-uint32_t write_container(const uint8_t* pke, const char* pt_path, const char* ct_path,
+uint32_t write_container(LogSite site, const uint8_t* pke, const char* pt_path, const char* ct_path,
                          const SlotBlocks& blocks, ContainerFiles& files, uint32_t& slot) {
-    uint32_t result = files.open_for_encryption(pt_path, ct_path);
+    uint32_t result = files.open_for_encryption(site, pt_path, ct_path);
     if (result != CARD_OK) return result;
-    result = write_name_field(files.container(), pt_path);
+    result = write_name_field(site, files.container(), pt_path);
     if (result != CARD_OK) return result;
     uint8_t csk[v1::kCskSize];
     result = brel_gen_wrapped_sk(pke, csk, &slot);
     if (result != CARD_OK) {
-        LOG_FAILURE(LOG_SITE, "ret[%d]", static_cast<int>(result));
+        LOG_FAILURE(site, "ret[%d]", static_cast<int>(result));
         return result;
     }
-    result = write_header_field(files.container(), pke, v1::kPkeSize, "write pke err, cnt[%d]");
+    result =
+        write_header_field(site, files.container(), pke, v1::kPkeSize, "write pke err, cnt[%d]");
     if (result != CARD_OK) return result;
-    result = write_header_field(files.container(), csk, v1::kCskSize, "write skCt err, cnt[%d]");
+    result =
+        write_header_field(site, files.container(), csk, v1::kCskSize, "write skCt err, cnt[%d]");
     if (result != CARD_OK) return result;
-    return encrypt_blocks(
-        files.plaintext(), files.container(),
-        {[&](const uint8_t* in, uint8_t* out) { return blocks.encrypt(slot, in, out); },
-         blocks.encrypt_failure});
+    const auto crypt = [&](const uint8_t* in, uint8_t* out) {
+        return blocks.encrypt(slot, in, out);
+    };
+    return encrypt_blocks(site, files.plaintext(), files.container(),
+                          block_path(crypt, blocks.encrypt_failure));
 }
 
-uint32_t read_container(const char* ct_path, const char* pt_path, const SlotBlocks& blocks,
-                        ContainerFiles& files, uint32_t& slot) {
-    uint32_t result = files.open_for_decryption(ct_path, pt_path);
+uint32_t read_container(LogSite site, const char* ct_path, const char* pt_path,
+                        const SlotBlocks& blocks, ContainerFiles& files, uint32_t& slot) {
+    uint32_t result = files.open_for_decryption(site, ct_path, pt_path);
     if (result != CARD_OK) return result;
     uint64_t blocks_length = 0;
-    result = container_blocks_length(files.container(), v1::kHeaderSize, &blocks_length);
+    result = container_blocks_length(site, files.container(), v1::kHeaderSize, &blocks_length);
     if (result != CARD_OK) return result;
     std::rewind(files.container());
     // The name and the public key are read and not used: the output path is the caller's.
     uint8_t header[v1::kHeaderSize] = {};
-    result = read_header_field(files.container(), header + container::kNameOffset,
+    result = read_header_field(site, files.container(), header + container::kNameOffset,
                                container::kNameSize, MSG_READ_FN_FAILED);
     if (result != CARD_OK) return result;
-    result = read_header_field(files.container(), header + v1::kPkeOffset, v1::kPkeSize,
+    result = read_header_field(site, files.container(), header + v1::kPkeOffset, v1::kPkeSize,
                                MSG_READ_PKE_FAILED);
     if (result != CARD_OK) return result;
-    result = read_header_field(files.container(), header + v1::kCskOffset, v1::kCskSize,
+    result = read_header_field(site, files.container(), header + v1::kCskOffset, v1::kCskSize,
                                MSG_READ_CSK_FAILED);
     if (result != CARD_OK) return result;
     result = brel_import_sk(header + v1::kCskOffset, &slot);
     if (result != CARD_OK) {
-        LOG_FAILURE(LOG_SITE, "brel_import_sk err[%d]", static_cast<int>(result));
+        LOG_FAILURE(site, "brel_import_sk err[%d]", static_cast<int>(result));
         return result;
     }
-    return decrypt_blocks(
-        files.container(), files.plaintext(), blocks_length,
-        {[&](const uint8_t* in, uint8_t* out) { return blocks.decrypt(slot, in, out); },
-         blocks.decrypt_failure});
+    const auto crypt = [&](const uint8_t* in, uint8_t* out) {
+        return blocks.decrypt(slot, in, out);
+    };
+    return decrypt_blocks(site, files.container(), files.plaintext(), blocks_length,
+                          block_path(crypt, blocks.decrypt_failure));
 }
 
-uint32_t encrypt_file(const uint8_t* pke, const char* pt_path, const char* ct_path,
+// The exports' ending: the files closed, the slot released. A container left incomplete by a
+// failure stays.
+uint32_t encrypt_file(LogSite site, const uint8_t* pke, const char* pt_path, const char* ct_path,
                       const SlotBlocks& blocks) {
     if (!pke || !container_path_ok(pt_path) || !container_path_ok(ct_path))
-        return invalid_argument(LOG_SITE);
+        return invalid_argument(site);
     ContainerFiles files;
     uint32_t slot = 0;
-    const uint32_t result = write_container(pke, pt_path, ct_path, blocks, files, slot);
-    // A container left incomplete by a failure stays.
+    const uint32_t result = guarded_steps(
+        site, [&] { return write_container(site, pke, pt_path, ct_path, blocks, files, slot); });
     files.close();
-    if (slot != 0) brel_free_sk(slot);
+    release_slot(slot);
     return result;
 }
 
-uint32_t decrypt_file(const char* ct_path, const char* pt_path, const SlotBlocks& blocks) {
-    if (!container_path_ok(ct_path) || !container_path_ok(pt_path))
-        return invalid_argument(LOG_SITE);
+uint32_t decrypt_file(LogSite site, const char* ct_path, const char* pt_path,
+                      const SlotBlocks& blocks) {
+    if (!container_path_ok(ct_path) || !container_path_ok(pt_path)) return invalid_argument(site);
     ContainerFiles files;
     uint32_t slot = 0;
-    const uint32_t result = read_container(ct_path, pt_path, blocks, files, slot);
+    const uint32_t result = guarded_steps(
+        site, [&] { return read_container(site, ct_path, pt_path, blocks, files, slot); });
     files.close();
-    if (slot != 0) brel_free_sk(slot);
+    release_slot(slot);
     return result;
 }
 
 }  // namespace
 
 KELVANE_EXPORT uint32_t QeltEvEncFile(const uint8_t* pke, const char* ptFileName,
-                                      const char* ctFileName) {
-    return encrypt_file(pke, ptFileName, ctFileName, kCardCommands);
+                                      const char* ctFileName) try {
+    return encrypt_file(LOG_SITE, pke, ptFileName, ctFileName, kCardCommands);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFileName) {
-    return decrypt_file(ctFileName, ptFileName, kCardCommands);
+KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFileName) try {
+    return decrypt_file(LOG_SITE, ctFileName, ptFileName, kCardCommands);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
 KELVANE_EXPORT uint32_t QeltEvEncFile_FPGA(const uint8_t* pke, const char* ptFileName,
-                                           const char* ctFileName) {
-    return encrypt_file(pke, ptFileName, ctFileName, kFpgaFrames);
+                                           const char* ctFileName) try {
+    return encrypt_file(LOG_SITE, pke, ptFileName, ctFileName, kFpgaFrames);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltEvDecFile_FPGA(const char* ctFileName, const char* ptFileName) {
-    LOG_NOTE("ctFileName[%s],ptFileName[%s]", ctFileName ? ctFileName : "(null)",
+KELVANE_EXPORT uint32_t QeltEvDecFile_FPGA(const char* ctFileName, const char* ptFileName) try {
+    const LogSite site = LOG_SITE;
+    LOG_NOTE(site, "ctFileName[%s],ptFileName[%s]", ctFileName ? ctFileName : "(null)",
              ptFileName ? ptFileName : "(null)");
-    return decrypt_file(ctFileName, ptFileName, kFpgaFrames);
+    return decrypt_file(site, ctFileName, ptFileName, kFpgaFrames);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }

@@ -60,9 +60,7 @@ uint32_t exchange_detail::run(LogSite site, const CardCommand& command, WritePay
                      frame::rounded_length(command.response_length));
     std::lock_guard lock(card_lock());
     CCyUSBDriverDevice* link = nullptr;
-    const uint32_t result = exchange_locked(site, command, write, write_context, read, read_context,
-                                            tries, frames, link);
-    // The link refuses a close when it was never opened; that refusal does not matter here.
-    close_usb_dev(link);
-    return result;
+    const LinkCloser closer(link);  // before the lock is released
+    return exchange_locked(site, command, write, write_context, read, read_context, tries, frames,
+                           link);
 }

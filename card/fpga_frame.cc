@@ -1,6 +1,5 @@
 #include "card/fpga_frame.h"
 
-#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -41,16 +40,16 @@ void write_request(uint8_t* request, const FrameKey& key, const uint8_t* in, uin
     std::memcpy(request + kHeaderSize, in, kBlockSize);
 }
 
-// The reply's processed bytes go to out, never more than the block and nothing when the total
-// length field holds no data; a nonzero status byte is 29 and out stays as it was.
+// The reply's block goes to out. A nonzero status byte, or a total length that says the engine
+// processed less than the whole block, is 29 and out stays as it was: a part of a block is no
+// block. A total length above the frame's still gives the block, never more.
 uint32_t take_reply(LogSite site, const uint8_t* reply, uint8_t* out) {
-    if (reply[kStatusOffset] != 0) {
+    const uint32_t total = bytes::load_le32(reply + kTotalLengthOffset);
+    if (reply[kStatusOffset] != 0 || total < kFrameSize) {
         LOG_FAILURE(site, "proc err:%08x", CARD_FPGA_FAILED);
         return CARD_FPGA_FAILED;
     }
-    const uint32_t total = bytes::load_le32(reply + kTotalLengthOffset);
-    if (total > kHeaderSize)
-        std::memcpy(out, reply + kHeaderSize, std::min(total - kHeaderSize, kBlockSize));
+    std::memcpy(out, reply + kHeaderSize, kBlockSize);
     return CARD_OK;
 }
 
@@ -82,18 +81,19 @@ uint32_t locked_frame(LogSite site, const FrameKey& key, const uint8_t* in, uint
     FramePair frames(kFrameSize, kFrameSize);
     std::lock_guard lock(card_lock());
     CCyUSBDriverDevice* link = nullptr;
-    const uint32_t result = exchange_frame(site, link, true, key, in, out, encrypt, frames);
-    if (link) close_usb_dev(link);
-    return result;
+    const LinkCloser closer(link);  // before the lock is released
+    return exchange_frame(site, link, true, key, in, out, encrypt, frames);
 }
 
 }  // namespace
 
 KELVANE_EXPORT uint32_t brel_xts_fpga(uint32_t slot, const uint8_t* tweak, const uint8_t* in,
-                                      uint32_t len, uint8_t* out, uint8_t encrypt) {
+                                      uint32_t len, uint8_t* out, uint8_t encrypt) try {
     if (!tweak || !block_arguments_ok(in, len, out) || slot > KEY_SLOT_MAX)
         return invalid_argument(LOG_SITE);
     return locked_frame(LOG_SITE, FrameKey{.slot = slot, .tweak = tweak}, in, out, encrypt);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
 int32_t brel_xts_fpga_dev(CCyUSBDriverDevice* link, uint32_t slot, const uint8_t* tweak,

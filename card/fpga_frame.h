@@ -39,8 +39,9 @@ constexpr uint32_t FPGA_XTS_DECRYPT = 0x242;  // 'B', 0x02
 
 // One 4096-byte block (len must be 4096) under a key slot (0..128; 0 goes to the card as it is)
 // with a 16-byte tweak; encrypt nonzero encrypts, 0 decrypts. Takes the card lock and opens and
-// closes the card link. out receives at most len bytes, only when the card's reply reports no
-// error. 0, 3, 16, 17, or 29 when the reply's status byte is nonzero.
+// closes the card link. out receives the len bytes only when the card's reply reports no error
+// and the whole block processed. 0, 3, 16, 17, or 29 when the reply's status byte is nonzero or
+// its total length is below the frame's.
 KELVANE_EXPORT uint32_t brel_xts_fpga(uint32_t slot, const uint8_t* tweak, const uint8_t* in,
                                       uint32_t len, uint8_t* out, uint8_t encrypt);
 

@@ -25,8 +25,8 @@ void brel_xts_fpga_test(uint32_t rounds) {
     uint8_t block[fpga_frame::kBlockSize], out[fpga_frame::kBlockSize];
     for (uint8_t& b : block) b = kFill;
     HeldCardLink link;
-    if (link.open() == CARD_OK) {
-        LOG_NOTE("test start");
+    if (link.open(LOG_SITE) == CARD_OK) {
+        LOG_NOTE(LOG_SITE, "test start");
         uint32_t round = 0;
         for (; round < rounds; ++round) {
             const int32_t r =
@@ -36,7 +36,7 @@ void brel_xts_fpga_test(uint32_t rounds) {
                 break;
             }
         }
-        if (round == rounds) LOG_NOTE("test over");
+        if (round == rounds) LOG_NOTE(LOG_SITE, "test over");
         link.close();
     }
     if (slot != 0) brel_free_sk(slot);

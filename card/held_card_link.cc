@@ -1,13 +1,15 @@
 #include "card/held_card_link.h"
 
+#include <mutex>
+
 #include "card/card_lock.h"
 #include "card/link_steps.h"
 #include "card/result.h"
 
-uint32_t HeldCardLink::open() {
-    card_lock().lock();
-    const uint32_t result = open_card_link(LOG_SITE, &link_);
-    if (result != CARD_OK) card_lock().unlock();
+uint32_t HeldCardLink::open(LogSite site) {
+    std::unique_lock lock(card_lock());
+    const uint32_t result = open_card_link(site, &link_);
+    if (result == CARD_OK) lock.release();  // held until close()
     return result;
 }
 

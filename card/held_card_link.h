@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "card/log_site.h"
 #include "usb/card_link.h"
 
 class HeldCardLink {
@@ -13,9 +14,9 @@ class HeldCardLink {
     HeldCardLink(const HeldCardLink&) = delete;
     HeldCardLink& operator=(const HeldCardLink&) = delete;
 
-    // Takes the card lock and opens the link: 0; or 17 after "open_usb_dev error:%d", with the
-    // lock released again.
-    uint32_t open();
+    // Takes the card lock and opens the link: 0; or 17 after "open_usb_dev error:%d" at the site,
+    // with the lock released again (as after an exception).
+    uint32_t open(LogSite site);
     // Closes the link and releases the lock, when held.
     void close();
     CCyUSBDriverDevice* get() const { return link_; }

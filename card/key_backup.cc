@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "card/card_api.h"
 #include "card/command_frame.h"
@@ -60,23 +61,25 @@ void password_hash(const char* password, uint8_t* hash) {
     crypto_internal::secure_wipe(&ctx, sizeof ctx);
 }
 
+// The backup file, closed as the scope ends: on every path.
+using BackupFile = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+BackupFile open_backup_file(LogSite site, const char* file_name, const char* mode) {
+    BackupFile file(fopen(file_name, mode), std::fclose);
+    if (!file) LOG_FAILURE(site, MSG_BACKUP_OPEN_FAILED);
+    return file;
+}
+
 // The backup block, once the card has answered, replaces the file's contents. Unbuffered, so
 // that a short write shows in the count.
 uint32_t write_backup_file(LogSite site, const char* file_name, const uint8_t* backup_data) {
-    FILE* file = fopen(file_name, "wb");
-    if (!file) {
-        LOG_FAILURE(site, MSG_BACKUP_OPEN_FAILED);
-        return CARD_FILE_FAILED;
-    }
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    const size_t written = std::fwrite(backup_data, 1, BACKUP_DATA_SIZE, file);
-    uint32_t result = CARD_OK;
-    if (written != BACKUP_DATA_SIZE) {
-        LOG_FAILURE(site, "write backup_data err[%d]", static_cast<int>(written));
-        result = CARD_FILE_FAILED;
-    }
-    std::fclose(file);
-    return result;
+    const BackupFile file = open_backup_file(site, file_name, "wb");
+    if (!file) return CARD_FILE_FAILED;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    const size_t written = std::fwrite(backup_data, 1, BACKUP_DATA_SIZE, file.get());
+    if (written == BACKUP_DATA_SIZE) return CARD_OK;
+    LOG_FAILURE(site, "write backup_data err[%d]", static_cast<int>(written));
+    return CARD_FILE_FAILED;
 }
 
 }  // namespace
@@ -104,46 +107,39 @@ uint32_t brel_recovery_xk(const uint8_t* password_hash, const uint8_t* backup_da
         kNoOutputs);
 }
 
-KELVANE_EXPORT uint32_t QeltBackupXk(const char* file_name, const char* password) {
-    if (!arguments_ok(file_name, password)) return invalid_argument(LOG_SITE);
+KELVANE_EXPORT uint32_t QeltBackupXk(const char* file_name, const char* password) try {
+    const LogSite site = LOG_SITE;
+    if (!arguments_ok(file_name, password)) return invalid_argument(site);
     // Opened for appending, the file is checked for writing (and created) without losing what it
     // holds: its earlier contents stay until the card's block is in hand.
-    FILE* file = fopen(file_name, "ab");
-    if (!file) {
-        LOG_FAILURE(LOG_SITE, MSG_BACKUP_OPEN_FAILED);
-        return CARD_FILE_FAILED;
-    }
-    std::fclose(file);
+    if (!open_backup_file(site, file_name, "ab")) return CARD_FILE_FAILED;
     uint8_t hash[PASSWORD_HASH_SIZE];
+    const crypto_internal::WipeOnExit wipe_hash(hash);
     password_hash(password, hash);
     uint8_t backup_data[BACKUP_DATA_SIZE] = {};
-    uint32_t result = brel_backup_xk(hash, backup_data);
-    if (result == CARD_OK) result = write_backup_file(LOG_SITE, file_name, backup_data);
-    crypto_internal::secure_wipe(hash, sizeof hash);
-    crypto_internal::secure_wipe(backup_data, sizeof backup_data);
-    return result;
+    const crypto_internal::WipeOnExit wipe_data(backup_data);
+    const uint32_t result = brel_backup_xk(hash, backup_data);
+    return result == CARD_OK ? write_backup_file(site, file_name, backup_data) : result;
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltRecoveryXk(const char* file_name, const char* password) {
-    if (!arguments_ok(file_name, password)) return invalid_argument(LOG_SITE);
-    FILE* file = fopen(file_name, "rb");
-    if (!file) {
-        LOG_FAILURE(LOG_SITE, MSG_BACKUP_OPEN_FAILED);
+KELVANE_EXPORT uint32_t QeltRecoveryXk(const char* file_name, const char* password) try {
+    const LogSite site = LOG_SITE;
+    if (!arguments_ok(file_name, password)) return invalid_argument(site);
+    const BackupFile file = open_backup_file(site, file_name, "rb");
+    if (!file) return CARD_FILE_FAILED;
+    uint8_t backup_data[BACKUP_DATA_SIZE];
+    const crypto_internal::WipeOnExit wipe_data(backup_data);
+    const size_t got = std::fread(backup_data, 1, BACKUP_DATA_SIZE, file.get());
+    if (got != BACKUP_DATA_SIZE) {
+        LOG_FAILURE(site, "read backup_data err[%d]", static_cast<int>(got));
         return CARD_FILE_FAILED;
     }
-    uint8_t backup_data[BACKUP_DATA_SIZE];
-    const size_t got = std::fread(backup_data, 1, BACKUP_DATA_SIZE, file);
-    uint32_t result;
-    if (got != BACKUP_DATA_SIZE) {
-        LOG_FAILURE(LOG_SITE, "read backup_data err[%d]", static_cast<int>(got));
-        result = CARD_FILE_FAILED;
-    } else {
-        uint8_t hash[PASSWORD_HASH_SIZE];
-        password_hash(password, hash);
-        result = brel_recovery_xk(hash, backup_data);
-        crypto_internal::secure_wipe(hash, sizeof hash);
-    }
-    std::fclose(file);
-    crypto_internal::secure_wipe(backup_data, sizeof backup_data);
-    return result;
+    uint8_t hash[PASSWORD_HASH_SIZE];
+    const crypto_internal::WipeOnExit wipe_hash(hash);
+    password_hash(password, hash);
+    return brel_recovery_xk(hash, backup_data);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }

@@ -10,6 +10,14 @@ uint32_t invalid_argument(LogSite site) {
     return CARD_INVALID_ARG;
 }
 
+uint32_t out_of_memory(LogSite site) noexcept {
+    try {
+        LOG_FAILURE(site, "no memory");
+    } catch (...) {
+    }
+    return CARD_NO_MEMORY;
+}
+
 uint8_t* allocate_frame(LogSite site, uint32_t length) {
     uint8_t* frame = new (std::nothrow) uint8_t[length]();
     if (!frame) LOG_FAILURE(site, "no memory");

@@ -32,6 +32,21 @@ struct FramePair {
     }
 };
 
+// Closes the link that the variable holds, when one was opened, as the scope ends: on every path,
+// an exception's too.
+class LinkCloser {
+  public:
+    explicit LinkCloser(CCyUSBDriverDevice*& link) : link_(link) {}
+    ~LinkCloser() {
+        if (link_) close_usb_dev(link_);
+    }
+    LinkCloser(const LinkCloser&) = delete;
+    LinkCloser& operator=(const LinkCloser&) = delete;
+
+  private:
+    CCyUSBDriverDevice*& link_;
+};
+
 // 0, or 17 after "open_usb_dev error:%d"; *link stays null when the open fails.
 uint32_t open_card_link(LogSite site, CCyUSBDriverDevice** link);
 // Dumps the frame as "sendbuf " and writes it in one transfer: 0, or 17 after "write error:%d"

@@ -35,11 +35,16 @@ int64_t end_position(FILE* file) {
 
 }  // namespace
 
-void LogPrint(LogLevel level, const char* file, uint32_t line, const char* format, ...) {
+void LogPrint(LogLevel level, const char* file, uint32_t line, const char* format, ...) noexcept {
     if (level < settings.threshold) return;
     va_list args;
     va_start(args, format);
-    settings.sink(level, "", file, line, format, args);
+    // A line that cannot be written (the file's open could not allocate) is dropped, as when the
+    // file cannot be opened: logging never changes a caller's result.
+    try {
+        settings.sink(level, "", file, line, format, args);
+    } catch (...) {
+    }
     va_end(args);
 }
 
@@ -99,7 +104,7 @@ struct tm* GetLocalTimeStruct(struct tm* out, int64_t t) {
     return out;
 }
 
-void dump_buf(const char* title, const uint8_t* data, uint64_t length) {
+void dump_buf(const char* title, const uint8_t* data, uint64_t length) noexcept {
     // Formatting costs more than a whole frame exchange; skip it when the line would be dropped.
     if (LOG_DEBUG < settings.threshold) return;
     if (length > LOG_DUMP_MAX_BYTES) length = LOG_DUMP_MAX_BYTES;

@@ -29,8 +29,8 @@ constexpr uint32_t LOG_PATH_SIZE = 260;
 typedef void (*LogSink)(LogLevel, const char*, const char*, uint32_t, const char*, va_list);
 
 // Drops levels below the threshold (signed comparison), else hands the message to the sink with
-// an empty tag.
-void LogPrint(LogLevel level, const char* file, uint32_t line, const char* format, ...)
+// an empty tag. A sink's exception drops the line.
+void LogPrint(LogLevel level, const char* file, uint32_t line, const char* format, ...) noexcept
     __attribute__((format(printf, 4, 5)));
 // Sets the threshold, unchecked.
 void LogSetLevel(LogLevel level);
@@ -46,7 +46,7 @@ void LogWriteFile(LogLevel level, const char* tag, const char* file, uint32_t li
 // Local broken-down time of t (0: now), copied to out; returns out.
 struct tm* GetLocalTimeStruct(struct tm* out, int64_t t);
 // Logs a hex dump of at most 512 bytes at level 0, under title when it is not null.
-void dump_buf(const char* title, const uint8_t* data, uint64_t length);
+void dump_buf(const char* title, const uint8_t* data, uint64_t length) noexcept;
 
 // Uncalled: the C runtime's errno, and the fixed text "use error lookup please".
 uint32_t LogGetErrno();

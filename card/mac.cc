@@ -70,6 +70,6 @@ int32_t GetMac(uint8_t* out) {
     return result;
 }
 
-KELVANE_EXPORT uint32_t get_mac(uint8_t* out) {
-    return GetMac(out) == 0 ? 0 : 1;
+KELVANE_EXPORT uint32_t get_mac(uint8_t* out) try { return GetMac(out) == 0 ? 0 : 1; } catch (...) {
+    return 1;
 }

@@ -75,7 +75,7 @@ void write_pin_field(uint8_t* field, const uint8_t* pin) {
 
 }  // namespace
 
-KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) {
+KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) try {
     if (!info) return invalid_argument(LOG_SITE);
     return card_exchange(LOG_SITE, kQueryCardInfo, kNoPayload, [&](const uint8_t* response) {
         std::memset(info, 0, CARD_INFO_SIZE);
@@ -84,9 +84,12 @@ KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) {
                      reinterpret_cast<char*>(info + CARD_INFO_SERIAL));
         info[CARD_INFO_STATE] = response[kInfoStateOffset];
     });
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltVerifyPinCode(const uint8_t* pin, uint32_t length, uint32_t* tries) {
+KELVANE_EXPORT uint32_t QeltVerifyPinCode(const uint8_t* pin, uint32_t length,
+                                          uint32_t* tries) try {
     if (!pin || !pin_length_ok(length)) return invalid_argument(LOG_SITE);
     const LogSite site = LOG_SITE;
     return card_exchange(
@@ -98,15 +101,19 @@ KELVANE_EXPORT uint32_t QeltVerifyPinCode(const uint8_t* pin, uint32_t length, u
             if (get_mac(request + kVerifyMacOffset) != 0) LOG_FAILURE(site, "get_mac fail");
         },
         kNoOutputs, tries);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltCardLoginOut() {
+KELVANE_EXPORT uint32_t QeltCardLoginOut() try {
     return card_exchange(LOG_SITE, kLoginOut, kNoPayload, kNoOutputs);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
 KELVANE_EXPORT uint32_t QeltSetPinCode(const uint8_t* old_pin, uint32_t old_length,
                                        const uint8_t* new_pin, uint32_t new_length,
-                                       uint32_t* tries) {
+                                       uint32_t* tries) try {
     if (!old_pin || !new_pin || !pin_length_ok(old_length) || !pin_length_ok(new_length))
         return invalid_argument(LOG_SITE);
     return card_exchange(
@@ -118,17 +125,22 @@ KELVANE_EXPORT uint32_t QeltSetPinCode(const uint8_t* old_pin, uint32_t old_leng
             write_pin_field(request + kSetNewPinOffset, new_pin);
         },
         kNoOutputs, tries);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltExportPubkeys(uint8_t* sign_public_key, uint8_t* enc_public_key) {
+KELVANE_EXPORT uint32_t QeltExportPubkeys(uint8_t* sign_public_key, uint8_t* enc_public_key) try {
     if (!sign_public_key || !enc_public_key) return invalid_argument(LOG_SITE);
     return card_exchange(LOG_SITE, kExportPubkeys, kNoPayload, [&](const uint8_t* response) {
         std::memcpy(sign_public_key, response + kSignKeyOffset, SM2_PUBLIC_KEY_SIZE);
         std::memcpy(enc_public_key, response + kEncKeyOffset, SM2_PUBLIC_KEY_SIZE);
     });
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltSm2SignIn(const uint8_t* message, uint32_t length, uint8_t* signature) {
+KELVANE_EXPORT uint32_t QeltSm2SignIn(const uint8_t* message, uint32_t length,
+                                      uint8_t* signature) try {
     if (!message || !signature || length == 0) return invalid_argument(LOG_SITE);
     // Its own exchange, finished before this one takes the lock.
     uint8_t sign_public_key[SM2_PUBLIC_KEY_SIZE] = {};
@@ -144,12 +156,16 @@ KELVANE_EXPORT uint32_t QeltSm2SignIn(const uint8_t* message, uint32_t length, u
         [&](const uint8_t* response) {
             std::memcpy(signature, response + kSignatureOffset, SM2_SIGNATURE_SIZE);
         });
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltImportKey(const uint8_t* key, uint32_t length) {
+KELVANE_EXPORT uint32_t QeltImportKey(const uint8_t* key, uint32_t length) try {
     if (!key || length != IMPORT_KEY_SIZE) return invalid_argument(LOG_SITE);
     return card_exchange(
         LOG_SITE, kImportKey,
         [&](uint8_t* request) { std::memcpy(request + kImportKeyOffset, key, IMPORT_KEY_SIZE); },
         kNoOutputs);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }

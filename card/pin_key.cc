@@ -35,10 +35,12 @@ void key_constant(uint8_t* out) {
 
 uint32_t gen_key(const char* pin, const uint8_t* salt, uint32_t* slot, uint8_t* mac) {
     uint8_t input[kInputSize] = {};
+    const crypto_internal::WipeOnExit wipe_input(input);
     std::memcpy(input, pin, strnlen(pin, kPinFieldSize));
     key_constant(input + kConstantOffset);
     std::memcpy(input + kSaltOffset, salt, PIN_KEY_SALT_SIZE);
     uint8_t key[kKeySize];
+    const crypto_internal::WipeOnExit wipe_key(key);
     sm2_kdf(input, kInputSize, key, kKeySize);
 
     uint8_t sign_public[SM2_PUBLIC_KEY_SIZE], enc_public[SM2_PUBLIC_KEY_SIZE];
@@ -54,7 +56,5 @@ uint32_t gen_key(const char* pin, const uint8_t* salt, uint32_t* slot, uint8_t* 
             sm3(input, kInputSize, mac);
         }
     }
-    crypto_internal::secure_wipe(input, sizeof input);
-    crypto_internal::secure_wipe(key, sizeof key);
     return result;
 }

@@ -42,7 +42,7 @@ uint32_t brel_noop(uint64_t, uint64_t) {
     return 0;
 }
 
-KELVANE_EXPORT uint32_t QeltGenRand(uint8_t* buffer, uint32_t length) {
+KELVANE_EXPORT uint32_t QeltGenRand(uint8_t* buffer, uint32_t length) try {
     if (!buffer || length == 0) return invalid_argument(LOG_SITE);
     // One exchange, and one lock hold, per chunk.
     for (uint32_t offset = 0; offset < length;) {
@@ -52,18 +52,26 @@ KELVANE_EXPORT uint32_t QeltGenRand(uint8_t* buffer, uint32_t length) {
         offset += chunk;
     }
     return CARD_OK;
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltGetCardCnt(uint32_t* count) {
+KELVANE_EXPORT uint32_t QeltGetCardCnt(uint32_t* count) try {
     if (!count) return invalid_argument(LOG_SITE);
     *count = count_usb_dev();
     return CARD_OK;
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t QeltActiveDevEx() {
+KELVANE_EXPORT uint32_t QeltActiveDevEx() try {
     return payloadless_command(LOG_SITE, CMD_ACTIVE_DEV);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }
 
-KELVANE_EXPORT uint32_t BREL_Unsupport() {
+KELVANE_EXPORT uint32_t BREL_Unsupport() try {
     return payloadless_command(LOG_SITE, CMD_UNSUPPORT);
+} catch (...) {
+    return out_of_memory(LOG_SITE);
 }

@@ -20,4 +20,17 @@ inline void secure_wipe(void* data, size_t len) {
 #endif
 }
 
+// Wipes an object with secure_wipe when the scope ends, on every path.
+template <class T>
+class WipeOnExit {
+  public:
+    explicit WipeOnExit(T& object) : object_(object) {}
+    ~WipeOnExit() { secure_wipe(&object_, sizeof object_); }
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+  private:
+    T& object_;
+};
+
 }  // namespace crypto_internal

@@ -39,7 +39,7 @@ int32_t pin_field_length(const uint8_t* newPin) {
 
 }  // namespace
 
-KELVANE_EXPORT uint32_t QeltGetChallengeCode(uint8_t* challenge) {
+KELVANE_EXPORT uint32_t QeltGetChallengeCode(uint8_t* challenge) try {
     if (!challenge) return SC_ARG;
     uint8_t drawn[CHALLENGE_SIZE];
     if (get_random(drawn, sizeof drawn) != 0) return SC_FAIL;
@@ -48,10 +48,12 @@ KELVANE_EXPORT uint32_t QeltGetChallengeCode(uint8_t* challenge) {
     std::memcpy(session.pendingChallenge, drawn, sizeof drawn);
     session.challengePending = 1;
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }
 
 KELVANE_EXPORT uint32_t QeltUnlockCard(const uint8_t* challenge, const uint8_t* extra,
-                                       const uint8_t* signature) {
+                                       const uint8_t* signature) try {
     if (!challenge || !extra || !signature) return SC_ARG;
     StoreLock lock;  // the card is still locked when it is unlocked
     if (CheckCardState() != SC_LOCKED) return SC_FAIL;
@@ -61,10 +63,12 @@ KELVANE_EXPORT uint32_t QeltUnlockCard(const uint8_t* challenge, const uint8_t* 
     if (result != SC_OK) return result;
     clear_challenge(card_session());
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }
 
 KELVANE_EXPORT uint32_t QeltResetPin(const uint8_t* challenge, const uint8_t* extra,
-                                     const uint8_t* newPin, const uint8_t* signature) {
+                                     const uint8_t* newPin, const uint8_t* signature) try {
     if (!challenge || !extra || !newPin || !signature) return SC_ARG;
     const int32_t length = pin_field_length(newPin);
     if (length < PIN_MIN_LENGTH || length > PIN_MAX_LENGTH) return SC_ARG;
@@ -90,10 +94,12 @@ KELVANE_EXPORT uint32_t QeltResetPin(const uint8_t* challenge, const uint8_t* ex
     session.loggedIn = 0;
     clear_challenge(session);
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }
 
 KELVANE_EXPORT uint32_t QeltZeroSetCard(const uint8_t* challenge, const uint8_t* extra,
-                                        const uint8_t* signature) {
+                                        const uint8_t* signature) try {
     if (!challenge || !extra || !signature) return SC_ARG;
     CardSession& session = card_session();
     if (!session.loggedIn) return SC_NOT_LOGGED_IN;
@@ -104,4 +110,6 @@ KELVANE_EXPORT uint32_t QeltZeroSetCard(const uint8_t* challenge, const uint8_t*
     clear_challenge(session);
     end_login(session);
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }

@@ -83,7 +83,7 @@ uint32_t RemoveBoundMac(const uint8_t* mac) {
     return SC_MAC_NOT_LISTED;
 }
 
-KELVANE_EXPORT uint32_t QeltBindCurMac() {
+KELVANE_EXPORT uint32_t QeltBindCurMac() try {
     const uint32_t checked = CheckCardState();
     if (checked != SC_OK) return checked;
     CardSession& session = card_session();
@@ -92,17 +92,21 @@ KELVANE_EXPORT uint32_t QeltBindCurMac() {
     uint8_t mac[MAC_ADDRESS_SIZE];
     if (GetMac(mac) != 0) return SC_MAC_UNREADABLE;
     return AddBoundMac(mac);
+} catch (...) {
+    return SC_FAIL;
 }
 
-KELVANE_EXPORT uint32_t QeltUnbindMac(const uint8_t* mac) {
+KELVANE_EXPORT uint32_t QeltUnbindMac(const uint8_t* mac) try {
     if (!mac) return SC_ARG;
     const uint32_t checked = check_usable_and_logged_in();
     if (checked != SC_OK) return checked;
     return RemoveBoundMac(mac);
+} catch (...) {
+    return SC_FAIL;
 }
 
 KELVANE_EXPORT uint32_t QeltQueryBindedMac(uint32_t* curBindIndex, uint32_t* hasBindCnt,
-                                           uint32_t* leftBindCnt, uint8_t* hasBindMac) {
+                                           uint32_t* leftBindCnt, uint8_t* hasBindMac) try {
     if (!curBindIndex || !hasBindCnt || !leftBindCnt || !hasBindMac) return SC_ARG;
     const uint32_t checked = check_usable_and_logged_in();
     if (checked != SC_OK) return checked;
@@ -121,4 +125,6 @@ KELVANE_EXPORT uint32_t QeltQueryBindedMac(uint32_t* curBindIndex, uint32_t* has
     *hasBindCnt = used;
     *leftBindCnt = left > 0 ? static_cast<uint32_t>(left) : 0;
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }

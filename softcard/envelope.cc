@@ -159,7 +159,7 @@ uint32_t decrypt_blocks(const uint8_t* key, uint64_t blocks, FILE* in, FILE* out
 }  // namespace
 
 KELVANE_EXPORT uint32_t QeltEvEncFile(const uint8_t* pke, const char* ptFileName,
-                                      const char* ctFileName) {
+                                      const char* ctFileName) try {
     if (!pke || !envelope_path_ok(ptFileName) || !envelope_path_ok(ctFileName)) return SC_ARG;
     const uint32_t checked = check_card_login_and_binding();
     if (checked != SC_OK) return checked;
@@ -192,9 +192,11 @@ KELVANE_EXPORT uint32_t QeltEvEncFile(const uint8_t* pke, const char* ptFileName
         return SC_FAIL;
     }
     return encrypt_blocks(key, in.get(), out.get(), run.get());
+} catch (...) {
+    return SC_FAIL;
 }
 
-KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFileName) {
+KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFileName) try {
     if (!envelope_path_ok(ctFileName) || !envelope_path_ok(ptFileName)) return SC_ARG;
     const uint32_t checked = check_card_login_and_binding();
     if (checked != SC_OK) return checked;
@@ -251,4 +253,6 @@ KELVANE_EXPORT uint32_t QeltEvDecFile(const char* ctFileName, const char* ptFile
     const uint64_t blocks =
         static_cast<uint64_t>(length - ENVELOPE_HEADER_SIZE) / ENVELOPE_BLOCK_SIZE;
     return decrypt_blocks(key, blocks, in.get(), out.get(), run.get());
+} catch (...) {
+    return SC_FAIL;
 }

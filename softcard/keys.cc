@@ -54,7 +54,7 @@ uint32_t logged_in_key_pairs(DerivedKeyPairs* pairs) {
 
 }  // namespace
 
-KELVANE_EXPORT uint32_t QeltImportKey(const uint8_t* ciphertext, int32_t length) {
+KELVANE_EXPORT uint32_t QeltImportKey(const uint8_t* ciphertext, int32_t length) try {
     if (!ciphertext || length != static_cast<int32_t>(IMPORT_SIZE)) return SC_ARG;
     DerivedKeyPairs pairs;
     WipeOnExit wipe_pairs(pairs);
@@ -67,9 +67,11 @@ KELVANE_EXPORT uint32_t QeltImportKey(const uint8_t* ciphertext, int32_t length)
         key_length != sizeof key)
         return SC_FAIL;
     return StoreVolumeKey(key);
+} catch (...) {
+    return SC_FAIL;
 }
 
-KELVANE_EXPORT uint32_t QeltExportPubkeys(uint8_t* sign_public_key, uint8_t* enc_public_key) {
+KELVANE_EXPORT uint32_t QeltExportPubkeys(uint8_t* sign_public_key, uint8_t* enc_public_key) try {
     if (!sign_public_key || !enc_public_key) return SC_ARG;
     DerivedKeyPairs pairs;
     WipeOnExit wipe(pairs);
@@ -78,9 +80,12 @@ KELVANE_EXPORT uint32_t QeltExportPubkeys(uint8_t* sign_public_key, uint8_t* enc
     std::memcpy(sign_public_key, pairs.sign_public, sizeof pairs.sign_public);
     std::memcpy(enc_public_key, pairs.enc_public, sizeof pairs.enc_public);
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }
 
-KELVANE_EXPORT uint32_t QeltSm2SignIn(const uint8_t* message, int32_t length, uint8_t* signature) {
+KELVANE_EXPORT uint32_t QeltSm2SignIn(const uint8_t* message, int32_t length,
+                                      uint8_t* signature) try {
     if (!message || length <= 0 || !signature) return SC_ARG;
     DerivedKeyPairs pairs;
     WipeOnExit wipe(pairs);
@@ -92,4 +97,6 @@ KELVANE_EXPORT uint32_t QeltSm2SignIn(const uint8_t* message, int32_t length, ui
         return SC_FAIL;
     std::memcpy(signature, produced, sizeof produced);
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }

@@ -18,7 +18,7 @@ bool pin_length_ok(int32_t length) {
 
 }  // namespace
 
-KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) {
+KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) try {
     if (!info) return SC_ARG;
     CardRecord record;
     WipeOnExit wipe(record);
@@ -35,10 +35,12 @@ KELVANE_EXPORT uint32_t QeltQueryCardInfo(uint8_t* info) {
     if (session.bound) status |= CARD_STATUS_BOUND;
     info[CARD_INFO_STATE] = status;
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }
 
 KELVANE_EXPORT uint32_t QeltVerifyPinCode(const uint8_t* pin, int32_t length,
-                                          uint32_t* tries_left) {
+                                          uint32_t* tries_left) try {
     if (!pin || !tries_left || !pin_length_ok(length)) return SC_ARG;
     CardSession& session = card_session();
     {
@@ -62,11 +64,13 @@ KELVANE_EXPORT uint32_t QeltVerifyPinCode(const uint8_t* pin, int32_t length,
     session.bound = 0;
     session.curBindIndex = 0;
     return SC_PIN_OK_NOT_BOUND;
+} catch (...) {
+    return SC_FAIL;
 }
 
 KELVANE_EXPORT uint32_t QeltSetPinCode(const uint8_t* old_pin, int32_t old_length,
                                        const uint8_t* new_pin, int32_t new_length,
-                                       uint32_t* tries_left) {
+                                       uint32_t* tries_left) try {
     if (!old_pin || !new_pin || !tries_left || !pin_length_ok(old_length) ||
         !pin_length_ok(new_length))
         return SC_ARG;
@@ -87,11 +91,15 @@ KELVANE_EXPORT uint32_t QeltSetPinCode(const uint8_t* old_pin, int32_t old_lengt
     std::memset(record.pin, 0, sizeof record.pin);
     std::memcpy(record.pin, new_pin, static_cast<size_t>(new_length));
     return write_card_record(record);
+} catch (...) {
+    return SC_FAIL;
 }
 
-KELVANE_EXPORT uint32_t QeltCardLoginOut() {
+KELVANE_EXPORT uint32_t QeltCardLoginOut() try {
     CardSession& session = card_session();
     if (!session.loggedIn) return SC_NOT_LOGGED_IN;
     end_login(session);
     return SC_OK;
+} catch (...) {
+    return SC_FAIL;
 }

@@ -5,7 +5,7 @@
 
 enum SoftcardResult : uint32_t {
     SC_OK = 0,
-    SC_FAIL = 1,
+    SC_FAIL = 1,  // also an export's result when a call below it raised (a failed allocation)
     SC_STORE = 2,
     SC_ARG = 3,
     SC_IMAGE_MISSING = 5,

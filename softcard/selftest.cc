@@ -299,11 +299,13 @@ void test_bind() {
     finish(run_bind(), "test_bind OK!\n\n", "test_bind FAIL!\n\n");
 }
 
-KELVANE_EXPORT void test() {
+KELVANE_EXPORT void test() try {
     test_sm2();
     test_ev();
     test_lock();
     test_reset_pin();
     test_bind();
+    std::fflush(stdout);
+} catch (...) {
     std::fflush(stdout);
 }

@@ -39,7 +39,7 @@ bool record_locked(const CardRecord& record) {
     return record.retries_left <= 0;
 }
 
-KELVANE_EXPORT uint32_t init_cfg() {
+KELVANE_EXPORT uint32_t init_cfg() try {
     CardRecord record{};
     WipeOnExit wipe(record);
     if (get_random(record.seed, sizeof record.seed) != 0) return SC_FAIL;
@@ -49,6 +49,8 @@ KELVANE_EXPORT uint32_t init_cfg() {
     record.retries_left = PIN_TRIES;
     record.bind_allowed = BIND_SLOTS_ALLOWED;
     return write_card_record(record);
+} catch (...) {
+    return SC_FAIL;
 }
 
 uint32_t CheckCardState() {

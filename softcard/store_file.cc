@@ -184,16 +184,17 @@ StoreLock::StoreLock() {
         held_ = true;
         return;
     }
-    process_lock().lock();
+    // Released again unless the file is locked, on an exception's path too.
+    std::unique_lock process(process_lock());
     HANDLE file = CreateFileA(kStoreLockPath, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     OVERLAPPED first_byte = {};
     if (file == INVALID_HANDLE_VALUE ||
         !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &first_byte)) {
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        process_lock().unlock();
         return;
     }
+    process.release();  // until the destructor
     lock_file = file;
     lock_depth = 1;
     held_ = true;

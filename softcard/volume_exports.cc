@@ -42,7 +42,7 @@ void DumpKeyHex(const char* name, const uint8_t* data, uint64_t length) {
 void HexDumpNoop(const char*, const uint8_t*, uint64_t) {}
 
 KELVANE_EXPORT uint32_t QeltFormatVolume(const VolumeFormatArgs* args, char* errorText,
-                                         uint32_t errorTextSize) {
+                                         uint32_t errorTextSize) try {
     if (!args || !args->path) return VolumeInvalidArgs(kCreateVolume, errorText, errorTextSize);
     if (QeltInit() != 0)
         return VolumeFailure(kCreateVolume, "Card error", VOLUME_NO_CARD, errorText, errorTextSize);
@@ -51,11 +51,13 @@ KELVANE_EXPORT uint32_t QeltFormatVolume(const VolumeFormatArgs* args, char* err
         return VolumeFailure(kCreateVolume, "Get key failed", VOLUME_NO_KEY, errorText,
                              errorTextSize);
     return CreateVolume(*args, 1, key.bytes, errorText, errorTextSize);
+} catch (...) {
+    return VolumeOutOfMemory(kCreateVolume, errorText, errorTextSize);
 }
 
 KELVANE_EXPORT uint32_t QeltMountVolume(const VolumeMountArgs* args, char* errorText,
                                         uint32_t errorTextSize, uint32_t useSoftwareKey,
-                                        const uint8_t* key) {
+                                        const uint8_t* key) try {
     if (!args || !args->path || (useSoftwareKey != 0 && !key))
         return VolumeInvalidArgs(kMountVolume, errorText, errorTextSize);
     API_TRACE(" === QeltMountVolume ==  entry %s %lu %c \n", args->path,
@@ -73,4 +75,6 @@ KELVANE_EXPORT uint32_t QeltMountVolume(const VolumeMountArgs* args, char* error
                              errorTextSize);
     }
     return MountImage(*args, 1, volume_key.bytes, errorText, errorTextSize);
+} catch (...) {
+    return VolumeOutOfMemory(kMountVolume, errorText, errorTextSize);
 }

@@ -3,14 +3,4 @@
 
 #include "crypto/secure_wipe.h"
 
-template <class T>
-class WipeOnExit {
-  public:
-    explicit WipeOnExit(T& object) : object_(object) {}
-    ~WipeOnExit() { crypto_internal::secure_wipe(&object_, sizeof object_); }
-    WipeOnExit(const WipeOnExit&) = delete;
-    WipeOnExit& operator=(const WipeOnExit&) = delete;
-
-  private:
-    T& object_;
-};
+using crypto_internal::WipeOnExit;

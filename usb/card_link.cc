@@ -6,16 +6,15 @@ int32_t Transfer(CCyUSBDriverDevice* handle, uint8_t address, uint8_t* buffer, u
     if (!handle || !buffer) return kLinkBadArgument;
     // A transfer's length is a signed 32-bit count.
     if (length > INT32_MAX) return kLinkBadArgument;
-    CCyUSBEndPoint* endpoint = nullptr;
+    auto moved = static_cast<int32_t>(length);
     try {
-        endpoint = handle->FindEndPoint(address);
+        CCyUSBEndPoint* endpoint = handle->FindEndPoint(address);
+        if (!endpoint) return kLinkTransferFailed;
+        endpoint->TimeoutMs = kCardTransferTimeoutMs;
+        if (!endpoint->TransferData(buffer, moved, nullptr)) return kLinkTransferFailed;
     } catch (...) {
         return kLinkTransferFailed;
     }
-    if (!endpoint) return kLinkTransferFailed;
-    endpoint->TimeoutMs = kCardTransferTimeoutMs;
-    auto moved = static_cast<int32_t>(length);
-    if (!endpoint->TransferData(buffer, moved, nullptr)) return kLinkTransferFailed;
     return static_cast<uint32_t>(moved) != length ? kLinkOpenOrShort : kLinkOk;
 }
 

@@ -73,6 +73,11 @@ uint32_t VolumeFailure(const char* operation, const char* detail, uint32_t resul
 // an invalid parameter>".
 uint32_t VolumeInvalidArgs(const char* operation, char* errorText, uint32_t errorTextSize);
 
+// An exception that reached an export (every one that the steps can raise is a failed
+// allocation): result 1, the text "[operation]failed <the system's message for
+// ERROR_NOT_ENOUGH_MEMORY>". Steps done before it are not undone.
+uint32_t VolumeOutOfMemory(const char* operation, char* errorText, uint32_t errorTextSize) noexcept;
+
 // A format once its key is known (soft 0: card mode): the image created and mounted, the format
 // program run, the volume taken down with force (once more after 2 s should that fail). 0; 1 with
 // "Create volume failed" or "Clean volume failed" (the volume then stays mounted).

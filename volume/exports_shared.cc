@@ -34,6 +34,17 @@ uint32_t VolumeInvalidArgs(const char* operation, char* errorText, uint32_t erro
     return VolumeFailure(operation, "invalid arg", VOLUME_INVALID_ARG, errorText, errorTextSize);
 }
 
+uint32_t VolumeOutOfMemory(const char* operation, char* errorText,
+                           uint32_t errorTextSize) noexcept {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    try {
+        return VolumeFailure(operation, "failed", VOLUME_FAILED, errorText, errorTextSize);
+    } catch (...) {
+        WriteErrorText(errorText, errorTextSize, "[%s]failed", operation);
+        return VOLUME_FAILED;
+    }
+}
+
 uint32_t CreateVolume(const VolumeFormatArgs& args, int soft, const uint8_t* key, char* errorText,
                       uint32_t errorTextSize) {
     API_TRACE(" === QeltFormatVolume ==  entry %s %lld %lu %c \n", args.path,
@@ -68,10 +79,12 @@ uint32_t MountImage(const VolumeMountArgs& args, int soft, const uint8_t* key, c
 }
 
 KELVANE_EXPORT uint32_t QeltDismountVolume(const VolumeDismountArgs* args, char* errorText,
-                                           uint32_t errorTextSize) {
+                                           uint32_t errorTextSize) try {
     if (!args) return VolumeInvalidArgs(kDismountVolume, errorText, errorTextSize);
     if (Dismount(args->letter, args->force, errorText, errorTextSize)) return VOLUME_OK;
     return VolumeFailure(kDismountVolume, "failed", VOLUME_FAILED, errorText, errorTextSize);
+} catch (...) {
+    return VolumeOutOfMemory(kDismountVolume, errorText, errorTextSize);
 }
 
 int VolumeNoop() {

@@ -199,6 +199,26 @@ TEST_F(Containers, WrongPinGives30AndLeavesNoPlaintext) {
     expect_slots_free();
 }
 
+// The check value counts in all its 32 bytes: one that differs in its first or last byte alone
+// is a wrong PIN, before any block reaches the card.
+TEST_F(Containers, CheckValueDifferingInOneByteGives30) {
+    write_file(host(pt), plaintext(5000));
+    ASSERT_EQ(QeltEvEncFile_V2(kPin, pt.c_str(), ct.c_str()), 0u);
+    const Bytes container = read_file(host(ct));
+    for (const size_t offset : {271, 271 + 31}) {
+        Bytes changed = container;
+        changed[offset] ^= 0x01;
+        write_file(host(ct), changed);
+        log.clear();
+        card->clear_records();
+        EXPECT_EQ(QeltEvDecFile_V2(kPin, ct.c_str(), out.c_str()), 30u) << offset;
+        EXPECT_EQ(log.messages(), (std::vector<std::string>{"dec start", kPinWrong, "dec over"}));
+        EXPECT_EQ(frames_of(0x242), 0u);
+        EXPECT_FALSE(exists(out));
+    }
+    expect_slots_free();
+}
+
 // ---- The name field ----
 
 TEST_F(Containers, NameFieldHoldsTheBaseNameOfEachPathForm) {
@@ -442,6 +462,125 @@ TEST_F(Containers, V1CardFailureKeepsWhatWasWrittenAndReleasesTheSlot) {
     const auto lines = log.messages();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "brel_xts_enc err[28416]"), lines.end());
     expect_slots_free();
+}
+
+// ---- Each step's failure: its line, at the site of the export being served ----
+
+TEST_F(Containers, StepFailuresLogTheirMessageAtTheExportsSite) {
+    // "read fn failed", "read pke failed", "read csk failed", "read salt failed", "read mac
+    // failed", "plaintext file open failed", "ciphertext file read failed[" (GBK)
+    const std::string kReadFn =
+        "\xb6\xc1"
+        "fn"
+        "\xca\xa7\xb0\xdc";
+    const std::string kReadPke =
+        "\xb6\xc1"
+        "pke"
+        "\xca\xa7\xb0\xdc";
+    const std::string kReadCsk =
+        "\xb6\xc1"
+        "csk"
+        "\xca\xa7\xb0\xdc";
+    const std::string kReadSalt =
+        "\xb6\xc1"
+        "salt"
+        "\xca\xa7\xb0\xdc";
+    const std::string kReadMac =
+        "\xb6\xc1"
+        "mac"
+        "\xca\xa7\xb0\xdc";
+    const std::string kPtOpen = "\xc3\xf7\xce\xc4\xce\xc4\xbc\xfe\xb4\xf2\xbf\xaa\xca\xa7\xb0\xdc";
+    const std::string kCtRead = "\xc3\xdc\xce\xc4\xce\xc4\xbc\xfe\xb6\xc1\xc8\xa1\xca\xa7\xb0\xdc[";
+
+    const auto read_limit = [](uint64_t bytes) {
+        return [bytes] { sim::disk_set_read_limit('C', bytes); };
+    };
+    const auto block_status = [this](uint32_t code, uint32_t status) {
+        return [this, code, status] { card->fail(code, fault(&Fault::status, status)); };
+    };
+    const auto short_reply = [this](uint32_t code) {
+        return [this, code] { card->fail(code, fault(&Fault::total_length, 64u + 7)); };
+    };
+    // The card's device stops opening once the key is in its slot: the block loop's link fails.
+    const auto link_refused_after_the_key = [this] {
+        LogSetLevel(LOG_DEBUG);
+        log.on_line([this](const LoggedLine& l) {
+            if (l.level == LOG_DEBUG && l.message.starts_with("sendbuf \n0x00000: 2a 07"))
+                card->device()->set_faults({.open_error = ERROR_FILE_NOT_FOUND});
+        });
+    };
+    struct Case {
+        const char* name;
+        Kind kind;
+        bool decrypt;
+        std::function<void()> arrange;
+        std::string message;  // the line's start
+        uint32_t result;
+    };
+    const Case cases[] = {
+        {"fn", kV1, true, read_limit(100), kReadFn, 1},
+        {"pke", kV1, true, read_limit(255 + 10), kReadPke, 1},
+        {"csk", kV1Fpga, true, read_limit(319 + 10), kReadCsk, 1},
+        {"salt", kV2, true, read_limit(255 + 10), kReadSalt, 1},
+        {"mac", kV2, true, read_limit(255 + 16 + 10), kReadMac, 1},
+        {"block read", kV2, true, read_limit(303 + 4096 + 50), kCtRead, 1},
+        {"length", kV1, true, [this] { std::filesystem::resize_file(host(ct), 447 + 4096 + 1); },
+         kLengthWrong, 1},
+        {"plaintext open", kV2, false, [this] { std::filesystem::remove(host(pt)); }, kPtOpen, 1},
+        {"header write", kV1Fpga, false, [] { sim::disk_set_free_space('C', 100); },
+         "write fn err, cnt[100]", 1},
+        {"command block", kV1, true, block_status(0x734, 0x6F00), "sm4_xts_decrypt err[28416]",
+         0x6F00},
+        {"fpga block in", kV1Fpga, false, block_status(sim::card::kFpgaEncrypt, 1),
+         "brel_xts_fpga err[29]", 29},
+        {"fpga block out", kV1Fpga, true, block_status(sim::card::kFpgaDecrypt, 1),
+         "brel_xts_fpga err[29]", 29},
+        {"v2 block", kV2, true, block_status(sim::card::kFpgaDecrypt, 1), "brel_xts_fpga err[29]",
+         29},
+        {"short reply in", kV1Fpga, false, short_reply(sim::card::kFpgaEncrypt),
+         "brel_xts_fpga err[29]", 29},
+        {"short reply out", kV2, true, short_reply(sim::card::kFpgaDecrypt),
+         "brel_xts_fpga err[29]", 29},
+        {"v2 link in", kV2, false, link_refused_after_the_key, "open_usb_dev error:-2", 17},
+        {"v2 link out", kV2, true, link_refused_after_the_key, "open_usb_dev error:-2", 17},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto run = [&](const char* pt_path, const char* ct_path) {
+            return c.decrypt ? c.kind.decrypt(ct_path, out.c_str())
+                             : c.kind.encrypt(card_public_key(), pt_path, ct_path);
+        };
+        // The export's site: where its argument check logs.
+        log.clear();
+        run(nullptr, nullptr);
+        const auto refused = log.all();
+        ASSERT_FALSE(refused.empty());
+        const LoggedLine& site = refused.back();
+        ASSERT_EQ(site.message, "invalid arg");
+
+        write_file(host(pt), plaintext(2 * 4096 + 5));
+        ASSERT_EQ(c.kind.encrypt(card_public_key(), pt.c_str(), ct.c_str()), 0u);
+        log.clear();
+        c.arrange();
+        EXPECT_EQ(run(pt.c_str(), ct.c_str()), c.result);
+        log.on_line(nullptr);
+        LogSetLevel(LOG_ERROR);
+        card->clear_faults();
+        card->device()->clear_faults();
+        sim::disk_clear_read_limits();
+        sim::disk_clear_free_space_limits();
+
+        const auto lines = log.all();
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const LoggedLine& l) {
+            return l.level == LOG_ERROR && l.message.starts_with(c.message);
+        });
+        if (line == lines.end()) {
+            ADD_FAILURE() << "no line starting with " << c.message;
+            continue;
+        }
+        EXPECT_EQ(line->file, site.file);
+        EXPECT_EQ(line->line, site.line);
+    }
 }
 
 // ---- The V2 loop holds the card lock ----

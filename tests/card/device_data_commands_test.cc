@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "card/card_api.h"
@@ -114,7 +115,56 @@ class BackupFile : public ScriptedCard {
         sim::disk_clear_free_space_limits();
         ScriptedCard::TearDown();
     }
+    // No handle holds the file any more: it opens without sharing.
+    bool closed() const {
+        HANDLE h = CreateFileA(kName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(h);
+        return true;
+    }
 };
+
+// Each way that the two exports end, and the file is closed after it.
+TEST_F(BackupFile, ClosedOnEveryPath) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::function<uint32_t()> call;
+        uint32_t result;
+    };
+    const auto backup = [] { return QeltBackupXk(kName, "password-1"); };
+    const auto recovery = [] { return QeltRecoveryXk(kName, "password-1"); };
+    const Case cases[] = {
+        {"backup", [&] { answer(response(0x735, 320)); }, backup, 0},
+        {"backup refused", [&] { answer(response(0x735, 320, 44)); }, backup, 44},
+        {"backup short write",
+         [&] {
+             answer(response(0x735, 320));
+             sim::disk_set_free_space('C', 100);
+         },
+         backup, 1},
+        {"recovery",
+         [&] {
+             write_file(counting(304));
+             answer(response(0x736, 64));
+         },
+         recovery, 0},
+        {"recovery refused",
+         [&] {
+             write_file(counting(304));
+             answer(response(0x736, 64, 44));
+         },
+         recovery, 44},
+        {"recovery short file", [&] { write_file(counting(303)); }, recovery, 1},
+    };
+    for (const Case& c : cases) {
+        c.arrange();
+        EXPECT_EQ(c.call(), c.result) << c.name;
+        sim::disk_clear_free_space_limits();
+        EXPECT_TRUE(closed()) << c.name;
+    }
+}
 
 TEST_F(BackupFile, BackupWritesExactlyTheCardsBlock) {
     Frame r = response(0x735, 320);

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,10 +25,12 @@ class LogCapture {
     LogCapture() {
         std::lock_guard guard(lock());
         lines().clear();
+        line_hook() = nullptr;
         LogSetSink(capture);
         LogSetLevel(LOG_ERROR);
     }
     ~LogCapture() {
+        on_line(nullptr);
         LogSetSink(LogWriteFile);
         LogSetLevel(LOG_ERROR);
     }
@@ -49,6 +52,11 @@ class LogCapture {
         std::lock_guard guard(lock());
         lines().clear();
     }
+    // Called with each line once it is kept, on the thread that logs it (null: none).
+    void on_line(std::function<void(const LoggedLine&)> hook) {
+        std::lock_guard guard(lock());
+        line_hook() = std::move(hook);
+    }
 
   private:
     static std::mutex& lock() {
@@ -59,11 +67,21 @@ class LogCapture {
         static std::vector<LoggedLine> l;
         return l;
     }
+    static std::function<void(const LoggedLine&)>& line_hook() {
+        static std::function<void(const LoggedLine&)> hook;
+        return hook;
+    }
     static void capture(LogLevel level, const char*, const char* file, uint32_t line,
                         const char* format, va_list args) {
         char text[LOG_MESSAGE_SIZE];
         std::vsnprintf(text, sizeof text, format, args);
-        std::lock_guard guard(lock());
-        lines().push_back({level, file ? file : "", line, text});
+        const LoggedLine logged{level, file ? file : "", line, text};
+        std::function<void(const LoggedLine&)> hook;
+        {
+            std::lock_guard guard(lock());
+            lines().push_back(logged);
+            hook = line_hook();
+        }
+        if (hook) hook(logged);
     }
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,18 @@ TEST_F(LogFile, MissingFolderDropsTheLineSilently) {
     std::filesystem::remove_all(root.path("C:/Halden"));
     LogPrint(LOG_ERROR, "a.cpp", 1, "lost");
     EXPECT_FALSE(std::filesystem::exists(root.path("C:/Halden")));
+}
+
+// A sink that raises (the platform's open could not allocate) drops the line: nothing reaches
+// the caller, whose result logging never changes.
+TEST_F(LogFile, ASinkThatRaisesDropsTheLine) {
+    LogSetSink([](LogLevel, const char*, const char*, uint32_t, const char*, va_list) {
+        throw std::bad_alloc();
+    });
+    EXPECT_NO_THROW(LogPrint(LOG_ERROR, "a.cpp", 1, "lost"));
+    const uint8_t frame[16] = {};
+    LogSetLevel(LOG_DEBUG);
+    EXPECT_NO_THROW(dump_buf("sendbuf ", frame, sizeof frame));
 }
 
 TEST_F(LogFile, LongMessageIsCutTo4095Characters) {

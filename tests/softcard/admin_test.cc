@@ -164,6 +164,22 @@ TEST_F(Admin, ResetPinSignsTheWholeSeventeenByteField) {
     EXPECT_EQ(record().retries_left, 6);
 }
 
+// A short PIN after a long one: the store's PIN field holds the new PIN and zeros, no byte of the
+// old one.
+TEST_F(Admin, ResetPinLeavesNoByteOfTheOldPin) {
+    ASSERT_EQ(init_cfg(), 0u);
+    const char kLong[] = "0123456789abcdef";
+    ASSERT_EQ(reset_pin(new_challenge(), pin_field(kLong)), 0u);
+    ASSERT_EQ(reset_pin(new_challenge(), pin_field(kOtherPin)), 0u);
+    const auto bytes = store_bytes();
+    ASSERT_EQ(bytes.size(), STORE_RECORD_SIZE);
+    std::vector<uint8_t> expected(STORE_PIN_SIZE, 0);
+    std::memcpy(expected.data(), kOtherPin, 8);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + STORE_PIN, bytes.begin() + STORE_PIN + 16),
+              expected);
+    EXPECT_EQ(record().pin_length, 8);
+}
+
 TEST_F(Admin, ResetPinLogsOut) {
     fresh_bound_login();
     Challenge c = new_challenge();
