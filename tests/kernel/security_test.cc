@@ -75,6 +75,18 @@ TEST_F(TestDriver, IoCreateDeviceSecureRefusesWhatIsNotADeviceSddl) {
     EXPECT_TRUE(sim::kernel::driver_devices("KernelTest").empty());
 }
 
+// IoCreateDeviceSecure comes with the driver, from the driver kit's library; what it calls, the
+// kernel exports.
+TEST(DeviceSecurity, IoCreateDeviceSecureIsNoKernelRoutine) {
+    KernelString secure(u"IoCreateDeviceSecure");
+    EXPECT_EQ(MmGetSystemRoutineAddress(secure.get()), nullptr);
+    for (const char16_t* name : {u"ObOpenObjectByPointer", u"ZwSetSecurityObject",
+                                 u"RtlInitializeSid", u"RtlAddAccessAllowedAce"}) {
+        KernelString routine(name);
+        EXPECT_NE(MmGetSystemRoutineAddress(routine.get()), nullptr);
+    }
+}
+
 TEST(Sid, RtlInitializeSidLaysOutAWellKnownSid) {
     ULONG storage[4] = {};
     PSID sid = storage;
