@@ -15,9 +15,9 @@ function(halden_kernel_mode target)
 endfunction()
 
 # halden_kernel_driver(name SOURCES ... [LIBS ...]): a kernel-mode driver from the same sources in
-# both builds. Windows: name.sys, native subsystem, entry DriverEntry, linked against the kernel
-# alone (plus IoCreateDeviceSecure, which the toolchain lacks). Linux: libname.so, exporting only
-# DriverEntry, for the simulated kernel's loader.
+# both builds, with the driver kit's library routines (halden_wdmlib: IoCreateDeviceSecure, which
+# the toolchain lacks). Windows: name.sys, native subsystem, entry DriverEntry, linked against the
+# kernel alone. Linux: libname.so, exporting only DriverEntry, for the simulated kernel's loader.
 function(halden_kernel_driver name)
   cmake_parse_arguments(D "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} SHARED ${D_SOURCES})
@@ -31,7 +31,7 @@ function(halden_kernel_driver name)
   else()
     # Only the version script decides what is exported: DriverEntry alone.
     set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET default)
-    target_link_libraries(${name} PRIVATE HaldenPlatform)
+    target_link_libraries(${name} PRIVATE halden_wdmlib HaldenPlatform)
     target_link_options(${name} PRIVATE
       -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/kernel_driver.map -Wl,--no-undefined)
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS

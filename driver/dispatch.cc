@@ -18,8 +18,7 @@ NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 // Hands the request to the disk's worker (worker.cc). Takes the queue's spin lock briefly.
 NTSTATUS QueueToWorker(OrvikDeviceExtension* extension, PIRP irp) {
     IoMarkIrpPending(irp);
-    ExInterlockedInsertTailList(&extension->RequestQueue, &irp->Tail.Overlay.ListEntry,
-                                &extension->QueueLock);
+    QueueRequest(extension, irp);
     KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_PENDING;
 }

@@ -134,6 +134,14 @@ NTSTATUS OpenImageFile(PDEVICE_OBJECT device, PIRP irp) {
                      ? ZwQueryInformationFile(handle, &ioStatus, &alignment, sizeof alignment,
                                               FileAlignmentInformation)
                      : STATUS_INVALID_PARAMETER;
+#if defined(ORVIK_WINE_TEST_BUILD)
+        // The test build for Wine's kernel only, never shipped: Wine answers this query on a file
+        // with STATUS_NOT_IMPLEMENTED, where Windows answers it. Byte alignment stands in.
+        if (status == STATUS_NOT_IMPLEMENTED) {
+            alignment.AlignmentRequirement = FILE_BYTE_ALIGNMENT;
+            status = STATUS_SUCCESS;
+        }
+#endif
     }
     if (NT_SUCCESS(status) && g_dwEnableCrypte == HW_CRYPT &&
         (!HwCryptThreadStarted() || OpenCryptoDevice(&extension->CardSession) != 0))

@@ -77,6 +77,26 @@ inline OrvikDeviceExtension* DiskExtension(PDEVICE_OBJECT device) {
     return static_cast<OrvikDeviceExtension*>(device->DeviceExtension);
 }
 
+// The disk's request queue, interlocked with its spin lock: dispatch inserts at the tail, the
+// worker removes from the head. The list calls under KeAcquireSpinLock do what the kernel's
+// ExInterlocked list routines do, which not every kernel provides (Wine's abort).
+inline VOID QueueRequest(OrvikDeviceExtension* extension, PIRP irp) {
+    KIRQL irql;
+    KeAcquireSpinLock(&extension->QueueLock, &irql);
+    InsertTailList(&extension->RequestQueue, &irp->Tail.Overlay.ListEntry);
+    KeReleaseSpinLock(&extension->QueueLock, irql);
+}
+
+// The oldest queued request, taken off the queue; null when it is empty.
+inline PIRP NextQueuedRequest(OrvikDeviceExtension* extension) {
+    KIRQL irql;
+    KeAcquireSpinLock(&extension->QueueLock, &irql);
+    PLIST_ENTRY entry =
+        IsListEmpty(&extension->RequestQueue) ? nullptr : RemoveHeadList(&extension->RequestQueue);
+    KeReleaseSpinLock(&extension->QueueLock, irql);
+    return entry ? CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry) : nullptr;
+}
+
 // System threads (system_thread.cc). StartSystemThread starts routine(context) with its thread
 // object referenced into *thread; when the reference cannot be had, stop(context) tells the
 // thread to end and it is waited for before the failure returns. WaitForSystemThread waits for

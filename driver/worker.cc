@@ -139,9 +139,7 @@ VOID CompleteQueued(PIRP irp, NTSTATUS status) {
 
 // The worker's end: the requests still queued fail, then the thread ends.
 [[noreturn]] VOID EndWorker(OrvikDeviceExtension* extension) {
-    while (PLIST_ENTRY entry =
-               ExInterlockedRemoveHeadList(&extension->RequestQueue, &extension->QueueLock)) {
-        PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+    while (PIRP irp = NextQueuedRequest(extension)) {
         irp->IoStatus.Information = 0;
         CompleteQueued(irp, STATUS_CANCELLED);
     }
@@ -162,10 +160,8 @@ VOID NTAPI DiskWorkerThread(PVOID context) {
         KeWaitForSingleObject(&extension->RequestEvent, Executive, KernelMode, FALSE, nullptr);
         for (;;) {
             if (extension->Terminate) EndWorker(extension);
-            PLIST_ENTRY entry =
-                ExInterlockedRemoveHeadList(&extension->RequestQueue, &extension->QueueLock);
-            if (!entry) break;
-            PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+            PIRP irp = NextQueuedRequest(extension);
+            if (!irp) break;
             CompleteQueued(irp, CarryOut(device, irp));
         }
     }

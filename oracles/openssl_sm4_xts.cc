@@ -66,4 +66,17 @@ bool OpensslSm4Xts::crypt(const uint8_t* key, const uint8_t* tweak, const uint8_
     return true;
 }
 
+bool OpensslSm4Xts::crypt_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* in,
+                                  size_t len, uint8_t* out, bool encrypt) {
+    constexpr size_t kSector = 512;
+    if (len % kSector) return false;
+    for (size_t at = 0; at < len; at += kSector) {
+        uint8_t tweak[16] = {};
+        const uint64_t sector = first_sector + at / kSector;
+        for (int i = 0; i < 8; ++i) tweak[i] = static_cast<uint8_t>(sector >> (8 * i));
+        if (!crypt(key, tweak, in + at, kSector, out + at, encrypt)) return false;
+    }
+    return true;
+}
+
 }  // namespace oracles

@@ -26,6 +26,10 @@ class OpensslSm4Xts {
     // may be the same buffer. Both keys are set up on every call. false when OpenSSL fails.
     bool crypt(const uint8_t* key, const uint8_t* tweak, const uint8_t* in, size_t len,
                uint8_t* out, bool encrypt);
+    // A disk's 512-byte sectors from first_sector on, len a multiple of 512: sector k under the
+    // tweak input k as u64 little-endian followed by 8 zero bytes. false when OpenSSL fails.
+    bool crypt_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* in, size_t len,
+                       uint8_t* out, bool encrypt);
 
   private:
     evp_cipher_st* cipher_;

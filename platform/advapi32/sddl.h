@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/advapi32/security_descriptor.h"
+#include "platform/ntdll/security_descriptor.h"
 
 namespace platform::security {
 

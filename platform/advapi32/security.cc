@@ -1,6 +1,6 @@
 // Tokens and the security descriptors of host files (platform/api/security.h,
-// platform/advapi32/security.h); the binary form is security_descriptor.h's, the text form
-// sddl.h's.
+// platform/advapi32/security.h); the binary form is platform/ntdll/security_descriptor.h's, the
+// text form sddl.h's.
 #include "platform/advapi32/security.h"
 
 #include <cstring>
@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "platform/advapi32/sddl.h"
-#include "platform/advapi32/security_descriptor.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
 #include "platform/kernel32/names.h"
 #include "platform/ntdll/ntstatus.h"
+#include "platform/ntdll/security_descriptor.h"
 #include "platform/ntdll/unix_file.h"
 #include "platform/ntdll/unix_name.h"
 #include "platform/ntdll/unix_process.h"

@@ -10,15 +10,7 @@
 #pragma once
 
 #include "platform/api/windef.h"
-
-typedef void* PSID;
-typedef void* PSECURITY_DESCRIPTOR;
-typedef DWORD SECURITY_INFORMATION;
-
-#define OWNER_SECURITY_INFORMATION 0x00000001u
-#define GROUP_SECURITY_INFORMATION 0x00000002u
-#define DACL_SECURITY_INFORMATION 0x00000004u
-#define SACL_SECURITY_INFORMATION 0x00000008u
+#include "platform/api/winnt.h"
 
 #define SECURITY_MAX_SID_SIZE 68
 #define SDDL_REVISION_1 1

@@ -412,12 +412,14 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
                               PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType,
                               ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                               PDEVICE_OBJECT* DeviceObject);
-// IoCreateDevice with a security descriptor given as SDDL ("D:P" and allow entries).
-NTSTATUS NTAPI IoCreateDeviceSecure(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
+// IoCreateDevice with a DACL given as SDDL ("D:P" and allow entries). Not the kernel's: the
+// driver kit's library routine (platform/wdmlib, linked into the driver), named as there.
+NTSTATUS WdmlibIoCreateDeviceSecure(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
                                     PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType,
                                     ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                                     PCUNICODE_STRING DefaultSDDLString, LPCGUID DeviceClassGuid,
                                     PDEVICE_OBJECT* DeviceObject);
+#define IoCreateDeviceSecure WdmlibIoCreateDeviceSecure
 // Takes the device off the driver's list and out of the namespace; its memory goes with the
 // last reference.
 VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject);

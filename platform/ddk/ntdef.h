@@ -31,8 +31,6 @@ typedef UCHAR KIRQL;
 typedef KIRQL* PKIRQL;
 typedef CCHAR KPROCESSOR_MODE;
 typedef LONG KPRIORITY;
-typedef ULONG ACCESS_MASK;
-typedef ACCESS_MASK* PACCESS_MASK;
 typedef ULONG DEVICE_TYPE;
 typedef ULONG_PTR KSPIN_LOCK;
 typedef KSPIN_LOCK* PKSPIN_LOCK;
@@ -47,7 +45,6 @@ typedef const WCHAR* PCWSTR;
 typedef const WCHAR* PCWCH;
 typedef int64_t LONG64;
 typedef uint64_t ULONG64;
-typedef void* PSECURITY_DESCRIPTOR;
 
 #define NT_SUCCESS(Status) (static_cast<NTSTATUS>(Status) >= 0)
 #define NT_INFORMATION(Status) ((static_cast<ULONG>(Status) >> 30) == 1)

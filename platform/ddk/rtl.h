@@ -86,6 +86,25 @@ NTSTATUS NTAPI RtlQueryRegistryValues(ULONG RelativeTo, PCWSTR Path,
 // The Win32 error that user mode reports for a status.
 ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status);
 
+// Security identifiers, ACLs and absolute security descriptors built in the caller's memory.
+// Sid has room for SubAuthorityCount sub-authorities (at most SID_MAX_SUB_AUTHORITIES), which
+// RtlSubAuthoritySid then addresses.
+NTSTATUS NTAPI RtlInitializeSid(PSID Sid, PSID_IDENTIFIER_AUTHORITY IdentifierAuthority,
+                                UCHAR SubAuthorityCount);
+PULONG NTAPI RtlSubAuthoritySid(PSID Sid, ULONG SubAuthority);
+ULONG NTAPI RtlLengthSid(PSID Sid);
+// An empty ACL of AclLength bytes (STATUS_BUFFER_TOO_SMALL below an ACL header).
+NTSTATUS NTAPI RtlCreateAcl(PACL Acl, ULONG AclLength, ULONG AclRevision);
+// Appends an allow entry; STATUS_ALLOTTED_SPACE_EXCEEDED when the ACL has no room for it.
+NTSTATUS NTAPI RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision, ACCESS_MASK AccessMask,
+                                      PSID Sid);
+// Generic rights replaced by the rights that the mapping gives them.
+VOID NTAPI RtlMapGenericMask(PACCESS_MASK AccessMask, PGENERIC_MAPPING GenericMapping);
+// An absolute descriptor with nothing in it; the DACL is then set by pointer (not copied).
+NTSTATUS NTAPI RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision);
+NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor,
+                                            BOOLEAN DaclPresent, PACL Dacl, BOOLEAN DaclDefaulted);
+
 // The address of an exported kernel routine, or null.
 PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName);
 

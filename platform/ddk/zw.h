@@ -146,6 +146,18 @@ NTSTATUS NTAPI ZwCreateDirectoryObject(PHANDLE DirectoryHandle, ACCESS_MASK Desi
                                        POBJECT_ATTRIBUTES ObjectAttributes);
 NTSTATUS NTAPI ZwMakeTemporaryObject(HANDLE Handle);
 
+// An object's security descriptor, through a handle with WRITE_DAC (DACL) or READ_CONTROL access.
+// Setting takes the parts that SecurityInformation names from an absolute or self-relative
+// descriptor (with the DACL, its SE_DACL_PROTECTED bit); querying writes those parts as a
+// self-relative descriptor, or STATUS_BUFFER_TOO_SMALL with the size in *LengthNeeded. Only
+// owner, group and DACL are kept; an object that was never given a descriptor has an empty one
+// (Windows gives every object a default one, which is not modelled).
+NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                                   PSECURITY_DESCRIPTOR SecurityDescriptor);
+NTSTATUS NTAPI ZwQuerySecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                                     PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Length,
+                                     PULONG LengthNeeded);
+
 }  // extern "C"
 
 static_assert(sizeof(FILE_BASIC_INFORMATION) == 40);

@@ -106,6 +106,18 @@ uint32_t nt_status_to_error(uint32_t status) {
             return ERROR_IO_DEVICE;
         case STATUS_UNRECOGNIZED_VOLUME:
             return ERROR_UNRECOGNIZED_VOLUME;
+        case STATUS_UNKNOWN_REVISION:
+            return ERROR_UNKNOWN_REVISION;
+        case STATUS_REVISION_MISMATCH:
+            return ERROR_REVISION_MISMATCH;
+        case STATUS_INVALID_ACL:
+            return ERROR_INVALID_ACL;
+        case STATUS_INVALID_SID:
+            return ERROR_INVALID_SID;
+        case STATUS_INVALID_SECURITY_DESCR:
+            return ERROR_INVALID_SECURITY_DESCR;
+        case STATUS_ALLOTTED_SPACE_EXCEEDED:
+            return ERROR_ALLOTTED_SPACE_EXCEEDED;
         default:
             return ERROR_MR_MID_NOT_FOUND;
     }

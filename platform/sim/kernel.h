@@ -42,11 +42,17 @@ struct DeviceInfo {
     ULONG characteristics = 0;
     ULONG flags = 0;
     ULONG extension_size = 0;
-    std::string sddl;     // as given to IoCreateDeviceSecure ("" for IoCreateDevice)
+    // The device's security descriptor (ZwSetSecurityObject sets it), in the form of SDDL with
+    // rights as numbers and SIDs in full: "D:P(A;;0x1f01ff;;;S-1-5-18)"; "" when it has none.
+    std::string security;
     LONG open_files = 0;  // the device's reference count
 };
 // The devices of a loaded driver, in the driver object's list order (newest first).
 std::vector<DeviceInfo> driver_devices(const std::string& service);
+
+// A self-relative security descriptor (what ZwQuerySecurityObject writes) in the form of
+// DeviceInfo::security.
+std::string security_descriptor_text(const void* descriptor);
 
 // ---- What is live ----
 

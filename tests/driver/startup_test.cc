@@ -8,7 +8,9 @@
 
 namespace {
 
-constexpr char kSddl[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;BU)";
+// "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;BU)" as applied: generic-all is a file's all access.
+constexpr char kDacl[] =
+    "D:P(A;;0x1f01ff;;;S-1-5-18)(A;;0x1f01ff;;;S-1-5-32-544)(A;;0x1f01ff;;;S-1-5-32-545)";
 
 std::vector<std::string> disk_names(unsigned count) {
     std::vector<std::string> names;
@@ -48,7 +50,7 @@ TEST_P(OrvikDiskCount, MaxDevicesDecidesTheDisks) {
         EXPECT_EQ(d.type, static_cast<DEVICE_TYPE>(FILE_DEVICE_DISK));
         EXPECT_EQ(d.characteristics, 0u);
         EXPECT_TRUE(d.flags & DO_DIRECT_IO);
-        EXPECT_EQ(d.sddl, kSddl);
+        EXPECT_EQ(d.security, kDacl);
     }
     EXPECT_EQ(names, disk_names(count));  // newest first
     // A worker per disk and the hardware-crypto thread.

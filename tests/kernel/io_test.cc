@@ -423,7 +423,9 @@ TEST_F(Io, DevicesAreListedNewestFirstAndOpenedOnlyWhenReady) {
               STATUS_OBJECT_PATH_NOT_FOUND);
     devices = sim::kernel::driver_devices("KernelTest");
     ASSERT_EQ(devices.size(), 3u);
-    EXPECT_EQ(devices[0].sddl, "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;BU)");
+    EXPECT_EQ(
+        devices[0].security,
+        "D:P(A;;0x1f01ff;;;S-1-5-18)(A;;0x1f01ff;;;S-1-5-32-544)(A;;0x1f01ff;;;S-1-5-32-545)");
     EXPECT_EQ(devices[0].extension_size, 24u);
     EXPECT_EQ(devices[0].flags, ULONG{DO_DEVICE_INITIALIZING | DO_EXCLUSIVE | DO_DEVICE_HAS_NAME});
     const auto* extension = static_cast<const uint8_t*>(secure->DeviceExtension);

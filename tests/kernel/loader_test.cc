@@ -75,7 +75,9 @@ TEST_F(Loader, DriverEntryGetsItsServiceKeyAndItsDevicesAreReady) {
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].name, "\\Device\\HaldenEcho2");  // newest first
     EXPECT_EQ(devices[1].name, "\\Device\\HaldenEcho1");
-    EXPECT_EQ(devices[1].sddl, "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;BU)");
+    EXPECT_EQ(
+        devices[1].security,
+        "D:P(A;;0x1f01ff;;;S-1-5-18)(A;;0x1f01ff;;;S-1-5-32-544)(A;;0x1f01ff;;;S-1-5-32-545)");
     EXPECT_EQ(devices[1].flags & (DO_DIRECT_IO | DO_DEVICE_INITIALIZING), ULONG{DO_DIRECT_IO});
     EXPECT_EQ(sim::kernel::pool_live_bytes("Echo"), 2 * echo::kStoreSize);
     EXPECT_EQ(sim::kernel::pool_live_blocks("Echo"), 2u);

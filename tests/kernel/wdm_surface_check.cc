@@ -27,6 +27,9 @@ static_assert(sizeof(DISK_GEOMETRY) == 24 && sizeof(PARTITION_INFORMATION_EX) ==
 static_assert(sizeof(GET_LENGTH_INFORMATION) == 8 && sizeof(STORAGE_HOTPLUG_INFO) == 8);
 static_assert(sizeof(MOUNTDEV_NAME) == 4);
 static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr.HiddenSectors) == 36);
+static_assert(sizeof(SID_IDENTIFIER_AUTHORITY) == 6 && sizeof(ACL) == 8);
+static_assert(sizeof(ACCESS_ALLOWED_ACE) == 12 && sizeof(GENERIC_MAPPING) == 16);
+static_assert(sizeof(SECURITY_DESCRIPTOR) == 40 && offsetof(SECURITY_DESCRIPTOR, Dacl) == 32);
 
 static_assert(IRP_MJ_CREATE == 0 && IRP_MJ_CLOSE == 2 && IRP_MJ_READ == 3 && IRP_MJ_WRITE == 4);
 static_assert(IRP_MJ_DEVICE_CONTROL == 0x0e && IRP_MJ_CLEANUP == 0x12);
@@ -47,6 +50,13 @@ static_assert(RTL_QUERY_REGISTRY_REQUIRED == 4 && RTL_QUERY_REGISTRY_DIRECT == 0
 static_assert(RTL_QUERY_REGISTRY_TYPECHECK == 0x100 && RTL_REGISTRY_ABSOLUTE == 0);
 static_assert(REG_DWORD == 4 && NonPagedPool == 0 && NormalPagePriority == 16);
 static_assert(MDL_MAPPED_TO_SYSTEM_VA == 1 && MDL_SOURCE_IS_NONPAGED_POOL == 4);
+static_assert(ACL_REVISION == 2 && SECURITY_DESCRIPTOR_REVISION == 1 && SID_REVISION == 1);
+static_assert(SE_DACL_PRESENT == 4 && SE_DACL_PROTECTED == 0x1000 && SE_SELF_RELATIVE == 0x8000);
+static_assert(DACL_SECURITY_INFORMATION == 4 && WRITE_DAC == 0x40000);
+static_assert(SECURITY_LOCAL_SYSTEM_RID == 18 && SECURITY_BUILTIN_DOMAIN_RID == 32);
+static_assert(DOMAIN_ALIAS_RID_ADMINS == 544 && DOMAIN_ALIAS_RID_USERS == 545);
+static_assert(SECURITY_WORLD_RID == 0 && SECURITY_AUTHENTICATED_USER_RID == 11);
+static_assert(SECURITY_RESTRICTED_CODE_RID == 12 && FILE_ALL_ACCESS == 0x1F01FF);
 static_assert(SynchronizationEvent == 1 && NotificationEvent == 0 && KernelMode == 0);
 static_assert(LOW_REALTIME_PRIORITY == 16 && DISPATCH_LEVEL == 2);
 static_assert(FixedMedia == 12 && PARTITION_STYLE_MBR == 0);
@@ -100,6 +110,7 @@ void wdm_surface_names() {
         reinterpret_cast<const void*>(&ExInterlockedRemoveHeadList),
         reinterpret_cast<const void*>(&ObReferenceObjectByHandle),
         reinterpret_cast<const void*>(&ObfDereferenceObject),
+        reinterpret_cast<const void*>(&ObOpenObjectByPointer),
         reinterpret_cast<const void*>(&PsCreateSystemThread),
         reinterpret_cast<const void*>(&PsTerminateSystemThread),
         reinterpret_cast<const void*>(&IoCreateDevice),
@@ -119,6 +130,7 @@ void wdm_surface_names() {
         reinterpret_cast<const void*>(&ZwWaitForSingleObject),
         reinterpret_cast<const void*>(&ZwCreateDirectoryObject),
         reinterpret_cast<const void*>(&ZwMakeTemporaryObject),
+        reinterpret_cast<const void*>(&ZwSetSecurityObject),
         reinterpret_cast<const void*>(&RtlInitUnicodeString),
         reinterpret_cast<const void*>(&RtlInitAnsiString),
         reinterpret_cast<const void*>(&RtlAnsiStringToUnicodeString),
@@ -128,6 +140,14 @@ void wdm_surface_names() {
         reinterpret_cast<const void*>(&RtlStringCbLengthA),
         reinterpret_cast<const void*>(&RtlStringCbLengthW),
         reinterpret_cast<const void*>(&RtlQueryRegistryValues),
+        reinterpret_cast<const void*>(&RtlInitializeSid),
+        reinterpret_cast<const void*>(&RtlSubAuthoritySid),
+        reinterpret_cast<const void*>(&RtlLengthSid),
+        reinterpret_cast<const void*>(&RtlCreateAcl),
+        reinterpret_cast<const void*>(&RtlAddAccessAllowedAce),
+        reinterpret_cast<const void*>(&RtlMapGenericMask),
+        reinterpret_cast<const void*>(&RtlCreateSecurityDescriptor),
+        reinterpret_cast<const void*>(&RtlSetDaclSecurityDescriptor),
         reinterpret_cast<const void*>(&RtlNtStatusToDosError),
         reinterpret_cast<const void*>(&DbgPrint),
     };

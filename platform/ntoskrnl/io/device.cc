@@ -11,7 +11,6 @@
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/ntoskrnl/ob/namespace.h"
 #include "platform/ntoskrnl/rtl/text.h"
-#include "platform/wdmlib/device_sddl.h"
 
 namespace ntoskrnl::io {
 namespace {
@@ -71,7 +70,7 @@ USHORT sector_size(DEVICE_TYPE type) {
 
 NTSTATUS create_device(PDRIVER_OBJECT driver, ULONG extension_size, PUNICODE_STRING name,
                        DEVICE_TYPE type, ULONG characteristics, BOOLEAN exclusive,
-                       std::u16string_view sddl, PDEVICE_OBJECT* out) {
+                       PDEVICE_OBJECT* out) {
     require_passive_level("IoCreateDevice");
     const size_t extension_offset = round16(sizeof(DEVICE_OBJECT));
     const size_t record_offset = extension_offset + round16(extension_size);
@@ -82,7 +81,6 @@ NTSTATUS create_device(PDRIVER_OBJECT driver, ULONG extension_size, PUNICODE_STR
     record->Size = sizeof(_DEVOBJ_EXTENSION);
     record->DeviceObject = device;
     record->extension_size = extension_size;
-    record->sddl = sddl;
     device->Type = kIoTypeDevice;
     device->Size = static_cast<USHORT>(sizeof(DEVICE_OBJECT) + extension_size);
     device->DriverObject = driver;
@@ -192,8 +190,7 @@ std::vector<DeviceSnapshot> driver_devices(PDRIVER_OBJECT driver) {
     std::vector<DeviceSnapshot> devices;
     std::lock_guard guard(device_lock());
     for (PDEVICE_OBJECT d = driver->DeviceObject; d; d = d->NextDevice)
-        devices.push_back(
-            {d, d->DeviceObjectExtension->extension_size, d->DeviceObjectExtension->sddl});
+        devices.push_back({d, d->DeviceObjectExtension->extension_size});
     return devices;
 }
 
@@ -209,24 +206,7 @@ extern "C" NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG Devi
           static_cast<void*>(DriverObject), DeviceExtensionSize,
           utf16_to_utf8(view_of(DeviceName)).c_str(), DeviceType, DeviceCharacteristics, Exclusive);
     return io::create_device(DriverObject, DeviceExtensionSize, DeviceName, DeviceType,
-                             DeviceCharacteristics, Exclusive, {}, DeviceObject);
-}
-
-extern "C" NTSTATUS NTAPI IoCreateDeviceSecure(
-    PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, PUNICODE_STRING DeviceName,
-    DEVICE_TYPE DeviceType, ULONG DeviceCharacteristics, BOOLEAN Exclusive,
-    PCUNICODE_STRING DefaultSDDLString, LPCGUID DeviceClassGuid, PDEVICE_OBJECT* DeviceObject) {
-    (void)DeviceClassGuid;
-    const std::u16string_view sddl = view_of(DefaultSDDLString);
-    TRACE("ntoskrnl", "IoCreateDeviceSecure(%p, %u, \"%s\", %#x, %#x, %d, \"%s\")",
-          static_cast<void*>(DriverObject), DeviceExtensionSize,
-          utf16_to_utf8(view_of(DeviceName)).c_str(), DeviceType, DeviceCharacteristics, Exclusive,
-          utf16_to_utf8(sddl).c_str());
-    wdmlib::DeviceSddl parsed;
-    if (!wdmlib::parse_device_sddl(sddl.data(), sddl.size(), &parsed))
-        return STATUS_INVALID_PARAMETER;
-    return io::create_device(DriverObject, DeviceExtensionSize, DeviceName, DeviceType,
-                             DeviceCharacteristics, Exclusive, sddl, DeviceObject);
+                             DeviceCharacteristics, Exclusive, DeviceObject);
 }
 
 extern "C" VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {

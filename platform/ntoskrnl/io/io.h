@@ -19,7 +19,6 @@ struct _DEVOBJ_EXTENSION {
     USHORT Size;
     PDEVICE_OBJECT DeviceObject;
     ULONG extension_size = 0;
-    std::u16string sddl;  // as given to IoCreateDeviceSecure
     bool delete_pending = false;
     std::atomic<bool> close_refused{false};  // a simulated device's fault: CloseHandle fails
 };
@@ -52,7 +51,6 @@ void ready_devices(PDRIVER_OBJECT driver);
 struct DeviceSnapshot {
     PDEVICE_OBJECT device;
     ULONG extension_size;
-    std::u16string sddl;
 };
 // The driver's devices in list order (newest first).
 std::vector<DeviceSnapshot> driver_devices(PDRIVER_OBJECT driver);

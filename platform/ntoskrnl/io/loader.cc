@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/core/trace.h"
+#include "platform/ntdll/security_descriptor.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
@@ -171,11 +172,20 @@ std::vector<DeviceInfo> driver_devices(const std::string& service) {
     }
     std::vector<DeviceInfo> devices;
     for (const auto& d : io::driver_devices(driver)) {
+        const std::vector<uint8_t> security = ob::security_descriptor(d.device);
         devices.push_back({utf16_to_utf8(ob::full_name(d.device)), d.device->DeviceType,
                            d.device->Characteristics, d.device->Flags, d.extension_size,
-                           utf16_to_utf8(d.sddl), d.device->ReferenceCount});
+                           security.empty() ? "" : security_descriptor_text(security.data()),
+                           d.device->ReferenceCount});
     }
     return devices;
+}
+
+std::string security_descriptor_text(const void* descriptor) {
+    platform::security::Descriptor d;
+    if (!platform::security::decode(static_cast<const uint8_t*>(descriptor), &d))
+        return "(not a descriptor)";
+    return platform::security::sddl_text(d);
 }
 
 std::vector<SystemThreadInfo> system_threads() {

@@ -98,6 +98,21 @@ extern "C" NTSTATUS NTAPI ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK D
     return status;
 }
 
+extern "C" NTSTATUS NTAPI ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes,
+                                                PACCESS_STATE PassedAccessState,
+                                                ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
+                                                KPROCESSOR_MODE AccessMode, PHANDLE Handle) {
+    TRACE("ntoskrnl", "ObOpenObjectByPointer(%p, %#x, %p, %#x, %p, %d)", Object, HandleAttributes,
+          static_cast<void*>(PassedAccessState), DesiredAccess, static_cast<void*>(ObjectType),
+          AccessMode);
+    // A user-mode open would be checked against the object's DACL, which is not modelled.
+    if (AccessMode != KernelMode || PassedAccessState)
+        not_implemented("ObOpenObjectByPointer with an access check");
+    if (ObjectType && ob::type_of(Object) != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
+    *Handle = ob::insert_handle(Object, DesiredAccess);
+    return STATUS_SUCCESS;
+}
+
 extern "C" NTSTATUS NTAPI ZwClose(HANDLE Handle) {
     TRACE("ntoskrnl", "ZwClose(%p)", Handle);
     require_passive_level("ZwClose");

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/ntoskrnl/ob/object.h"
 
@@ -16,6 +18,8 @@ struct Header {
     std::u16string name;
     void* directory = nullptr;  // the directory body holding the name (referenced)
     bool permanent = false;
+    // Self-relative; empty until one is set. Guarded by the security lock (security.cc).
+    std::vector<uint8_t> security;
 };
 
 inline constexpr size_t kHeaderSize = (sizeof(Header) + 15) & ~size_t{15};

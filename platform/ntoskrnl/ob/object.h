@@ -1,11 +1,13 @@
 // The object manager: every kernel object (directory, symbolic link, driver, device, file,
 // thread) is a body behind a header that counts pointer references and handles and holds the
-// object's name. The body goes when the last reference does; a named object that is not
-// permanent leaves the namespace when its last handle is closed.
+// object's name and security descriptor. The body goes when the last reference does; a named
+// object that is not permanent leaves the namespace when its last handle is closed.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/wdm.h"
 
@@ -37,5 +39,9 @@ long handle_count(const void* body);
 // The object's full name ("\Device\Name"), as given when it was entered in the namespace
 // (empty when unnamed or no longer named).
 std::u16string full_name(const void* body);
+
+// The object's security descriptor in self-relative form (ZwSetSecurityObject sets it); empty when
+// it was never given one.
+std::vector<uint8_t> security_descriptor(const void* body);
 
 }  // namespace ntoskrnl::ob

@@ -1,5 +1,5 @@
-// Security descriptors in Windows' self-relative binary form and the SIDs in them, built and read
-// field by field.
+// Security descriptors in Windows' self-relative binary form and the SIDs and ACLs in them, built
+// and read field by field: the system's run-time library, which advapi32 and the kernel share.
 #pragma once
 
 #include <cstddef>
@@ -84,7 +84,16 @@ bool decode_sid(const uint8_t* p, size_t available, Sid* out, size_t* size);
 // "S-1-5-32-544".
 std::string sid_string(const Sid& s);
 
+// The allow and deny entries of the ACL at p, within available bytes (other entries are
+// skipped); false when it is not an ACL.
+bool decode_acl(const uint8_t* p, size_t available, std::vector<Ace>* aces);
+
 Bytes encode(const Descriptor& d);
+// The descriptor in the form of SDDL, rights as numbers, SIDs in full and ACE flags as numbers
+// ("O:S-1-5-18D:P(A;;0x1f01ff;;;S-1-5-32-544)"; a DACL present but null is
+// "D:NO_ACCESS_CONTROL"): what traces and the simulation's test API show.
+std::string sddl_text(const Descriptor& d);
+
 // A self-relative descriptor's owner, group and DACL. Its size is not known to the caller of
 // CreateFileA, so the offsets are trusted within the 64 KiB an ACL can span.
 bool decode(const uint8_t* p, Descriptor* d);

@@ -1,4 +1,4 @@
-#include "platform/advapi32/security_descriptor.h"
+#include "platform/ntdll/security_descriptor.h"
 
 #include <cstdio>
 
@@ -49,6 +49,31 @@ std::string sid_string(const Sid& s) {
     return result;
 }
 
+std::string sddl_text(const Descriptor& d) {
+    std::string text;
+    // Appended piece by piece: GCC 12 takes "literal" + std::string for an overlapping copy.
+    if (d.has_owner) text.append("O:").append(sid_string(d.owner));
+    if (d.has_group) text.append("G:").append(sid_string(d.group));
+    if (!d.has_dacl && !(d.control & kDaclPresent)) return text;
+    text += "D:";
+    if (d.control & kDaclProtected) text += "P";
+    if (d.control & kDaclAutoInheritRequired) text += "AR";
+    if (d.control & kDaclAutoInherited) text += "AI";
+    if (!d.has_dacl) return text + "NO_ACCESS_CONTROL";
+    auto number = [](uint32_t value) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "0x%x", value);
+        return std::string(digits);
+    };
+    for (const Ace& ace : d.dacl) {
+        text += ace.type == kAccessAllowed ? "(A;" : "(D;";
+        if (ace.flags) text += number(ace.flags);
+        text.append(";").append(number(ace.mask)).append(";;;").append(sid_string(ace.who));
+        text += ")";
+    }
+    return text;
+}
+
 Bytes encode(const Descriptor& d) {
     Bytes b(kDescriptorHeaderSize, 0);
     b[0] = kDescriptorRevision;
@@ -95,22 +120,29 @@ bool decode(const uint8_t* p, Descriptor* d) {
         d->has_group = decode_sid(p + at, kReach, &d->group, &size);
     const uint32_t dacl_at = load_le32(p + kDescriptorDaclOffset);
     if (!(d->control & kDaclPresent) || dacl_at == 0) return true;
-    const uint8_t* acl = p + dacl_at;
-    if (acl[0] != kAclRevision && acl[0] != kAclRevisionDs) return false;
-    const size_t acl_size = load_le16(acl + kAclSizeOffset);
-    const uint16_t count = load_le16(acl + kAclCountOffset);
     d->has_dacl = true;
+    return decode_acl(p + dacl_at, kReach, &d->dacl);
+}
+
+bool decode_acl(const uint8_t* p, size_t available, std::vector<Ace>* aces) {
+    if (available < kAclHeaderSize || (p[0] != kAclRevision && p[0] != kAclRevisionDs))
+        return false;
+    const size_t acl_size = load_le16(p + kAclSizeOffset);
+    const uint16_t count = load_le16(p + kAclCountOffset);
+    if (acl_size < kAclHeaderSize || acl_size > available) return false;
+    aces->clear();
     size_t offset = kAclHeaderSize;
     for (uint16_t i = 0; i < count; ++i) {
         if (offset + kAceHeaderSize > acl_size) return false;
-        const uint8_t* ace = acl + offset;
+        const uint8_t* ace = p + offset;
         const size_t ace_size = load_le16(ace + kAceSizeOffset);
         if (ace_size < kAceHeaderSize || offset + ace_size > acl_size) return false;
         Ace entry{ace[kAceTypeOffset], ace[kAceFlagsOffset], load_le32(ace + kAceMaskOffset), {}};
         if (entry.type == kAccessAllowed || entry.type == kAccessDenied) {
+            size_t size = 0;
             if (!decode_sid(ace + kAceHeaderSize, ace_size - kAceHeaderSize, &entry.who, &size))
                 return false;
-            d->dacl.push_back(entry);
+            aces->push_back(entry);
         }
         offset += ace_size;
     }
