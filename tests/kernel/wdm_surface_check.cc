@@ -1,6 +1,7 @@
 // Compiled in both builds with the kernel-mode flags: every name of platform/wdm.h that the
 // driver uses exists, and the values and layouts it relies on are the driver kit's.
 #include <cstddef>
+#include <type_traits>
 
 #include "platform/wdm.h"
 
@@ -27,6 +28,11 @@ static_assert(sizeof(DISK_GEOMETRY) == 24 && sizeof(PARTITION_INFORMATION_EX) ==
 static_assert(sizeof(GET_LENGTH_INFORMATION) == 8 && sizeof(STORAGE_HOTPLUG_INFO) == 8);
 static_assert(sizeof(MOUNTDEV_NAME) == 4);
 static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr.HiddenSectors) == 36);
+static_assert(sizeof(XSTATE_SAVE) == 56 && XSTATE_MASK_AVX == 0x4 && XSTATE_MASK_AVX512 == 0xE0);
+// Looked up by name (MmGetSystemRoutineAddress) with these types.
+static_assert(
+    std::is_same_v<decltype(KeSaveExtendedProcessorState), NTSTATUS NTAPI(ULONG64, PXSTATE_SAVE)>);
+static_assert(std::is_same_v<decltype(KeRestoreExtendedProcessorState), VOID NTAPI(PXSTATE_SAVE)>);
 
 static_assert(IRP_MJ_CREATE == 0 && IRP_MJ_CLOSE == 2 && IRP_MJ_READ == 3 && IRP_MJ_WRITE == 4);
 static_assert(IRP_MJ_DEVICE_CONTROL == 0x0e && IRP_MJ_CLEANUP == 0x12);

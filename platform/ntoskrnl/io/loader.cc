@@ -180,7 +180,8 @@ std::vector<DeviceInfo> driver_devices(const std::string& service) {
 
 std::vector<SystemThreadInfo> system_threads() {
     std::vector<SystemThreadInfo> threads;
-    for (const auto& thread : ntoskrnl::system_threads()) threads.push_back({thread.priority});
+    for (const auto& thread : ntoskrnl::system_threads())
+        threads.push_back({thread.priority, thread.extended_state});
     return threads;
 }
 
