@@ -39,15 +39,35 @@ function(halden_kernel_driver name)
   endif()
 endfunction()
 
-# halden_kernel_image_test(target): in the Windows build, a test that the driver image has the
-# native subsystem and imports from ntoskrnl.exe (and the HAL) alone.
+# halden_kernel_image_test(target [UNIMPORTED routine...]): in the Windows build, a test that the
+# driver image has the native subsystem, imports from ntoskrnl.exe (and the HAL) alone, and
+# imports none of the routines listed (those it looks up by name).
 function(halden_kernel_image_test target)
+  cmake_parse_arguments(K "" "" "UNIMPORTED" ${ARGN})
   if(NOT WIN32)
     return()
   endif()
   find_program(HALDEN_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+  string(REPLACE ";" "," unimported "${K_UNIMPORTED}")
   add_test(NAME kernel_image_${target}
     COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DTOOL=${HALDEN_OBJDUMP}
-            -DALLOWED=ntoskrnl.exe,HAL.dll -P ${PROJECT_SOURCE_DIR}/cmake/check_kernel_image.cmake)
+            -DALLOWED=ntoskrnl.exe,HAL.dll -DUNIMPORTED=${unimported}
+            -P ${PROJECT_SOURCE_DIR}/cmake/check_kernel_image.cmake)
   set_tests_properties(kernel_image_${target} PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT})
+endfunction()
+
+# halden_kernel_vector_code_test(target ALLOWED regex): a test that every function of the driver
+# image with AVX instructions has a demangled name matching regex: the vector paths that the
+# driver runs only with the extended register state saved.
+function(halden_kernel_vector_code_test target)
+  cmake_parse_arguments(K "" "ALLOWED" "" ${ARGN})
+  if(WIN32)
+    find_program(HALDEN_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+  else()
+    find_program(HALDEN_OBJDUMP NAMES objdump REQUIRED)
+  endif()
+  add_test(NAME kernel_vector_code_${target}
+    COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DTOOL=${HALDEN_OBJDUMP}
+            "-DALLOWED=${K_ALLOWED}" -P ${PROJECT_SOURCE_DIR}/cmake/check_vector_code.cmake)
+  set_tests_properties(kernel_vector_code_${target} PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT})
 endfunction()
