@@ -17,8 +17,9 @@ typedef VOID NTAPI RestoreStateRoutine(PXSTATE_SAVE save);
 // Chosen once at load, before any worker runs; read by every worker.
 struct SectorCipher {
     const Sm4Kernels* Unsaved;  // needs no register state beyond SSE
-    const Sm4Kernels* Saved;    // while Mask is saved; null when no faster path can be saved for
-    ULONG64 Mask;
+    const Sm4Kernels* Saved;    // run while Mask is saved; null without the two routines, or
+                                // when no path of this processor needs more than SSE
+    ULONG64 Mask;               // the state Saved uses, as the kernel's feature mask
     SaveStateRoutine* Save;
     RestoreStateRoutine* Restore;
 };

@@ -72,7 +72,8 @@ extern "C" NTSTATUS NTAPI KeSaveExtendedProcessorState(ULONG64 Mask, PXSTATE_SAV
     _KTHREAD* self = current_thread();
     if (self->irql > DISPATCH_LEVEL)
         bug_check(kBugCheck, "KeSaveExtendedProcessorState above DISPATCH_LEVEL");
-    if (Mask & ~enabled_features())
+    static const ULONG64 enabled = enabled_features();
+    if (Mask & ~enabled)
         bug_check(kBugCheck, "KeSaveExtendedProcessorState of features that are not enabled");
     if (take_failure()) return STATUS_INSUFFICIENT_RESOURCES;
     XStateSave->Prev = self->xstate_top;
