@@ -56,18 +56,26 @@ function(halden_kernel_image_test target)
   set_tests_properties(kernel_image_${target} PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT})
 endfunction()
 
-# halden_kernel_vector_code_test(target ALLOWED regex): a test that every function of the driver
-# image with AVX instructions has a demangled name matching regex: the vector paths that the
-# driver runs only with the extended register state saved.
+# halden_kernel_vector_code_test(target LIBS lib... PATHS regex ENTRIES regex): a test that the AVX
+# code of the driver and of the static libraries it links is in the objects whose file names match
+# PATHS alone (the vector paths, which it runs only with the extended register state saved), and
+# that those objects give external linkage to their entry points (ENTRIES) alone.
 function(halden_kernel_vector_code_test target)
-  cmake_parse_arguments(K "" "ALLOWED" "" ${ARGN})
+  cmake_parse_arguments(K "" "PATHS;ENTRIES" "LIBS" ${ARGN})
   if(WIN32)
     find_program(HALDEN_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+    find_program(HALDEN_NM NAMES x86_64-w64-mingw32-nm REQUIRED)
   else()
     find_program(HALDEN_OBJDUMP NAMES objdump REQUIRED)
+    find_program(HALDEN_NM NAMES nm REQUIRED)
   endif()
+  set(objects "$<TARGET_OBJECTS:${target}>")
+  foreach(lib IN LISTS K_LIBS)
+    string(APPEND objects ";$<TARGET_OBJECTS:${lib}>")
+  endforeach()
   add_test(NAME kernel_vector_code_${target}
-    COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DTOOL=${HALDEN_OBJDUMP}
-            "-DALLOWED=${K_ALLOWED}" -P ${PROJECT_SOURCE_DIR}/cmake/check_vector_code.cmake)
+    COMMAND ${CMAKE_COMMAND} "-DOBJECTS=$<JOIN:${objects},|>" -DOBJDUMP=${HALDEN_OBJDUMP}
+            -DNM=${HALDEN_NM} "-DPATHS=${K_PATHS}" "-DENTRIES=${K_ENTRIES}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/check_vector_code.cmake)
   set_tests_properties(kernel_vector_code_${target} PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT})
 endfunction()

@@ -1,25 +1,44 @@
 cmake_minimum_required(VERSION 3.25)
-# cmake -DIMAGE=x -DTOOL=objdump -DALLOWED=regex -P check_vector_code.cmake
-# Kernel-mode code may use the AVX registers only where it has saved them, so the image keeps its
-# AVX code to the vector paths that run in a saved region: every function with a VEX- or
-# EVEX-encoded instruction or an opmask instruction must have a demangled name matching ALLOWED.
+# cmake -DOBJECTS=a.o|b.o|... -DOBJDUMP=objdump -DNM=nm -DPATHS=regex -DENTRIES=regex
+#       -P check_vector_code.cmake
+# Kernel-mode code may use the AVX registers only where it has saved them, so a driver keeps its
+# AVX code to the vector path files, which it enters only with the state saved: every object with
+# a VEX- or EVEX-encoded or opmask instruction must be one whose name matches PATHS, and such an
+# object may define no function with external linkage (which the linker could hand to other
+# code) but its entry points, matching ENTRIES.
+string(REPLACE "|" ";" objects "${OBJECTS}")
 execute_process(
-  COMMAND ${TOOL} -d --no-show-raw-insn -C ${IMAGE}
-  COMMAND awk "/^[0-9a-f]+ <.*>:$/ { name = $0; sub(/^[0-9a-f]+ /, \"\", name); next }
-               /\\t(v[a-z0-9]+|k[a-z]+[bwdq])[ \\t]/ && !(name in seen) { seen[name] = 1; print name }"
-  OUTPUT_VARIABLE functions RESULT_VARIABLE rc)
+  COMMAND ${OBJDUMP} -d --no-show-raw-insn ${objects}
+  COMMAND awk "/:[ \\t]+file format / { file = $1; sub(/:$/, \"\", file); next }
+               /\\t(v[a-z0-9]+|k[a-z]+[bwdq])[ \\t]/ && !(file in seen) { seen[file] = 1; print file }"
+  OUTPUT_VARIABLE vector_objects RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "${TOOL} failed on ${IMAGE}")
+  message(FATAL_ERROR "${OBJDUMP} failed")
 endif()
-string(REPLACE "\n" ";" functions "${functions}")
-set(vector 0)
-foreach(function IN LISTS functions)
-  if(function STREQUAL "")
-    continue()
+string(REPLACE "\n" ";" vector_objects "${vector_objects}")
+list(REMOVE_ITEM vector_objects "")
+foreach(object IN LISTS vector_objects)
+  get_filename_component(name "${object}" NAME)
+  if(NOT name MATCHES "${PATHS}")
+    message(FATAL_ERROR "AVX instructions in ${object}")
   endif()
-  if(NOT function MATCHES "${ALLOWED}")
-    message(FATAL_ERROR "${IMAGE}: AVX instructions in ${function}")
+  execute_process(
+    COMMAND ${NM} -C --defined-only ${object}
+    COMMAND awk "$2 ~ /^[TWV]$/ { $1 = \"\"; $2 = \"\"; sub(/^ +/, \"\"); print }"
+    OUTPUT_VARIABLE external RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${object}")
   endif()
-  math(EXPR vector "${vector} + 1")
+  string(REPLACE "\n" ";" external "${external}")
+  list(REMOVE_ITEM external "")
+  foreach(symbol IN LISTS external)
+    if(NOT symbol MATCHES "${ENTRIES}")
+      message(FATAL_ERROR "${object} defines ${symbol} with external linkage")
+    endif()
+  endforeach()
 endforeach()
-message(STATUS "${IMAGE}: AVX instructions in ${vector} functions, all of the vector paths")
+list(LENGTH vector_objects count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no AVX code in ${objects}")
+endif()
+message(STATUS "AVX code in ${count} objects, all vector paths: ${vector_objects}")
