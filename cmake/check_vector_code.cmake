@@ -6,31 +6,29 @@ cmake_minimum_required(VERSION 3.25)
 # a VEX- or EVEX-encoded or opmask instruction must be one whose name matches PATHS, and such an
 # object may define no function with external linkage (which the linker could hand to other
 # code) but its entry points, matching ENTRIES.
+# The output lines of tool run on inputs and filtered by the awk program, as a list in out.
+function(filtered_lines out tool inputs program)
+  execute_process(COMMAND ${tool} ${inputs} COMMAND awk "${program}"
+                  OUTPUT_VARIABLE text RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${tool} failed on ${inputs}")
+  endif()
+  string(REPLACE "\n" ";" lines "${text}")
+  list(REMOVE_ITEM lines "")
+  set(${out} "${lines}" PARENT_SCOPE)
+endfunction()
+
 string(REPLACE "|" ";" objects "${OBJECTS}")
-execute_process(
-  COMMAND ${OBJDUMP} -d --no-show-raw-insn ${objects}
-  COMMAND awk "/:[ \\t]+file format / { file = $1; sub(/:$/, \"\", file); next }
-               /\\t(v[a-z0-9]+|k[a-z]+[bwdq])[ \\t]/ && !(file in seen) { seen[file] = 1; print file }"
-  OUTPUT_VARIABLE vector_objects RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "${OBJDUMP} failed")
-endif()
-string(REPLACE "\n" ";" vector_objects "${vector_objects}")
-list(REMOVE_ITEM vector_objects "")
+filtered_lines(vector_objects "${OBJDUMP};-d;--no-show-raw-insn" "${objects}"
+  "/:[ \\t]+file format / { file = $1; sub(/:$/, \"\", file); next }
+   /\\t(v[a-z0-9]+|k[a-z]+[bwdq])[ \\t]/ && !(file in seen) { seen[file] = 1; print file }")
 foreach(object IN LISTS vector_objects)
   get_filename_component(name "${object}" NAME)
   if(NOT name MATCHES "${PATHS}")
     message(FATAL_ERROR "AVX instructions in ${object}")
   endif()
-  execute_process(
-    COMMAND ${NM} -C --defined-only ${object}
-    COMMAND awk "$2 ~ /^[TWV]$/ { $1 = \"\"; $2 = \"\"; sub(/^ +/, \"\"); print }"
-    OUTPUT_VARIABLE external RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${NM} failed on ${object}")
-  endif()
-  string(REPLACE "\n" ";" external "${external}")
-  list(REMOVE_ITEM external "")
+  filtered_lines(external "${NM};-C;--defined-only" "${object}"
+    "$2 ~ /^[TWV]$/ { $1 = \"\"; $2 = \"\"; sub(/^ +/, \"\"); print }")
   foreach(symbol IN LISTS external)
     if(NOT symbol MATCHES "${ENTRIES}")
       message(FATAL_ERROR "${object} defines ${symbol} with external linkage")
