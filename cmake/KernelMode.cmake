@@ -39,15 +39,43 @@ function(halden_kernel_driver name)
   endif()
 endfunction()
 
-# halden_kernel_image_test(target): in the Windows build, a test that the driver image has the
-# native subsystem and imports from ntoskrnl.exe (and the HAL) alone.
+# halden_kernel_image_test(target [UNIMPORTED routine...]): in the Windows build, a test that the
+# driver image has the native subsystem, imports from ntoskrnl.exe (and the HAL) alone, and
+# imports none of the routines listed (those it looks up by name).
 function(halden_kernel_image_test target)
+  cmake_parse_arguments(K "" "" "UNIMPORTED" ${ARGN})
   if(NOT WIN32)
     return()
   endif()
   find_program(HALDEN_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+  string(REPLACE ";" "," unimported "${K_UNIMPORTED}")
   add_test(NAME kernel_image_${target}
     COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DTOOL=${HALDEN_OBJDUMP}
-            -DALLOWED=ntoskrnl.exe,HAL.dll -P ${PROJECT_SOURCE_DIR}/cmake/check_kernel_image.cmake)
+            -DALLOWED=ntoskrnl.exe,HAL.dll -DUNIMPORTED=${unimported}
+            -P ${PROJECT_SOURCE_DIR}/cmake/check_kernel_image.cmake)
   set_tests_properties(kernel_image_${target} PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT})
+endfunction()
+
+# halden_kernel_vector_code_test(target LIBS lib... PATHS regex ENTRIES regex): a test that the AVX
+# code of the driver and of the static libraries it links is in the objects whose file names match
+# PATHS alone (the vector paths, which it runs only with the extended register state saved), and
+# that those objects give external linkage to their entry points (ENTRIES) alone.
+function(halden_kernel_vector_code_test target)
+  cmake_parse_arguments(K "" "PATHS;ENTRIES" "LIBS" ${ARGN})
+  if(WIN32)
+    find_program(HALDEN_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+    find_program(HALDEN_NM NAMES x86_64-w64-mingw32-nm REQUIRED)
+  else()
+    find_program(HALDEN_OBJDUMP NAMES objdump REQUIRED)
+    find_program(HALDEN_NM NAMES nm REQUIRED)
+  endif()
+  set(objects "$<TARGET_OBJECTS:${target}>")
+  foreach(lib IN LISTS K_LIBS)
+    string(APPEND objects ";$<TARGET_OBJECTS:${lib}>")
+  endforeach()
+  add_test(NAME kernel_vector_code_${target}
+    COMMAND ${CMAKE_COMMAND} "-DOBJECTS=$<JOIN:${objects},|>" -DOBJDUMP=${HALDEN_OBJDUMP}
+            -DNM=${HALDEN_NM} "-DPATHS=${K_PATHS}" "-DENTRIES=${K_ENTRIES}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/check_vector_code.cmake)
+  set_tests_properties(kernel_vector_code_${target} PROPERTIES TIMEOUT ${HALDEN_TEST_TIMEOUT})
 endfunction()

@@ -1,6 +1,8 @@
 cmake_minimum_required(VERSION 3.25)
-# cmake -DIMAGE=x.sys -DTOOL=objdump -DALLOWED=ntoskrnl.exe,HAL.dll -P check_kernel_image.cmake
-# A kernel driver image: native subsystem (1), and every imported DLL one of ALLOWED.
+# cmake -DIMAGE=x.sys -DTOOL=objdump -DALLOWED=ntoskrnl.exe,HAL.dll [-DUNIMPORTED=a,b]
+#       -P check_kernel_image.cmake
+# A kernel driver image: native subsystem (1), every imported DLL one of ALLOWED, and none of the
+# routines in UNIMPORTED imported (the image looks them up at run time instead).
 execute_process(COMMAND ${TOOL} -p ${IMAGE} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${TOOL} failed on ${IMAGE}")
@@ -25,4 +27,10 @@ endforeach()
 if(imports STREQUAL "")
   message(FATAL_ERROR "${IMAGE} imports nothing")
 endif()
+string(REPLACE "," ";" unimported "${UNIMPORTED}")
+foreach(routine IN LISTS unimported)
+  if(out MATCHES "[\t ]${routine}\n")
+    message(FATAL_ERROR "${IMAGE} imports ${routine}")
+  endif()
+endforeach()
 message(STATUS "${IMAGE}: native, imports ${imports}")

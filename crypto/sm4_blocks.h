@@ -50,10 +50,21 @@ const Sm4Kernels* sm4_kernels_for(Sm4Path path);
 bool sm4_path_supported(Sm4Path path);
 const char* sm4_path_name(Sm4Path path);
 
-// The active kernels: the fastest supported path, chosen on the first call, unless forced.
+// The XSAVE state components (XCR0 bits) that a path uses beyond the SSE state: none for the
+// portable and SSE paths, YMM for the AVX2 paths, YMM and ZMM for AVX-512. Kernel-mode code runs
+// a path only while these components are saved.
+constexpr uint64_t kXStateYmm = uint64_t{1} << 2;  // the upper halves of YMM0-15
+constexpr uint64_t kXStateZmm = uint64_t{7} << 5;  // opmask, the upper halves of ZMM0-15, ZMM16-31
+uint64_t sm4_path_xstate(Sm4Path path);
+
+// The fastest path that this CPU (and build) supports among those whose state lies within xstate.
+const Sm4Kernels& sm4_fastest_kernels(uint64_t xstate);
+
+// The active kernels: the fastest supported path, chosen on the first call, unless forced. In the
+// kernel-mode build (HALDEN_SM4_KERNEL_MODE) only paths without state beyond SSE.
 const Sm4Kernels& sm4_kernels();
 // Makes path the active one, for tests and benchmarks; false (nothing changed) when it is not
-// supported. Not to be called while another thread runs SM4.
+// supported or not allowed as an active path. Not to be called while another thread runs SM4.
 bool sm4_force_path(Sm4Path path);
 
 // Per-path kernels, defined in their own files.
@@ -76,7 +87,11 @@ HALDEN_SM4_DECLARE_PATH(gfni_sse)
 // multiple of 16), sector k of the request taking the tweak input (first_sector + k) as u64
 // little-endian followed by 8 zero bytes, under a 32-byte XTS key. The output is that of one
 // sm4_xts call per sector, with the keys expanded once for the whole request. in and out are
-// the same buffer or disjoint. Uses the active kernels.
+// the same buffer or disjoint. Runs kernels.
+void sm4_xts_sectors(const Sm4Kernels& kernels, const uint8_t* key, uint64_t first_sector,
+                     const uint8_t* in, uint8_t* out, size_t nsectors, uint32_t sector_size,
+                     bool encrypt);
+// The same with the active kernels.
 void sm4_xts_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* in, uint8_t* out,
                      size_t nsectors, uint32_t sector_size, bool encrypt);
 

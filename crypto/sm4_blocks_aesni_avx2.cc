@@ -2,8 +2,7 @@
 // of PSHUFB nibble lookups in registers (crypto/sm4_sbox_affine.h).
 #include "crypto/sm4_blocks.h"
 
-// HALDEN_SM4_NO_AVX leaves out the paths that need the AVX register state.
-#if defined(__x86_64__) && !defined(HALDEN_SM4_NO_VECTOR) && !defined(HALDEN_SM4_NO_AVX)
+#if defined(__x86_64__) && !defined(HALDEN_SM4_NO_VECTOR)
 
 #include <immintrin.h>
 

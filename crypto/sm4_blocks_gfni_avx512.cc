@@ -15,8 +15,7 @@
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_sbox_affine.h"
 
-// HALDEN_SM4_NO_AVX leaves out the paths that need the AVX register state.
-#if defined(__x86_64__) && !defined(HALDEN_SM4_NO_VECTOR) && !defined(HALDEN_SM4_NO_AVX)
+#if defined(__x86_64__) && !defined(HALDEN_SM4_NO_VECTOR)
 
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,gfni")

@@ -8,10 +8,10 @@
 
 namespace crypto_internal {
 
-void sm4_xts_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* in, uint8_t* out,
-                     size_t nsectors, uint32_t sector_size, bool encrypt) {
+void sm4_xts_sectors(const Sm4Kernels& k, const uint8_t* key, uint64_t first_sector,
+                     const uint8_t* in, uint8_t* out, size_t nsectors, uint32_t sector_size,
+                     bool encrypt) {
     constexpr size_t kBatch = 16;
-    const Sm4Kernels& k = sm4_kernels();
     uint32_t rk1[32];
     uint32_t rk2[32];
     uint8_t tweaks[16 * kBatch];
@@ -33,6 +33,11 @@ void sm4_xts_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* i
     secure_wipe(rk1, sizeof rk1);
     secure_wipe(rk2, sizeof rk2);
     secure_wipe(tweaks, sizeof tweaks);
+}
+
+void sm4_xts_sectors(const uint8_t* key, uint64_t first_sector, const uint8_t* in, uint8_t* out,
+                     size_t nsectors, uint32_t sector_size, bool encrypt) {
+    sm4_xts_sectors(sm4_kernels(), key, first_sector, in, out, nsectors, sector_size, encrypt);
 }
 
 }  // namespace crypto_internal

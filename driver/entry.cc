@@ -1,6 +1,5 @@
 // Start-up and unload: the disks named in the driver's directory, each with its worker thread and
 // two work items, the dispatch table and the hardware-crypto thread.
-#include "crypto/sm4_blocks.h"
 #include "driver/orvik.h"
 
 ULONG g_dwEnableCrypte = HW_CRYPT;
@@ -29,6 +28,7 @@ VOID DeleteDiskDevice(PDEVICE_OBJECT device) {
         extension->WorkerThread = nullptr;
     }
     if (extension->MediaPresent) DetachImageFile(extension);
+    ReportSectorCipher(extension);
     if (extension->DeviceName.Buffer) {
         FreeNonPaged(extension->DeviceName.Buffer);
         extension->DeviceName.Buffer = nullptr;
@@ -150,7 +150,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     SetChunkSize(kLoadChunkSize);
     // The choice of SM4 kernels is made once and, in kernel mode, without a guard: before any
     // thread of the driver runs.
-    crypto_internal::sm4_kernels();
+    ChooseSectorCipher();
 
     ULONG count = ReadMaxDevices(registryPath);
     DbgPrint("GetCrypteEnableFromRegistry: g_dwEnableCrypte: %ld.\n", g_dwEnableCrypte);

@@ -71,6 +71,10 @@ struct OrvikDeviceExtension {
     UCHAR Key1[16];
     UCHAR Key2[16];
     ULONG CardSession;  // the card handle this disk holds a reference on; 0: none
+    // Software-mode requests whose sectors were ciphered with and without the extended processor
+    // state saved.
+    ULONG SavedStateRequests;
+    ULONG UnsavedStateRequests;
 };
 
 inline OrvikDeviceExtension* DiskExtension(PDEVICE_OBJECT device) {
@@ -115,6 +119,15 @@ DRIVER_DISPATCH DispatchDeviceControl;
 
 // The disk's worker (worker.cc); it completes every request that dispatch queued.
 KSTART_ROUTINE DiskWorkerThread;
+
+// Software mode's sector cipher (sector_cipher.cc). ChooseSectorCipher runs once in DriverEntry,
+// before any worker. CryptSectors encrypts or decrypts the whole sectors of length bytes at image
+// offset under the driver-wide key pair, saving the extended processor state around the fastest
+// path. ReportSectorCipher prints the disk's counts of both kinds of request.
+VOID ChooseSectorCipher();
+VOID CryptSectors(OrvikDeviceExtension* extension, LONGLONG offset, const UCHAR* in, PUCHAR out,
+                  ULONG length, BOOLEAN encrypt);
+VOID ReportSectorCipher(const OrvikDeviceExtension* extension);
 
 // The image file (image_file.cc), called by the worker.
 NTSTATUS OpenImageFile(PDEVICE_OBJECT device, PIRP irp);

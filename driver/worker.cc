@@ -2,7 +2,6 @@
 // completes each. Reads and writes move whole sectors between the caller's buffer and the image
 // file, decrypting or encrypting them in the driver (software mode) or through the
 // hardware-crypto thread (hardware mode).
-#include "crypto/sm4_blocks.h"
 #include "driver/orvik.h"
 
 namespace {
@@ -14,11 +13,6 @@ BOOLEAN TransferFits(const OrvikDeviceExtension* extension, LONGLONG offset, ULO
     if (offset < 0 || offset % kSectorSize != 0 || length % kSectorSize != 0) return FALSE;
     if (usesWorkItem && length > kWorkItemDataSize) return FALSE;
     return offset <= extension->ImageSize - static_cast<LONGLONG>(length);
-}
-
-VOID CryptSectors(LONGLONG offset, const UCHAR* in, PUCHAR out, ULONG length, BOOLEAN encrypt) {
-    crypto_internal::sm4_xts_sectors(GlobalKeyPair(), static_cast<ULONGLONG>(offset) / kSectorSize,
-                                     in, out, length / kSectorSize, kSectorSize, encrypt);
 }
 
 // Has the hardware-crypto thread process one item; FALSE when the card exchange failed.
@@ -75,7 +69,7 @@ NTSTATUS ReadImage(OrvikDeviceExtension* extension, PIRP irp) {
     const ULONG read =
         NT_SUCCESS(status) ? static_cast<ULONG>(irp->IoStatus.Information) & ~(kSectorSize - 1) : 0;
     if (read != 0 && t.Mode == SW_CRYPT) {
-        CryptSectors(t.Offset, image, t.Buffer, read, FALSE);
+        CryptSectors(extension, t.Offset, image, t.Buffer, read, FALSE);
     } else if (read != 0) {
         if (!CryptThroughCard(extension->ReadItem, 'B', image, read, t.Offset)) {
             FreeNonPaged(image);
@@ -96,7 +90,7 @@ NTSTATUS WriteImage(OrvikDeviceExtension* extension, PIRP irp) {
     if (!NT_SUCCESS(status)) return status;
     OrvikWorkItem* item = extension->WriteItem;
     if (t.Mode == SW_CRYPT) {
-        CryptSectors(t.Offset, t.Buffer, WorkItemData(item), t.Length, TRUE);
+        CryptSectors(extension, t.Offset, t.Buffer, WorkItemData(item), t.Length, TRUE);
     } else if (!CryptThroughCard(item, 'A', t.Buffer, t.Length, t.Offset)) {
         return STATUS_IO_DEVICE_ERROR;
     }

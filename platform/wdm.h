@@ -27,6 +27,13 @@
 #ifndef STATUS_IO_OPERATION_TIMEOUT
 #define STATUS_IO_OPERATION_TIMEOUT ((NTSTATUS)0xC000047DL)
 #endif
+// The kernel-mode headers leave these to the user-mode ones.
+#ifndef XSTATE_MASK_AVX
+#define XSTATE_MASK_AVX (1ULL << 2)
+#endif
+#ifndef XSTATE_MASK_AVX512
+#define XSTATE_MASK_AVX512 (7ULL << 5)
+#endif
 typedef VOID NTAPI IO_APC_ROUTINE(PVOID ApcContext, PIO_STATUS_BLOCK IoStatusBlock, ULONG Reserved);
 #else
 #include "platform/api/winioctl.h"

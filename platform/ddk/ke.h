@@ -97,6 +97,27 @@ typedef struct _KDEVICE_QUEUE_ENTRY {
 #define HIGH_PRIORITY 31
 #define MAXIMUM_PRIORITY 32
 
+// Extended processor state (the XSAVE components beyond x87 and SSE), by feature bit.
+#define XSTATE_MASK_AVX (1ULL << 2)     // the upper halves of YMM0-15
+#define XSTATE_MASK_AVX512 (7ULL << 5)  // opmask registers, upper halves of ZMM0-15, ZMM16-31
+
+typedef struct _XSTATE_CONTEXT {
+    ULONG64 Mask;
+    ULONG Length;
+    ULONG Reserved1;
+    PVOID Area;
+    PVOID Buffer;
+} XSTATE_CONTEXT, *PXSTATE_CONTEXT;
+
+// One save of a thread's extended processor state, in the caller's memory; the kernel links the
+// thread's open saves through Prev, innermost first.
+typedef struct _XSTATE_SAVE {
+    struct _XSTATE_SAVE* Prev;
+    struct _KTHREAD* Thread;
+    UCHAR Level;
+    XSTATE_CONTEXT XStateContext;
+} XSTATE_SAVE, *PXSTATE_SAVE;
+
 // Priority boosts given with a completion or a signal.
 #define IO_NO_INCREMENT 0
 #define IO_DISK_INCREMENT 1
@@ -124,6 +145,13 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,
 PKTHREAD NTAPI KeGetCurrentThread();
 // Sets a thread's priority (0 to 31) and returns the one it had.
 KPRIORITY NTAPI KeSetPriorityThread(PKTHREAD Thread, KPRIORITY Priority);
+
+// Saves the components of Mask (enabled ones only) before kernel-mode code uses them, at
+// DISPATCH_LEVEL at most; STATUS_SUCCESS, or a failure after which nothing is saved.
+// KeRestoreExtendedProcessorState restores a successful save on the same thread, innermost save
+// first; none may be open when the thread ends or returns to user mode.
+NTSTATUS NTAPI KeSaveExtendedProcessorState(ULONG64 Mask, PXSTATE_SAVE XStateSave);
+VOID NTAPI KeRestoreExtendedProcessorState(PXSTATE_SAVE XStateSave);
 
 KIRQL NTAPI KeGetCurrentIrql();
 KIRQL NTAPI KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK SpinLock);

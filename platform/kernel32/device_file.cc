@@ -3,6 +3,7 @@
 #include "platform/kernel32/names.h"
 #include "platform/kernel32/overlapped.h"
 #include "platform/ntoskrnl/io/io.h"
+#include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/ob/object.h"
 #include "platform/ntoskrnl/rtl/text.h"
 
@@ -12,6 +13,12 @@ namespace {
 BOOL fail(NTSTATUS status) {
     SetLastError(RtlNtStatusToDosError(status));
     return FALSE;
+}
+
+// Where a call into the kernel returns to user mode.
+void return_to_user_mode() {
+    ntoskrnl::require_no_saved_extended_state(
+        ntoskrnl::current_thread(), "a thread returned to user mode with extended state saved");
 }
 
 // Sends request on file as kernel32 does: with an OVERLAPPED record as the status block (its
@@ -34,6 +41,7 @@ BOOL call(PFILE_OBJECT file, ntoskrnl::io::Request& request, LPDWORD transferred
         request.event = &done;
     }
     NTSTATUS status = ntoskrnl::io::issue(file, request);
+    return_to_user_mode();
     if (overlapped) {
         if (!NT_SUCCESS(status) || status == STATUS_PENDING) return fail(status);
         if (transferred) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
@@ -66,6 +74,7 @@ BOOL DeviceFile::close() {
     }
     closed_ = true;
     ntoskrnl::ob::handle_closed(file_);
+    return_to_user_mode();
     return TRUE;
 }
 
@@ -116,6 +125,7 @@ HANDLE open_device(const std::string& nt_path, DWORD access, DWORD share, DWORD 
     ULONG_PTR information = 0;
     const NTSTATUS status = ntoskrnl::io::open_file(ntoskrnl::utf8_to_utf16(nt_path), nullptr,
                                                     parameters, &file, &information);
+    return_to_user_mode();
     if (!NT_SUCCESS(status)) {
         fail(status);
         return INVALID_HANDLE_VALUE;

@@ -56,10 +56,20 @@ std::string security_descriptor_text(const void* descriptor);
 
 // ---- What is live ----
 
+// What a thread did with KeSaveExtendedProcessorState and KeRestoreExtendedProcessorState.
+struct ExtendedStateUse {
+    uint64_t saves = 0;  // successful saves
+    uint64_t restores = 0;
+    ULONG64 last_mask = 0;  // the mask of the last successful save
+};
+
 struct SystemThreadInfo {
     KPRIORITY priority;
+    ExtendedStateUse extended_state;
 };
 std::vector<SystemThreadInfo> system_threads();
+// The calling thread's use of its extended processor state.
+ExtendedStateUse extended_state_use();
 size_t live_irps();
 size_t kernel_handles();
 
@@ -102,6 +112,13 @@ void clear_volume_controls();
 // The next count mappings of a request's buffer into system space (MmGetSystemAddressForMdlSafe)
 // return null.
 void fail_mdl_mappings(unsigned count);
+
+// The next count calls of KeSaveExtendedProcessorState fail (STATUS_INSUFFICIENT_RESOURCES).
+void fail_extended_state_saves(unsigned count);
+
+// From now on MmGetSystemRoutineAddress finds none of names, as on a kernel that does not export
+// them (Wine's lacks KeSaveExtendedProcessorState); an empty list exports everything again.
+void hide_system_routines(const std::vector<std::string>& names);
 
 // ---- DbgPrint ----
 

@@ -356,4 +356,34 @@ TEST(Sm4Dispatch, DefaultIsTheFastestSupported) {
     std::printf("SM4 path: %s\n", crypto_internal::sm4_path_name(chosen));
 }
 
+// The state a path needs, and the fastest path within a budget of state: supported, within the
+// budget, and no faster supported path is.
+TEST(Sm4Dispatch, TheFastestPathWithinAStateNeedsNoMore) {
+    using crypto_internal::kXStateYmm;
+    using crypto_internal::kXStateZmm;
+    using crypto_internal::sm4_path_xstate;
+    EXPECT_EQ(sm4_path_xstate(Sm4Path::kPortable), 0u);
+    EXPECT_EQ(sm4_path_xstate(Sm4Path::kAesniSse), 0u);
+    EXPECT_EQ(sm4_path_xstate(Sm4Path::kGfniSse), 0u);
+    EXPECT_EQ(sm4_path_xstate(Sm4Path::kAesniAvx2), kXStateYmm);
+    EXPECT_EQ(sm4_path_xstate(Sm4Path::kGfniAvx2), kXStateYmm);
+    EXPECT_EQ(sm4_path_xstate(Sm4Path::kGfniAvx512), kXStateYmm | kXStateZmm);
+    const Sm4Path fastest_first[] = {Sm4Path::kGfniAvx512, Sm4Path::kGfniAvx2, Sm4Path::kAesniAvx2,
+                                     Sm4Path::kGfniSse,    Sm4Path::kAesniSse, Sm4Path::kPortable};
+    for (uint64_t budget : {uint64_t{0}, kXStateYmm, kXStateZmm, kXStateYmm | kXStateZmm}) {
+        const Sm4Path chosen = crypto_internal::sm4_fastest_kernels(budget).path;
+        EXPECT_TRUE(crypto_internal::sm4_path_supported(chosen));
+        EXPECT_EQ(sm4_path_xstate(chosen) & ~budget, 0u) << budget;
+        for (Sm4Path p : fastest_first) {
+            if (p == chosen) break;
+            EXPECT_FALSE(crypto_internal::sm4_path_supported(p) &&
+                         (sm4_path_xstate(p) & ~budget) == 0)
+                << crypto_internal::sm4_path_name(p) << " fits " << budget << " but "
+                << crypto_internal::sm4_path_name(chosen) << " was chosen";
+        }
+    }
+    EXPECT_EQ(crypto_internal::sm4_fastest_kernels(kXStateYmm | kXStateZmm).path,
+              crypto_internal::sm4_kernels().path);
+}
+
 }  // namespace

@@ -62,6 +62,8 @@ void Orvik::SetUp() {
 void Orvik::TearDown() {
     if (loaded_) unload();
     sim::kernel::pool_clear_faults();
+    sim::kernel::fail_extended_state_saves(0);
+    sim::kernel::hide_system_routines({});
 }
 
 NTSTATUS Orvik::load(std::optional<uint32_t> max_devices) {

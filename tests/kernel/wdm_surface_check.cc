@@ -1,6 +1,7 @@
 // Compiled in both builds with the kernel-mode flags: every name of platform/wdm.h that the
 // driver uses exists, and the values and layouts it relies on are the driver kit's.
 #include <cstddef>
+#include <type_traits>
 
 #include "platform/wdm.h"
 
@@ -30,6 +31,11 @@ static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr.HiddenSectors) == 36);
 static_assert(sizeof(SID_IDENTIFIER_AUTHORITY) == 6 && sizeof(ACL) == 8);
 static_assert(sizeof(ACCESS_ALLOWED_ACE) == 12 && sizeof(GENERIC_MAPPING) == 16);
 static_assert(sizeof(SECURITY_DESCRIPTOR) == 40 && offsetof(SECURITY_DESCRIPTOR, Dacl) == 32);
+static_assert(sizeof(XSTATE_SAVE) == 56 && XSTATE_MASK_AVX == 0x4 && XSTATE_MASK_AVX512 == 0xE0);
+// Looked up by name (MmGetSystemRoutineAddress) with these types.
+static_assert(
+    std::is_same_v<decltype(KeSaveExtendedProcessorState), NTSTATUS NTAPI(ULONG64, PXSTATE_SAVE)>);
+static_assert(std::is_same_v<decltype(KeRestoreExtendedProcessorState), VOID NTAPI(PXSTATE_SAVE)>);
 
 static_assert(IRP_MJ_CREATE == 0 && IRP_MJ_CLOSE == 2 && IRP_MJ_READ == 3 && IRP_MJ_WRITE == 4);
 static_assert(IRP_MJ_DEVICE_CONTROL == 0x0e && IRP_MJ_CLEANUP == 0x12);

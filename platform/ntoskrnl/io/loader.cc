@@ -190,7 +190,8 @@ std::string security_descriptor_text(const void* descriptor) {
 
 std::vector<SystemThreadInfo> system_threads() {
     std::vector<SystemThreadInfo> threads;
-    for (const auto& thread : ntoskrnl::system_threads()) threads.push_back({thread.priority});
+    for (const auto& thread : ntoskrnl::system_threads())
+        threads.push_back({thread.priority, thread.extended_state});
     return threads;
 }
 

@@ -3,6 +3,7 @@
 // Its dispatcher header makes it waitable: it is signalled when the thread has ended.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,6 +26,13 @@ struct _KTHREAD {
     KPRIORITY priority = 8;
     bool system_thread = false;
     PVOID start_routine = nullptr;  // a system thread's, for the unload check
+
+    // Extended processor state: the innermost open save (the thread's own), and what the test
+    // API reports (read by other threads).
+    PXSTATE_SAVE xstate_top = nullptr;
+    std::atomic<uint64_t> xstate_saves{0};
+    std::atomic<uint64_t> xstate_restores{0};
+    std::atomic<ULONG64> xstate_last_mask{0};
 };
 
 namespace ntoskrnl {
@@ -58,5 +66,9 @@ void queue_kernel_apc(_KTHREAD* thread, std::function<void()> routine);
 // Stops the process unless the calling thread runs at PASSIVE_LEVEL: what may only be done there
 // (a file call, a wait that blocks) names itself.
 void require_passive_level(const char* routine);
+
+// Stops the process when thread has extended processor state saved and not restored; when names
+// what the thread is about to do (end, return to user mode).
+void require_no_saved_extended_state(const _KTHREAD* thread, const char* when);
 
 }  // namespace ntoskrnl

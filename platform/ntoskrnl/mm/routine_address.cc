@@ -1,7 +1,12 @@
-// MmGetSystemRoutineAddress: the kernel's exports by name.
+// MmGetSystemRoutineAddress: the kernel's exports by name, less those the test API hides.
+#include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/ntoskrnl/rtl/text.h"
+#include "platform/sim/kernel.h"
 
 extern "C" NTSTATUS NTAPI RtlQueryRegistryValuesEx(ULONG, PCWSTR, PRTL_QUERY_REGISTRY_TABLE, PVOID,
                                                    PVOID);
@@ -38,6 +43,8 @@ const Export kExports[] = {
     KERNEL_EXPORT(KeReadStateEvent),
     KERNEL_EXPORT(KeReleaseSpinLock),
     KERNEL_EXPORT(KeResetEvent),
+    KERNEL_EXPORT(KeRestoreExtendedProcessorState),
+    KERNEL_EXPORT(KeSaveExtendedProcessorState),
     KERNEL_EXPORT(KeSetEvent),
     KERNEL_EXPORT(KeSetPriorityThread),
     KERNEL_EXPORT(KeWaitForSingleObject),
@@ -78,10 +85,37 @@ const Export kExports[] = {
     KERNEL_EXPORT(ZwWriteFile),
 };
 
+struct Hidden {
+    std::mutex lock;
+    std::vector<std::string> names;
+};
+
+Hidden& hidden() {
+    static Hidden* instance = new Hidden;
+    return *instance;
+}
+
+bool is_hidden(const std::string& name) {
+    Hidden& h = hidden();
+    std::lock_guard guard(h.lock);
+    return std::find(h.names.begin(), h.names.end(), name) != h.names.end();
+}
+
 }  // namespace
+
+namespace sim::kernel {
+
+void hide_system_routines(const std::vector<std::string>& names) {
+    Hidden& h = hidden();
+    std::lock_guard guard(h.lock);
+    h.names = names;
+}
+
+}  // namespace sim::kernel
 
 extern "C" PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName) {
     const std::string name = ntoskrnl::utf16_to_utf8(ntoskrnl::view_of(SystemRoutineName));
+    if (is_hidden(name)) return nullptr;
     for (const Export& e : kExports)
         if (name == e.name) return e.address;
     return nullptr;

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "platform/sim/kernel.h"
 #include "platform/wdm.h"
 
 namespace ntoskrnl {
@@ -10,6 +11,7 @@ namespace ntoskrnl {
 struct SystemThread {
     PVOID start_routine;
     KPRIORITY priority;
+    sim::kernel::ExtendedStateUse extended_state;
 };
 
 std::vector<SystemThread> system_threads();

@@ -37,6 +37,7 @@ struct CurrentThread {
     bool made_here = false;
     ~CurrentThread() {
         if (thread && made_here) {
+            require_no_saved_extended_state(thread, "a thread ended with extended state saved");
             signal_thread_end(thread);
             ob::dereference(thread);
         }
@@ -63,6 +64,7 @@ void run_system_thread(_KTHREAD* self, PKSTART_ROUTINE routine, PVOID context) {
     }
     if (self->irql != PASSIVE_LEVEL)
         bug_check("IRQL_NOT_LESS_OR_EQUAL", "a system thread ended holding a spin lock");
+    require_no_saved_extended_state(self, "a system thread ended with extended state saved");
     {
         auto& l = live();
         std::lock_guard guard(l.lock);
@@ -94,7 +96,11 @@ std::vector<SystemThread> system_threads() {
     std::vector<SystemThread> threads;
     auto& l = live();
     std::lock_guard guard(l.lock);
-    for (_KTHREAD* thread : l.threads) threads.push_back({thread->start_routine, thread->priority});
+    for (_KTHREAD* thread : l.threads)
+        threads.push_back(
+            {thread->start_routine,
+             thread->priority,
+             {thread->xstate_saves, thread->xstate_restores, thread->xstate_last_mask}});
     return threads;
 }
 
