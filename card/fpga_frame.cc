@@ -7,49 +7,40 @@
 #include "card/key_slots.h"
 #include "card/link_steps.h"
 #include "card/result.h"
-#include "crypto/byte_access.h"
 
 namespace {
 
-using namespace fpga_frame;
+namespace reply = wire::fpga_frame::reply;
+using wire::fpga_frame::kHeaderSize;
+using wire::fpga_frame::library::kBlockSize;
+using wire::fpga_frame::library::kFrameSize;
 
 constexpr uint8_t kHeldLinkFlag = 1;
 
 // What the header says besides the opcode and the length: a slot and a tweak, or a raw key.
-struct FrameKey {
-    uint8_t flag = 0;
-    uint32_t slot = 0;
-    const uint8_t* tweak = nullptr;
-    const uint8_t* raw_key = nullptr;  // when set, the slot and the tweak are not used
-};
+using FrameKey = wire::fpga_frame::library::Header;
 
 bool block_arguments_ok(const uint8_t* in, uint32_t len, const uint8_t* out) {
     return in && out && len == kBlockSize;
 }
 
-void write_request(uint8_t* request, const FrameKey& key, const uint8_t* in, uint8_t encrypt) {
-    bytes::store_le32(request + kOpcodeOffset, encrypt ? FPGA_XTS_ENCRYPT : FPGA_XTS_DECRYPT);
-    bytes::store_le16(request + kDataLengthOffset, kBlockSize);
-    request[kFlagOffset] = key.flag;
-    if (key.raw_key) {
-        std::memcpy(request + kKeyFieldOffset, key.raw_key, kKeyFieldSize);
-    } else {
-        bytes::store_le32(request + kSlotOffset, key.slot);
-        std::memcpy(request + kTweakOffset, key.tweak, kTweakSize);
-    }
+void write_request(uint8_t* request, FrameKey header, const uint8_t* in, uint8_t encrypt) {
+    header.opcode = encrypt ? FPGA_XTS_ENCRYPT : FPGA_XTS_DECRYPT;
+    header.data_length = kBlockSize;
+    header.encode(request);
     std::memcpy(request + kHeaderSize, in, kBlockSize);
 }
 
 // The reply's block goes to out. A nonzero status byte, or a total length that says the engine
 // processed less than the whole block, is 29 and out stays as it was: a part of a block is no
 // block. A total length above the frame's still gives the block, never more.
-uint32_t take_reply(LogSite site, const uint8_t* reply, uint8_t* out) {
-    const uint32_t total = bytes::load_le32(reply + kTotalLengthOffset);
-    if (reply[kStatusOffset] != 0 || total < kFrameSize) {
+uint32_t take_reply(LogSite site, const uint8_t* frame, uint8_t* out) {
+    const reply::Reply fields = reply::Reply::decode(frame);
+    if (fields.status != 0 || fields.total_length < kFrameSize) {
         LOG_FAILURE(site, "proc err:%08x", CARD_FPGA_FAILED);
         return CARD_FPGA_FAILED;
     }
-    std::memcpy(out, reply + kHeaderSize, kBlockSize);
+    std::memcpy(out, frame + reply::kData, kBlockSize);
     return CARD_OK;
 }
 

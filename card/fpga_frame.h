@@ -1,41 +1,12 @@
-// The FPGA data frame: the card's crypto engine encrypts or decrypts one block with SM4-XTS. A
-// 64-byte header, little-endian, then the data; the reply has the same size. The library's frames
-// carry one 4096-byte block under a key slot and a tweak, or under 32 raw key bytes.
+// The library's FPGA data frames (the frame's layout: wire/fpga_frame.h): one 4096-byte block
+// encrypted or decrypted with SM4-XTS by the card's crypto engine.
 #pragma once
 
 #include <cstdint>
 
 #include "card/export.h"
 #include "usb/card_link.h"
-
-namespace fpga_frame {
-
-// Request.
-constexpr uint32_t kOpcodeOffset = 0;      // u32: FPGA_XTS_ENCRYPT or FPGA_XTS_DECRYPT
-constexpr uint32_t kDataLengthOffset = 4;  // u16
-constexpr uint32_t kZeroOffset = 6;        // u8, 0
-constexpr uint32_t kFlagOffset = 7;        // u8: 1 on a link the caller holds, else 0
-constexpr uint32_t kKeyFieldOffset = 8;    // 32 bytes: a slot (u32, the rest zero) or a raw key
-constexpr uint32_t kSlotOffset = kKeyFieldOffset;
-constexpr uint32_t kKeyFieldSize = 32;
-constexpr uint32_t kTweakOffset = kKeyFieldOffset + kKeyFieldSize;  // 16 bytes
-constexpr uint32_t kTweakSize = 16;
-constexpr uint32_t kExtraOffset = kTweakOffset + kTweakSize;  // 8 zero bytes
-constexpr uint32_t kHeaderSize = 64;
-static_assert(kExtraOffset + 8 == kHeaderSize);
-
-// Reply.
-constexpr uint32_t kStatusOffset = 4;       // u8, nonzero: the engine refused the frame
-constexpr uint32_t kTotalLengthOffset = 8;  // u32: 64 + the bytes processed
-
-constexpr uint32_t kBlockSize = 4096;
-constexpr uint32_t kFrameSize = kHeaderSize + kBlockSize;  // a multiple of 64 as it stands
-static_assert(kFrameSize == 4160 && kFrameSize % 64 == 0);
-
-}  // namespace fpga_frame
-
-constexpr uint32_t FPGA_XTS_ENCRYPT = 0x241;  // bytes 41 02 00 00: 'A', 0x02
-constexpr uint32_t FPGA_XTS_DECRYPT = 0x242;  // 'B', 0x02
+#include "wire/fpga_frame.h"
 
 // One 4096-byte block (len must be 4096) under a key slot (0..128; 0 goes to the card as it is)
 // with a 16-byte tweak; encrypt nonzero encrypts, 0 decrypts. Takes the card lock and opens and

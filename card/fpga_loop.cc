@@ -22,7 +22,8 @@ void brel_xts_fpga_test(uint32_t rounds) {
         LOG_FAILURE(LOG_SITE, "gen_key err");
         return;
     }
-    uint8_t block[fpga_frame::kBlockSize], out[fpga_frame::kBlockSize];
+    uint8_t block[wire::fpga_frame::library::kBlockSize],
+        out[wire::fpga_frame::library::kBlockSize];
     for (uint8_t& b : block) b = kFill;
     HeldCardLink link;
     if (link.open(LOG_SITE) == CARD_OK) {

@@ -6,8 +6,8 @@
 // queue, the hardware-crypto queue); nothing waits or calls a file service while holding one.
 #pragma once
 
-#include "driver/orvik_interface.h"
 #include "platform/wdm.h"
+#include "wire/orvik_interface.h"
 
 // Pool tag "Orvk": every allocation of the driver is non-paged pool with it.
 constexpr ULONG kOrvikPoolTag = 'O' | 'r' << 8 | 'v' << 16 | 'k' << 24;

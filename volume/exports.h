@@ -11,7 +11,7 @@
 
 #include "card/export.h"
 #include "crypto/secure_wipe.h"
-#include "volume/mount_record.h"
+#include "wire/orvik_interface.h"
 
 // Caller-owned records, natural alignment.
 struct VolumeFormatArgs {
@@ -59,7 +59,7 @@ inline constexpr char kDismountVolume[] = "DismountVolume";
 
 // A volume key, wiped when it goes.
 struct VolumeKey {
-    uint8_t bytes[kVolumeKeySize] = {};
+    uint8_t bytes[wire::file_descriptor::kVolumeKeySize] = {};
     VolumeKey() = default;
     VolumeKey(const VolumeKey&) = delete;
     VolumeKey& operator=(const VolumeKey&) = delete;

@@ -8,7 +8,7 @@
 
 namespace {
 
-namespace fd = file_descriptor;
+namespace fd = wire::file_descriptor;
 
 constexpr char kSwitchLine[] = "=== Open ===: set g_dwEnableCrypte = SW_CRYPT\n";
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-namespace fd = file_descriptor;
+namespace fd = wire::file_descriptor;
 
 constexpr int kRecords = 5000;
 

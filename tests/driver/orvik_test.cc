@@ -6,7 +6,7 @@
 #include "oracles/openssl_sm4_xts.h"
 #include "platform/sim/registry.h"
 
-namespace fd = file_descriptor;
+namespace fd = wire::file_descriptor;
 
 std::vector<uint8_t> MountRecord::bytes() const {
     std::vector<uint8_t> out(fd::kSize, 0);

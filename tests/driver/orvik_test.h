@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/orvik_interface.h"
 #include "platform/sim/kernel.h"
 #include "platform/win32.h"
 #include "tests/platform/test_folder.h"
+#include "wire/orvik_interface.h"
 
 using Key32 = std::array<uint8_t, 32>;
 
@@ -28,8 +28,8 @@ struct MountRecord {
     int64_t file_size = 0;
     bool soft = true;
     Key32 key{};
-    uint32_t guard1 = file_descriptor::kGuardValue;
-    uint32_t guard2 = file_descriptor::kGuardValue;
+    uint32_t guard1 = wire::file_descriptor::kGuardValue;
+    uint32_t guard2 = wire::file_descriptor::kGuardValue;
     std::optional<uint16_t> file_name_length;  // the text's length when not given
 
     std::vector<uint8_t> bytes() const;

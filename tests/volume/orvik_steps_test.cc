@@ -14,8 +14,8 @@
 #include "tests/driver/orvik_test.h"
 #include "tests/volume/volume_test.h"
 #include "volume/exports.h"
-#include "volume/mount_record.h"
 #include "volume/steps.h"
+#include "wire/orvik_interface.h"
 
 namespace {
 
@@ -116,16 +116,16 @@ std::shared_ptr<sim::card::Card> card_with_path_length(size_t n) {
 // The driver holds "\GLOBAL??\" and 109 characters of card path: a longer one is refused before
 // anything is defined or sent, with the text of a path too long.
 TEST_F(VolumeOnOrvik, ACardPathIsTakenUpToWhatTheDriverHolds) {
-    ASSERT_EQ(kMaxDriverCardDevicePath, 109u);
+    ASSERT_EQ(wire::file_descriptor::kMaxDriverCardDevicePath, 109u);
     const std::string path = image(1 << 20);
-    auto fits = card_with_path_length(kMaxDriverCardDevicePath);
+    auto fits = card_with_path_length(wire::file_descriptor::kMaxDriverCardDevicePath);
     ErrorText out;
     ASSERT_EQ(mount(path, nullptr, out), 0u) << out.str();
     EXPECT_FALSE(fits->device()->transfers().empty()) << "the driver opened the card";
     ASSERT_EQ(dismount(out), 0u) << out.str();
     fits->unplug();
 
-    auto too_long = card_with_path_length(kMaxDriverCardDevicePath + 1);
+    auto too_long = card_with_path_length(wire::file_descriptor::kMaxDriverCardDevicePath + 1);
     EXPECT_EQ(mount(path, nullptr, out), 1u);
     EXPECT_EQ(out.str(), "[MountVolume]failed " + system_message(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_FALSE(letter_defined(letter_));

@@ -1,10 +1,14 @@
-// The USB bridge vendor's function-driver control codes (device type 0x22). All but the direct
-// transfer are METHOD_BUFFERED; the direct transfer is METHOD_NEITHER.
+// The USB bridge vendor's function-driver control codes (device type 0x22), as the user-mode USB
+// classes and the driver's kernel card client send them. All but the direct transfer are
+// METHOD_BUFFERED; the direct transfer is METHOD_NEITHER. And the transfer-size record, the buffer
+// of the two transfer-size codes.
 #pragma once
 
 #include <cstdint>
 
-namespace usb {
+#include "wire/byte_order.h"
+
+namespace wire {
 
 constexpr uint32_t kIoctlGetDriverVersion = 0x220000;  // 4 bytes out
 constexpr uint32_t kIoctlGetUsbdiVersion = 0x220004;   // 4 bytes out
@@ -18,12 +22,34 @@ constexpr uint32_t kIoctlBufferedTransfer = 0x220024;  // envelope + data
 constexpr uint32_t kIoctlCyclePort = 0x220028;         // no buffers
 constexpr uint32_t kIoctlResetPipe = 0x22002C;         // 1 byte in: endpoint address
 constexpr uint32_t kIoctlResetPort = 0x220030;         // no buffers
-constexpr uint32_t kIoctlGetTransferSize = 0x220034;   // 5 bytes: address, u32 size
-constexpr uint32_t kIoctlSetTransferSize = 0x220038;   // 5 bytes: address, u32 size
+constexpr uint32_t kIoctlGetTransferSize = 0x220034;   // transfer-size record in and out
+constexpr uint32_t kIoctlSetTransferSize = 0x220038;   // transfer-size record in and out
 constexpr uint32_t kIoctlGetDriverName = 0x22003C;     // 256 bytes out
 constexpr uint32_t kIoctlGetFriendlyName = 0x220040;   // 256 bytes out
 constexpr uint32_t kIoctlAbortPipe = 0x220044;         // 1 byte in: endpoint address
 constexpr uint32_t kIoctlDirectTransfer = 0x22004B;    // envelope in, caller's buffer out
 constexpr uint32_t kIoctlGetSpeed = 0x22004C;          // 4 bytes out: 2 high, 4 SuperSpeed
 
-}  // namespace usb
+// The transfer-size record: 5 packed bytes, the endpoint's address and its transfer size.
+namespace transfer_size {
+constexpr uint32_t kEndpoint = 0;  // u8
+constexpr uint32_t kSize = 1;      // u32
+constexpr uint32_t kRecordSize = 5;
+}  // namespace transfer_size
+static_assert(transfer_size::kSize + 4 == transfer_size::kRecordSize);
+
+struct TransferSizeRecord {
+    uint8_t endpoint = 0;
+    uint32_t size = 0;
+
+    void encode(uint8_t* out) const {
+        out[transfer_size::kEndpoint] = endpoint;
+        store_le<uint32_t>(out + transfer_size::kSize, size);
+    }
+
+    static TransferSizeRecord decode(const uint8_t* in) {
+        return {in[transfer_size::kEndpoint], load_le<uint32_t>(in + transfer_size::kSize)};
+    }
+};
+
+}  // namespace wire

@@ -1,12 +1,15 @@
 // The standard USB descriptors as the device sends them, and the setup packet's request type:
-// descriptor types, field offsets and sizes, and the bit fields inside them. Multi-byte fields are
-// little-endian (usb/bytes.h).
+// descriptor types, field offsets and sizes, and the bit fields inside them; and the envelope of
+// the GET_DESCRIPTOR request that reads them, from user mode and kernel mode alike. Multi-byte
+// fields are little-endian.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace usb {
+#include "wire/transfer_envelope.h"
+
+namespace wire {
 
 // bDescriptorType.
 namespace descriptor_type {
@@ -174,4 +177,24 @@ constexpr uint16_t DescriptorValue(uint8_t type, uint8_t index) {
     return static_cast<uint16_t>(type << 8 | index);
 }
 
-}  // namespace usb
+// The time-out of a GET_DESCRIPTOR control transfer.
+constexpr uint32_t kGetDescriptorTimeoutSeconds = 5;
+
+// The envelope of GET_DESCRIPTOR for descriptor (type, index) in language, length bytes: a
+// control transfer on endpoint 0 whose data lies right behind the envelope.
+constexpr TransferEnvelope GetDescriptorEnvelope(uint8_t type, uint8_t index, uint16_t language,
+                                                 uint16_t length) {
+    TransferEnvelope e;
+    e.request_type = SetupRequestType(1, kRequestTypeStandard, kRecipientDevice);
+    e.request = kGetDescriptor;
+    e.value = DescriptorValue(type, index);
+    e.index = language;
+    e.length = length;
+    e.timeout_seconds = kGetDescriptorTimeoutSeconds;
+    e.endpoint = 0;
+    e.data_offset = envelope::kSize;
+    e.data_length = length;
+    return e;
+}
+
+}  // namespace wire
