@@ -5,19 +5,6 @@
 #include "card/result.h"
 #include "crypto/secure_wipe.h"
 
-uint32_t invalid_argument(LogSite site) {
-    LOG_FAILURE(site, "invalid arg");
-    return CARD_INVALID_ARG;
-}
-
-uint32_t out_of_memory(LogSite site) noexcept {
-    try {
-        LOG_FAILURE(site, "no memory");
-    } catch (...) {
-    }
-    return CARD_NO_MEMORY;
-}
-
 uint8_t* allocate_frame(LogSite site, uint32_t length) {
     uint8_t* frame = new (std::nothrow) uint8_t[length]();
     if (!frame) LOG_FAILURE(site, "no memory");

@@ -146,7 +146,7 @@ TEST_F(VolumeOnOrvik, ABusyVolumeStaysUsableWhenItsDismountIsRefused) {
     const std::vector<uint8_t> before = pattern(4096, 1), after = pattern(4096, 2);
     ASSERT_EQ(write(other, 8192, before), 0u);
 
-    EXPECT_FALSE(Dismount(letter_, 0, out.text, ErrorText::kSize));
+    EXPECT_FALSE(Dismount(letter_, false, out.text, ErrorText::kSize));
     std::vector<uint8_t> back(4096);
     EXPECT_EQ(read(other, 8192, back), 0u);
     EXPECT_EQ(back, before);

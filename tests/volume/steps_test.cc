@@ -191,8 +191,8 @@ class VolumeSteps : public ::testing::Test {
         return "C:\\Halden\\" + name;
     }
     bool mount(const std::string& path, char letter, ErrorText& out, const std::string& card = "") {
-        return Mount(path.c_str(), card.c_str(), 0, 1, letter, kVolumeChunkSize, 1, kKey, out.text,
-                     ErrorText::kSize);
+        return Mount({{path.c_str(), card.c_str(), 0, kVolumeChunkSize, true, kKey}, 1, letter},
+                     out.text, ErrorText::kSize);
     }
 
     TempMachineRoot root_;
@@ -271,7 +271,7 @@ TEST_F(VolumeSteps, WithoutTheDriverTheOpenFailsAndTheLetterGoes) {
 TEST_F(VolumeSteps, DismountOfALetterThatNamesNothing) {
     const char letter = free_letter();
     ErrorText out;
-    EXPECT_FALSE(Dismount(letter, 1, out.text, ErrorText::kSize));
+    EXPECT_FALSE(Dismount(letter, true, out.text, ErrorText::kSize));
     EXPECT_EQ(out.str(), std::string("[CreateFile]\\\\.\\") + letter + ": " +
                              system_message(ERROR_FILE_NOT_FOUND));
 }
