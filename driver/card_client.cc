@@ -20,7 +20,8 @@ namespace types = wire::descriptor_type;
 using wire::descriptor_header::kLength;
 using wire::descriptor_header::kType;
 
-// Client results: 0 success; these, or a negative NTSTATUS of SendUsbIoctl.
+// Client results: 0 success, or one of these. A failed request of SendUsbIoctl is reported apart,
+// as the frame's UsbStatus.
 constexpr LONG kNoDeviceDescriptor = -2;  // unreadable, or no configuration
 constexpr LONG kNoConfigDescriptor = -3;
 constexpr LONG kNoInterface = -4;  // no interface descriptor after the configuration's
@@ -388,19 +389,29 @@ PUCHAR NewFrameBuffer(const CardFrameRequest& request, ULONG total) {
     return buffer;
 }
 
+// The outcome of a frame whose request to the function driver ended with status.
+CardFrameResult UsbOutcome(NTSTATUS status) {
+    return {0, NT_SUCCESS(status) ? STATUS_SUCCESS : status};
+}
+
+// A frame that the client itself ended with result.
+CardFrameResult ClientOutcome(LONG result) {
+    return {result, STATUS_SUCCESS};
+}
+
 // One frame to the OUT endpoint: this frame's length and the sector again in the header, then
 // the data.
-LONG BulkWriteFrame(const CardFrameRequest& request) {
-    if (!g_CardHandle) return kNoCardHandle;
+CardFrameResult BulkWriteFrame(const CardFrameRequest& request) {
+    if (!g_CardHandle) return ClientOutcome(kNoCardHandle);
     const ULONG total = env::kSize + request.HeaderLength + request.DataLength;
     PUCHAR buffer = NewFrameBuffer(request, total);
-    if (!buffer) return kNoFrameBuffer;
+    if (!buffer) return ClientOutcome(kNoFrameBuffer);
     PUCHAR header = buffer + env::kSize;
     frame::driver::WriteOutFields(header, request.DataLength, request.Sector);
     RtlCopyMemory(header + request.HeaderLength, request.Data, request.DataLength);
     NTSTATUS status = SendUsbIoctl(wire::kIoctlBufferedTransfer, buffer, total);
     FreeNonPaged(buffer);
-    return NT_SUCCESS(status) ? 0 : status;
+    return UsbOutcome(status);
 }
 
 // The checks of a reply (its envelope in front) and the copy of its data.
@@ -418,13 +429,14 @@ LONG TakeReplyData(const CardFrameRequest& request, const UCHAR* buffer) {
 // One frame from the IN endpoint; its data goes to the request's data pointer when the reply
 // echoes the sector and reports the whole chunk processed. The buffer's data part is not cleared:
 // only a reply that filled the whole buffer is used.
-LONG BulkReadFrame(const CardFrameRequest& request) {
-    if (!g_CardHandle) return kNoCardHandle;
+CardFrameResult BulkReadFrame(const CardFrameRequest& request) {
+    if (!g_CardHandle) return ClientOutcome(kNoCardHandle);
     const ULONG total = env::kSize + request.HeaderLength + request.DataLength;
     PUCHAR buffer = NewFrameBuffer(request, total);
-    if (!buffer) return kNoFrameBuffer;
-    LONG result = SendUsbIoctl(wire::kIoctlBufferedTransfer, buffer, total);
-    if (NT_SUCCESS(result)) result = TakeReplyData(request, buffer);
+    if (!buffer) return ClientOutcome(kNoFrameBuffer);
+    const NTSTATUS status = SendUsbIoctl(wire::kIoctlBufferedTransfer, buffer, total);
+    const CardFrameResult result =
+        NT_SUCCESS(status) ? ClientOutcome(TakeReplyData(request, buffer)) : UsbOutcome(status);
     FreeNonPaged(buffer);
     return result;
 }
@@ -530,14 +542,14 @@ BOOLEAN IsCryptoDeviceOpen() {
 }
 
 // The frame functions run in the hardware-crypto thread with the card lock held.
-LONG SendCryptoChunk(UCHAR op, const UCHAR* source, ULONG length, ULONGLONG sector) {
+CardFrameResult SendCryptoChunk(UCHAR op, const UCHAR* source, ULONG length, ULONGLONG sector) {
     const CardFrameRequest request = {
         kOutEndpoint, op, g_HeaderTemplate, frame::kHeaderSize, const_cast<PUCHAR>(source), length,
         sector,       0};
     return BulkWriteFrame(request);
 }
 
-LONG ReceiveCryptoChunk(PUCHAR destination, ULONG length, ULONGLONG sector) {
+CardFrameResult ReceiveCryptoChunk(PUCHAR destination, ULONG length, ULONGLONG sector) {
     const CardFrameRequest request = {kInEndpoint, 0,      g_HeaderTemplate, frame::kHeaderSize,
                                       destination, length, sector,           0};
     return BulkReadFrame(request);
