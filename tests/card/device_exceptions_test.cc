@@ -17,7 +17,7 @@
 #include "tests/card/container_files.h"
 #include "tests/card/model_card.h"
 #include "tests/support/raising_calls.h"
-#include "tests/volume/raising_exports.h"
+#include "tests/support/raising_exports.h"
 #include "volume/exports.h"
 
 namespace {

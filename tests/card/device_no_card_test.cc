@@ -19,7 +19,7 @@
 #include "card/fpga_frame.h"
 #include "card/key_backup.h"
 #include "card/key_slots.h"
-#include "tests/card/log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 

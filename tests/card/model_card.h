@@ -11,7 +11,7 @@
 #include "card/card_api.h"
 #include "platform/sim/card.h"
 #include "tests/card/scripted_card.h"
-#include "tests/softcard/admin_signer.h"
+#include "tests/support/admin_signer.h"
 
 // A fault with one member set, fault(&Fault::stall, true) (designated initializers would need
 // default initializers on the optional members).

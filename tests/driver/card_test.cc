@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "crypto/byte_access.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

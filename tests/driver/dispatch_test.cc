@@ -4,7 +4,7 @@
 
 #include "crypto/byte_access.h"
 #include "platform/ddk/mountdev.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "crypto/byte_access.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "crypto/byte_access.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "platform/sim/card.h"
 #include "platform/sim/network.h"
 #include "platform/sim/usb.h"
-#include "tests/softcard/admin_signer.h"
+#include "tests/support/admin_signer.h"
 #include "tests/support/shared_library.h"
 #include "tests/support/temp_machine_root.h"
 

@@ -5,7 +5,7 @@
 #include "platform/sim/files.h"
 #include "platform/wdm.h"
 #include "platform/win32.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 

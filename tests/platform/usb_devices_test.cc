@@ -10,7 +10,7 @@
 
 #include "platform/sim/notifications.h"
 #include "platform/win32.h"
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 #include "usb/bytes.h"
 #include "wire/transfer_envelope.h"
 #include "wire/vendor_control_codes.h"

@@ -14,7 +14,7 @@
 #include "softcard/envelope_format.h"
 #include "softcard/envelope_messages.h"
 #include "softcard/keys.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 #include "tests/support/working_folder.h"
 
 namespace {

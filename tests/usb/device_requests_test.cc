@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 #include "usb/device.h"
 #include "usb/vendor_requests.h"
 #include "wire/vendor_control_codes.h"

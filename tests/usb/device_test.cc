@@ -12,7 +12,7 @@
 
 #include "platform/ntdll/ntstatus.h"
 #include "platform/sim/notifications.h"
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 #include "wire/usb_descriptors.h"
 
 namespace {

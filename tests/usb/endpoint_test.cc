@@ -9,7 +9,7 @@
 #include <ostream>
 #include <vector>
 
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 #include "usb/bytes.h"
 #include "wire/transfer_envelope.h"
 #include "wire/vendor_control_codes.h"

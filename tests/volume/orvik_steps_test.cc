@@ -11,8 +11,8 @@
 
 #include "crypto/byte_access.h"
 #include "platform/sim/card.h"
-#include "tests/driver/orvik_test.h"
-#include "tests/volume/volume_test.h"
+#include "tests/support/orvik_test.h"
+#include "tests/support/volume_test.h"
 #include "volume/exports.h"
 #include "volume/steps.h"
 #include "wire/orvik_interface.h"

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "crypto/byte_access.h"
-#include "tests/card/log_capture.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/temp_machine_root.h"
-#include "tests/volume/volume_test.h"
+#include "tests/support/test_folder.h"
+#include "tests/support/volume_test.h"
 #include "volume/exports.h"
 #include "volume/trace.h"
 #include "wire/orvik_interface.h"

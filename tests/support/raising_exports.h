@@ -10,7 +10,7 @@
 #include <string>
 
 #include "tests/support/raising_calls.h"
-#include "tests/volume/volume_test.h"
+#include "tests/support/volume_test.h"
 
 struct VolumeExportCall {
     const char* operation;

@@ -1,4 +1,4 @@
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 
 namespace usbtest {
 

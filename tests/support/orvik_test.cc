@@ -1,4 +1,4 @@
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 #include <cstring>
 

@@ -15,7 +15,7 @@
 
 #include "platform/sim/kernel.h"
 #include "platform/win32.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 #include "wire/orvik_interface.h"
 
 using Key32 = std::array<uint8_t, 32>;
