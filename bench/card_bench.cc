@@ -16,8 +16,8 @@
 
 #include "bench/timing.h"
 #include "card/card_api.h"
-#include "card/command_frame.h"
-#include "card/log.h"
+#include "card/exchange/command_frame.h"
+#include "card/log/log.h"
 #include "crypto/byte_access.h"
 #include "platform/sim/card.h"
 #include "platform/win32.h"

@@ -20,7 +20,7 @@
 #include "bench/files.h"
 #include "bench/timing.h"
 #include "card/card_api.h"
-#include "card/fpga_frame.h"
+#include "card/containers/fpga_frame.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
 #include "platform/sim/card.h"

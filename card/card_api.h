@@ -1,6 +1,6 @@
 // The device build's card exports beyond those both builds share (card/shared_exports.h). In this
-// build every card export, the shared ones too, returns a result code (card/result.h) or the
-// card's status word, and writes its outputs only when the card answered with status 0 (the PIN
+// build every card export, the shared ones too, returns a result code (card/exchange/result.h) or
+// the card's status word, and writes its outputs only when the card answered with status 0 (the PIN
 // commands also write the remaining tries on status 20). Buffers have the fixed sizes given.
 #pragma once
 

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "card/commands/mac.h"
 #include "card/export.h"
-#include "card/mac.h"
 
 // CardInfo, filled by QeltQueryCardInfo (packed).
 constexpr uint32_t CARD_INFO_STATE = 0;   // u8: the card's state (software card: status bits)

@@ -1,7 +1,7 @@
 // Card information, PIN and login.
 #include <cstring>
 
-#include "card/mac.h"
+#include "card/commands/mac.h"
 #include "crypto/byte_access.h"
 #include "crypto/hex.h"
 #include "softcard/binding.h"

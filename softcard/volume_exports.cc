@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "card/log.h"
+#include "card/log/log.h"
 #include "crypto/hex.h"
 #include "softcard/store.h"
 #include "volume/card_path.h"

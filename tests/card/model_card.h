@@ -1,5 +1,5 @@
 // A card of the firmware model on the simulated bus. The card's administrator is the software
-// card's built-in one, whose private key the tests hold (tests/softcard/admin_signer.h).
+// card's built-in one, whose private key the tests hold (tests/support/admin_signer.h).
 #pragma once
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "card/padding.h"
+#include "card/containers/padding.h"
 #include "crypto/hex.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "card/log.h"
+#include "card/log/log.h"
 
 struct LoggedLine {
     LogLevel level;

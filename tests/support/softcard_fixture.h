@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "card/mac.h"
+#include "card/commands/mac.h"
 #include "softcard/exports.h"
 #include "softcard/session.h"
 #include "softcard/store.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "card/log_site.h"
+#include "card/log/log_site.h"
 #include "usb/card_link.h"
 
 class HeldCardLink {

@@ -1,10 +1,10 @@
-#include "card/held_card_link.h"
+#include "card/exchange/held_card_link.h"
 
 #include <mutex>
 
-#include "card/card_lock.h"
-#include "card/link_steps.h"
-#include "card/result.h"
+#include "card/exchange/card_lock.h"
+#include "card/exchange/link_steps.h"
+#include "card/exchange/result.h"
 
 uint32_t HeldCardLink::open(LogSite site) {
     std::unique_lock lock(card_lock());

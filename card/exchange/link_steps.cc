@@ -1,8 +1,8 @@
-#include "card/link_steps.h"
+#include "card/exchange/link_steps.h"
 
 #include <new>
 
-#include "card/result.h"
+#include "card/exchange/result.h"
 #include "crypto/secure_wipe.h"
 
 uint8_t* allocate_frame(LogSite site, uint32_t length) {

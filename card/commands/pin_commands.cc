@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "card/card_api.h"
-#include "card/command_frame.h"
-#include "card/exchange.h"
+#include "card/exchange/command_frame.h"
+#include "card/exchange/exchange.h"
 #include "crypto/byte_access.h"
 #include "crypto/hex.h"
 #include "crypto/sm2.h"

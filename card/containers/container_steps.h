@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "card/log_site.h"
+#include "card/log/log_site.h"
 
 // A path of 1 to 254 characters.
 bool container_path_ok(const char* path);

@@ -2,13 +2,13 @@
 // block through the card's key slot, either as card commands 0x733 and 0x734 or as FPGA data
 // frames. Both block paths write the same file.
 #include "card/card_api.h"
-#include "card/container_format.h"
-#include "card/container_messages.h"
-#include "card/container_steps.h"
-#include "card/fpga_frame.h"
-#include "card/key_slots.h"
-#include "card/log_site.h"
-#include "card/result.h"
+#include "card/commands/key_slots.h"
+#include "card/containers/container_format.h"
+#include "card/containers/container_messages.h"
+#include "card/containers/container_steps.h"
+#include "card/containers/fpga_frame.h"
+#include "card/exchange/result.h"
+#include "card/log/log_site.h"
 
 namespace {
 

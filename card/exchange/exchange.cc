@@ -1,11 +1,11 @@
-#include "card/exchange.h"
+#include "card/exchange/exchange.h"
 
 #include <mutex>
 
-#include "card/card_lock.h"
-#include "card/command_frame.h"
-#include "card/link_steps.h"
-#include "card/result.h"
+#include "card/exchange/card_lock.h"
+#include "card/exchange/command_frame.h"
+#include "card/exchange/link_steps.h"
+#include "card/exchange/result.h"
 #include "crypto/byte_access.h"
 #include "usb/card_link.h"
 

@@ -1,6 +1,6 @@
-#include "card/log_site.h"
+#include "card/log/log_site.h"
 
-#include "card/result.h"
+#include "card/exchange/result.h"
 
 uint32_t invalid_argument(LogSite site) {
     LOG_FAILURE(site, "invalid arg");

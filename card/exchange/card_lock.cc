@@ -1,4 +1,4 @@
-#include "card/card_lock.h"
+#include "card/exchange/card_lock.h"
 
 namespace {
 

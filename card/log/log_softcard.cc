@@ -1,3 +1,3 @@
-#include "card/log_variant.h"
+#include "card/log/log_variant.h"
 
 const LogVariant kLogVariant = {LOG_DEBUG, false};

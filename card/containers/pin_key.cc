@@ -1,10 +1,10 @@
-#include "card/pin_key.h"
+#include "card/containers/pin_key.h"
 
 #include <cstring>
 
 #include "card/card_api.h"
-#include "card/key_slots.h"
-#include "card/result.h"
+#include "card/commands/key_slots.h"
+#include "card/exchange/result.h"
 #include "crypto/byte_access.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2.h"

@@ -2,7 +2,7 @@
 // log_device.cc / log_softcard.cc.
 #pragma once
 
-#include "card/log.h"
+#include "card/log/log.h"
 
 struct LogVariant {
     LogLevel initial_threshold;

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "card/card_api.h"
-#include "card/card_random.h"
-#include "card/command_frame.h"
-#include "card/exchange.h"
-#include "card/result.h"
+#include "card/commands/card_random.h"
+#include "card/exchange/command_frame.h"
+#include "card/exchange/exchange.h"
+#include "card/exchange/result.h"
 #include "crypto/byte_access.h"
 #include "usb/card_link.h"
 

@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "card/card_api.h"
-#include "card/command_frame.h"
-#include "card/exchange.h"
-#include "card/result.h"
+#include "card/exchange/command_frame.h"
+#include "card/exchange/exchange.h"
+#include "card/exchange/result.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "card/log_site.h"
+#include "card/log/log_site.h"
 #include "usb/card_link.h"
 
 // A zeroed frame buffer, or null after "no memory".

@@ -1,4 +1,4 @@
-#include "card/same_file.h"
+#include "card/containers/same_file.h"
 
 #include "platform/win32.h"
 

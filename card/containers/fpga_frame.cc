@@ -1,12 +1,12 @@
-#include "card/fpga_frame.h"
+#include "card/containers/fpga_frame.h"
 
 #include <cstring>
 #include <mutex>
 
-#include "card/card_lock.h"
-#include "card/key_slots.h"
-#include "card/link_steps.h"
-#include "card/result.h"
+#include "card/commands/key_slots.h"
+#include "card/exchange/card_lock.h"
+#include "card/exchange/link_steps.h"
+#include "card/exchange/result.h"
 
 namespace {
 

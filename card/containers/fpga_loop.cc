@@ -1,11 +1,11 @@
-#include "card/fpga_loop.h"
+#include "card/containers/fpga_loop.h"
 
-#include "card/fpga_frame.h"
-#include "card/held_card_link.h"
-#include "card/key_slots.h"
-#include "card/log_site.h"
-#include "card/pin_key.h"
-#include "card/result.h"
+#include "card/commands/key_slots.h"
+#include "card/containers/fpga_frame.h"
+#include "card/containers/pin_key.h"
+#include "card/exchange/held_card_link.h"
+#include "card/exchange/result.h"
+#include "card/log/log_site.h"
 
 namespace {
 

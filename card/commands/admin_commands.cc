@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "card/card_api.h"
-#include "card/command_frame.h"
-#include "card/exchange.h"
+#include "card/exchange/command_frame.h"
+#include "card/exchange/exchange.h"
 #include "crypto/sm2.h"
 
 namespace {

@@ -1,14 +1,14 @@
-#include "card/container_steps.h"
+#include "card/containers/container_steps.h"
 
 #include <cstring>
 
-#include "card/container_format.h"
-#include "card/container_messages.h"
-#include "card/key_slots.h"
-#include "card/log_site.h"
-#include "card/padding.h"
-#include "card/result.h"
-#include "card/same_file.h"
+#include "card/commands/key_slots.h"
+#include "card/containers/container_format.h"
+#include "card/containers/container_messages.h"
+#include "card/containers/padding.h"
+#include "card/containers/same_file.h"
+#include "card/exchange/result.h"
+#include "card/log/log_site.h"
 #include "crypto/secure_wipe.h"
 #include "platform/win32.h"
 

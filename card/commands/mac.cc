@@ -1,6 +1,6 @@
 // Walks the NetworkCards key, opens each adapter's driver device and asks it for the permanent
 // address (OID_802_3_PERMANENT_ADDRESS); the first adapter that answers wins.
-#include "card/mac.h"
+#include "card/commands/mac.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,12 +1,12 @@
-#include "card/log.h"
+#include "card/log/log.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "card/log_variant.h"
-#include "card/source_name.h"
+#include "card/log/log_variant.h"
+#include "card/log/source_name.h"
 #include "platform/win32.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "card/log.h"
-#include "card/source_name.h"
+#include "card/log/log.h"
+#include "card/log/source_name.h"
 
 // Where a log line comes from: the source file's name and the line.
 struct LogSite {

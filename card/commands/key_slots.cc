@@ -1,10 +1,10 @@
-#include "card/key_slots.h"
+#include "card/commands/key_slots.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "card/command_frame.h"
-#include "card/exchange.h"
+#include "card/exchange/command_frame.h"
+#include "card/exchange/exchange.h"
 #include "crypto/byte_access.h"
 #include "crypto/sm2.h"
 

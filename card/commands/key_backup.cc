@@ -1,15 +1,15 @@
 // Key backup and recovery: the card's 304-byte backup block, kept in a file of exactly those
 // bytes, tied to the SM3 digest of a password.
-#include "card/key_backup.h"
+#include "card/commands/key_backup.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "card/card_api.h"
-#include "card/command_frame.h"
-#include "card/exchange.h"
-#include "card/result.h"
+#include "card/exchange/command_frame.h"
+#include "card/exchange/exchange.h"
+#include "card/exchange/result.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm3.h"
 #include "platform/win32.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "card/log_site.h"
+#include "card/log/log_site.h"
 
 struct CardCommand {
     uint32_t code;
