@@ -170,7 +170,8 @@ int main(int argc, char** argv) {
     with_slot.key_slots[0] = sim::card::Key32{};
     card->set_state(with_slot);
     const double fpga_pair = micros_per_call([&] {
-        if (write_usb_dev(link, frame.data(), 4160) != 0 || read_usb_dev(link, reply.data(), 4160))
+        if (write_usb_dev(link, frame.data(), library::kFrameSize) != 0 ||
+            read_usb_dev(link, reply.data(), library::kFrameSize))
             die("an FPGA transfer failed");
     });
     const double fpga_dev = micros_per_call([&] {

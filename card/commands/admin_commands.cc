@@ -5,6 +5,7 @@
 #include "card/card_api.h"
 #include "card/exchange/command_frame.h"
 #include "card/exchange/exchange.h"
+#include "card/exchange/failures.h"
 #include "crypto/sm2.h"
 
 namespace {

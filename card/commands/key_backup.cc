@@ -9,6 +9,7 @@
 #include "card/card_api.h"
 #include "card/exchange/command_frame.h"
 #include "card/exchange/exchange.h"
+#include "card/exchange/failures.h"
 #include "card/exchange/result.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm3.h"

@@ -5,6 +5,7 @@
 
 #include "card/exchange/command_frame.h"
 #include "card/exchange/exchange.h"
+#include "card/exchange/failures.h"
 #include "crypto/byte_access.h"
 #include "crypto/sm2.h"
 

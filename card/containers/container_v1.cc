@@ -7,8 +7,8 @@
 #include "card/containers/container_messages.h"
 #include "card/containers/container_steps.h"
 #include "card/containers/fpga_frame.h"
+#include "card/exchange/failures.h"
 #include "card/exchange/result.h"
-#include "card/log/log_site.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "card/containers/container_steps.h"
 #include "card/containers/fpga_frame.h"
 #include "card/containers/pin_key.h"
+#include "card/exchange/failures.h"
 #include "card/exchange/held_card_link.h"
 #include "card/exchange/result.h"
-#include "card/log/log_site.h"
 #include "crypto/constant_time.h"
 #include "platform/win32.h"
 

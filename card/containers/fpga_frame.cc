@@ -5,6 +5,7 @@
 
 #include "card/commands/key_slots.h"
 #include "card/exchange/card_lock.h"
+#include "card/exchange/failures.h"
 #include "card/exchange/link_steps.h"
 #include "card/exchange/result.h"
 

@@ -1,5 +1,4 @@
-// Where a card function's log lines come from, the line of a failed argument check, and what an
-// exception turns into: no exception crosses an export.
+// Where a card function's log lines come from, and the lines it logs at level 2.
 #pragma once
 
 #include <cstdint>
@@ -20,22 +19,3 @@ struct LogSite {
 // Logs a line at level 2 that reports no failure (the device build shows level 2 and above):
 // LOG_NOTE(site, format, arguments...).
 #define LOG_NOTE(site, ...) LogPrint(LOG_ERROR, (site).file, (site).line, __VA_ARGS__)
-
-// Logs "invalid arg" and returns 3: a failed argument check, before the lock.
-uint32_t invalid_argument(LogSite site);
-
-// An exception that reached an export or its steps. Every one that the calls below an export can
-// raise is a failed allocation, or the runtime's own lack of a resource: "no memory" (when it can
-// be logged) and 16, as for a frame that cannot be allocated.
-uint32_t out_of_memory(LogSite site) noexcept;
-
-// Runs steps(), whose exception ends them as out_of_memory(site) does, so that the caller's ending
-// (files, link, slot) runs as after any failure.
-template <class Steps>
-uint32_t guarded_steps(LogSite site, Steps&& steps) noexcept {
-    try {
-        return steps();
-    } catch (...) {
-        return out_of_memory(site);
-    }
-}

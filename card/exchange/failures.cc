@@ -1,4 +1,4 @@
-#include "card/log/log_site.h"
+#include "card/exchange/failures.h"
 
 #include "card/exchange/result.h"
 
