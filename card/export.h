@@ -1,9 +1,7 @@
-// Visibility of Kelvane's exports. Which names a build really exports is decided by its export
-// table (version script on ELF, .def on PE).
+// Marks the definition of an export in the libraries' own code. Each export is declared once, in
+// the public headers (include/); C linkage here makes a definition whose arguments differ from
+// that declaration a compile error rather than a new overload. Which names a build really exports
+// is decided by its export table (version script on ELF, .def on PE).
 #pragma once
 
-#if defined(_WIN32)
 #define KELVANE_EXPORT extern "C"
-#else
-#define KELVANE_EXPORT extern "C" __attribute__((visibility("default")))
-#endif

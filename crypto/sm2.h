@@ -7,28 +7,12 @@
 #include <cstdint>
 
 #include "crypto/bn256.h"
-#include "crypto/export.h"
 #include "crypto/sm3.h"
+#include "include/pemra.h"
 
+// The key and signature sizes and types, sm2_make_keypair, sm2_sign and sm2_verify are Pemra's
+// (include/pemra.h). On failure sm2_make_keypair's outputs hold the drawn key and its public key.
 extern "C" {
-
-constexpr uint32_t SM2_PRIVATE_KEY_SIZE = 32;
-constexpr uint32_t SM2_PUBLIC_KEY_SIZE = 64;
-constexpr uint32_t SM2_SIGNATURE_SIZE = 64;
-
-typedef uint8_t sm2_private_key[SM2_PRIVATE_KEY_SIZE];
-typedef uint8_t sm2_public_key[SM2_PUBLIC_KEY_SIZE];
-typedef uint8_t sm2_signature[SM2_SIGNATURE_SIZE];
-
-// 0; -1 the pairwise test failed to sign; -2 the test signature did not verify. On failure the
-// outputs hold the drawn key and its public key.
-CRYPTO_EXPORT int32_t sm2_make_keypair(uint8_t* priv, uint8_t* pub);
-// Signs SM3(Z || msg) with Z over pub (the key pair's own public key). 0, or -1.
-CRYPTO_EXPORT int32_t sm2_sign(const uint8_t* priv, const uint8_t* pub, const uint8_t* msg,
-                               uint32_t len, uint8_t* sig);
-// 0 when sig is valid for msg under pub; any other value is invalid.
-CRYPTO_EXPORT int32_t sm2_verify(const uint8_t* pub, const uint8_t* msg, uint32_t len,
-                                 const uint8_t* sig);
 
 // e = SM3(Z || msg) with the default user ID (or the given one).
 void sm2_msg_digest(const uint8_t* pub, const uint8_t* msg, uint32_t len, uint8_t* e);

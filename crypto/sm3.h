@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-#include "crypto/export.h"
+#include "include/pemra.h"
 
+// SM3_DIGEST_SIZE and the one-shot sm3 are Pemra's (include/pemra.h).
 extern "C" {
 
-constexpr uint32_t SM3_DIGEST_SIZE = 32;
 constexpr uint32_t SM3_BLOCK_SIZE = 64;
 
 // Running state; lives on the caller's stack. Between calls position < 64.
@@ -17,9 +17,6 @@ struct sm3_ctx {
     uint32_t state[8];   // chaining value A..H, host order
     uint8_t block[SM3_BLOCK_SIZE];
 };
-
-// One-shot digest of len bytes of data into digest (32 bytes).
-CRYPTO_EXPORT void sm3(const uint8_t* data, uint32_t len, uint8_t* digest);
 
 void sm3_init(sm3_ctx* ctx);
 // Absorbs len bytes; len 0 changes nothing.

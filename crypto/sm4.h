@@ -7,12 +7,10 @@
 
 #include <cstdint>
 
-#include "crypto/export.h"
+#include "include/pemra.h"
 
+// The sizes and ECB are Pemra's (include/pemra.h).
 extern "C" {
-
-constexpr uint32_t SM4_BLOCK_SIZE = 16;
-constexpr uint32_t SM4_KEY_SIZE = 16;
 
 // Expanded key: the 32 round keys in the order the rounds use them.
 struct sm4_ctx {
@@ -23,11 +21,6 @@ void sm4_set_encrypt_key(sm4_ctx* ctx, const uint8_t* key);
 // The encryption schedule reversed: decryption runs the same block function.
 void sm4_set_decrypt_key(sm4_ctx* ctx, const uint8_t* key);
 void sm4_crypt_block(const uint32_t* rk, const uint8_t* in, uint8_t* out);
-
-CRYPTO_EXPORT int32_t sm4_ecb_encrypt(const uint8_t* key, const uint8_t* in, uint32_t len,
-                                      uint8_t* out);
-CRYPTO_EXPORT int32_t sm4_ecb_decrypt(const uint8_t* key, const uint8_t* in, uint32_t len,
-                                      uint8_t* out);
 
 // iv is the caller's chaining value: read at the start, left holding the last ciphertext block.
 int32_t sm4_cbc_encrypt(const uint8_t* key, uint8_t* iv, const uint8_t* in, uint32_t len,

@@ -6,23 +6,11 @@
 
 #include <cstdint>
 
-#include "crypto/export.h"
+#include "include/pemra.h"
 
+// sm4_xts_key and the three modes, sm4_xts_encrypt, sm4_xts_decrypt and the unchecked sm4_xts, are
+// Pemra's (include/pemra.h).
 extern "C" {
-
-constexpr uint32_t SM4_XTS_KEY_SIZE = 32;
-typedef uint8_t sm4_xts_key[SM4_XTS_KEY_SIZE];
-
-// 0, or 1 when a pointer is null or len is below 16 or not a multiple of 16 (nothing written).
-CRYPTO_EXPORT int32_t sm4_xts_encrypt(const uint8_t* key, const uint8_t* tweak, const uint8_t* in,
-                                      uint32_t len, uint8_t* out);
-CRYPTO_EXPORT int32_t sm4_xts_decrypt(const uint8_t* key, const uint8_t* tweak, const uint8_t* in,
-                                      uint32_t len, uint8_t* out);
-
-// Unchecked form: encrypts when encrypt is nonzero, else decrypts, len / 16 whole blocks; bytes
-// past the last whole block are neither read nor written. Always returns 0.
-CRYPTO_EXPORT int32_t sm4_xts(const uint8_t* key, const uint8_t* tweak, const uint8_t* in,
-                              uint32_t len, uint8_t* out, uint8_t encrypt);
 
 // Multiplies a tweak by alpha in the GB/T 17964 (bit-reflected) order, in place.
 void xts_mul_alpha(uint8_t* t);

@@ -16,7 +16,7 @@ constexpr uint32_t LABEL_SIZE = 8;
 constexpr uint8_t kSignLabel[LABEL_SIZE] = {0x73, 0xc0, 0x9e, 0x2b, 0x5a, 0x41, 0xf8, 0x6d};
 constexpr uint8_t kEncLabel[LABEL_SIZE] = {0xb8, 0x1d, 0x46, 0xe0, 0xc3, 0x92, 0x7a, 0x5f};
 constexpr uint32_t IMPORT_SIZE = STORE_VOLUME_KEY_SIZE + SM2_CIPHERTEXT_OVERHEAD;
-static_assert(IMPORT_SIZE == 128);
+static_assert(IMPORT_SIZE == IMPORT_KEY_SIZE);
 
 void derive_pair(const uint8_t* seed, const uint8_t* label, uint8_t* priv, uint8_t* pub) {
     uint8_t input[STORE_SEED_SIZE + LABEL_SIZE];

@@ -35,10 +35,6 @@ class LockedCardRecord {
     uint32_t result_;
 };
 
-// A new card: fresh seed, default PIN, 6 tries, no volume key, no bound PCs. 1 when no random
-// bytes could be drawn (the file is left alone), else WriteCardStore's result.
-KELVANE_EXPORT uint32_t init_cfg();
-
 // 0 when usable, 8 when locked, or a store error.
 uint32_t CheckCardState();
 // 0 when the PIN matches (tries reset to 6; tries_left not written); 1 when it does not, with the

@@ -1,5 +1,5 @@
 // The software card's key dump and its empty hex dump. Its QeltFormatVolume and QeltMountVolume
-// are declared with the device build's in volume/exports.h.
+// are declared with the device build's in include/kelvane_shared.h.
 #pragma once
 
 #include <cstdint>

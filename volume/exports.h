@@ -1,6 +1,7 @@
-// The volume exports of Kelvane, their argument records and results, and the steps that both
-// builds' exports share. The software-card build has its own QeltFormatVolume and
-// QeltMountVolume (softcard/volume_exports.cc); QeltDismountVolume is the same in both.
+// The volume exports of Kelvane, their argument records and results (declared in the public
+// header include/kelvane_shared.h), and the steps that both builds' exports share. The
+// software-card build has its own QeltFormatVolume and QeltMountVolume
+// (softcard/volume_exports.cc); QeltDismountVolume is the same in both.
 //
 // On failure the error text (written within its size) is "[operation]detail <the system's message
 // for the thread's last error>", with the export's own operation and detail.
@@ -11,47 +12,15 @@
 
 #include "card/export.h"
 #include "crypto/secure_wipe.h"
+#include "include/kelvane_shared.h"
 #include "wire/orvik_interface.h"
 
-// Caller-owned records, natural alignment.
-struct VolumeFormatArgs {
-    const char* path;   // the image to create (an absolute path with a drive letter)
-    uint64_t size;      // bytes
-    uint32_t deviceNo;  // the Orvik device, from 1
-    char letter;
-};
-struct VolumeMountArgs {
-    const char* path;
-    uint32_t deviceNo;
-    char letter;
-};
-struct VolumeDismountArgs {
-    char letter;
-    uint8_t force;  // nonzero: dismount even when the volume cannot be locked
-};
 static_assert(offsetof(VolumeFormatArgs, size) == 8 && offsetof(VolumeFormatArgs, deviceNo) == 16 &&
               offsetof(VolumeFormatArgs, letter) == 20 && sizeof(VolumeFormatArgs) == 24);
 static_assert(offsetof(VolumeMountArgs, deviceNo) == 8 && offsetof(VolumeMountArgs, letter) == 12 &&
               sizeof(VolumeMountArgs) == 16);
 static_assert(offsetof(VolumeDismountArgs, force) == 1 && sizeof(VolumeDismountArgs) == 2);
-
-enum VolumeResult : uint32_t {
-    VOLUME_OK = 0,
-    VOLUME_FAILED = 1,         // a volume step failed
-    VOLUME_INVALID_ARG = 3,    // a null record, path or key
-    VOLUME_IMAGE_MISSING = 5,  // the image to mount does not exist
-    VOLUME_NO_KEY = 7,         // software card: no volume key stored, or the store unreadable
-    VOLUME_NO_CARD = 17,       // card mode: no card found
-};
-
-KELVANE_EXPORT uint32_t QeltFormatVolume(const VolumeFormatArgs* args, char* error_text,
-                                         uint32_t error_text_size);
-// key: 32 bytes, read only when use_software_key is nonzero.
-KELVANE_EXPORT uint32_t QeltMountVolume(const VolumeMountArgs* args, char* error_text,
-                                        uint32_t error_text_size, uint32_t use_software_key,
-                                        const uint8_t* key);
-KELVANE_EXPORT uint32_t QeltDismountVolume(const VolumeDismountArgs* args, char* error_text,
-                                           uint32_t error_text_size);
+static_assert(VOLUME_KEY_SIZE == wire::file_descriptor::kVolumeKeySize);
 
 inline constexpr char kCreateVolume[] = "CreateVolume";
 inline constexpr char kMountVolume[] = "MountVolume";

@@ -5,18 +5,12 @@
 #include <cstdint>
 
 #include "card/export.h"
+#include "include/kelvane_device.h"
 #include "usb/card_link.h"
 #include "wire/fpga_frame.h"
 
-// One 4096-byte block (len must be 4096) under a key slot (0..128; 0 goes to the card as it is)
-// with a 16-byte tweak; encrypt nonzero encrypts, 0 decrypts. Takes the card lock and opens and
-// closes the card link. out receives the len bytes only when the card's reply reports no error
-// and the whole block processed. 0, 3, 16, 17, or 29 when the reply's status byte is nonzero or
-// its total length is below the frame's.
-KELVANE_EXPORT uint32_t brel_xts_fpga(uint32_t slot, const uint8_t* tweak, const uint8_t* in,
-                                      uint32_t len, uint8_t* out, uint8_t encrypt);
-
-// The same on a link the caller opened and holds, under the card lock the caller holds.
+// The export brel_xts_fpga (include/kelvane_device.h) on a link the caller opened and holds,
+// under the card lock the caller holds; the export takes the lock and opens and closes the link.
 int32_t brel_xts_fpga_dev(CCyUSBDriverDevice* link, uint32_t slot, const uint8_t* tweak,
                           const uint8_t* in, uint32_t len, uint8_t* out, uint8_t encrypt);
 
