@@ -154,8 +154,8 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     ULONG count = ReadMaxDevices(registryPath);
     DbgPrint("GetCrypteEnableFromRegistry: g_dwEnableCrypte: %ld.\n", g_dwEnableCrypte);
 
-    WCHAR directoryText[sizeof wire::kOrvikDirectory];
-    wire::WriteName(directoryText, wire::kOrvikDirectory);
+    WCHAR directoryText[wire::kOrvikDirectoryUnits];
+    wire::WriteOrvikDirectory(directoryText);
     UNICODE_STRING directoryName;
     RtlInitUnicodeString(&directoryName, directoryText);
     OBJECT_ATTRIBUTES attributes;

@@ -15,25 +15,32 @@ constexpr uint32_t IOCTL_ORVIK_CLOSE_IMAGE = 0x0007E404;
 
 namespace wire {
 
-// The driver's directory; disk n (from 1) is "\Device\orvik\device<n>", n in decimal.
+// The driver's directory; disk n (from 1) is "\Device\orvik\device<n>", n in decimal. The names
+// are written in units of Char: char in user mode, the kernel's 16-bit WCHAR in the driver.
 inline constexpr char kOrvikDirectory[] = "\\Device\\orvik";
 inline constexpr char kOrvikDevicePrefix[] = "\\Device\\orvik\\device";
+inline constexpr uint32_t kOrvikDirectoryUnits = sizeof kOrvikDirectory;           // and the NUL
 inline constexpr uint32_t kOrvikDeviceNameUnits = sizeof kOrvikDevicePrefix + 10;  // and the NUL
 
-// Copies the NUL-terminated text into units of Char (char, or the kernel's 16-bit WCHAR), the NUL
-// included; returns the length without it.
+// Copies the NUL-terminated text into out, the NUL included; returns the length without it.
 template <typename Char>
-constexpr uint32_t WriteName(Char* out, const char* text) {
+constexpr uint32_t CopyName(Char* out, const char* text) {
     uint32_t length = 0;
     for (; text[length] != '\0'; ++length) out[length] = static_cast<Char>(text[length]);
     out[length] = 0;
     return length;
 }
 
+// Writes the directory's name into out (kOrvikDirectoryUnits units); returns its length.
+template <typename Char>
+constexpr uint32_t WriteOrvikDirectory(Char* out) {
+    return CopyName(out, kOrvikDirectory);
+}
+
 // Writes the name of disk number into out (kOrvikDeviceNameUnits units); returns its length.
 template <typename Char>
 constexpr uint32_t WriteOrvikDeviceName(Char* out, uint32_t number) {
-    uint32_t length = WriteName(out, kOrvikDevicePrefix);
+    uint32_t length = CopyName(out, kOrvikDevicePrefix);
     char digits[10];
     uint32_t count = 0;
     do {
