@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_access.h"
 #include "bench/timing.h"
-#include "crypto/byte_access.h"
 #include "driver/orvik_interface.h"
 #include "platform/sim/kernel.h"
 #include "platform/sim/registry.h"

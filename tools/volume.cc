@@ -16,10 +16,10 @@
 #include <string>
 
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/card.h"
 #include "platform/sim/kernel.h"
 #include "platform/sim/network.h"
 #include "platform/sim/registry.h"
+#include "sim/card/card_controls.h"
 #include "volume/exports.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <utility>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
 #include "platform/sim/registry.h"

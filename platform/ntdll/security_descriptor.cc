@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 
 namespace platform::security {
 

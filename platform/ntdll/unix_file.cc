@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "platform/ntdll/ntstatus.h"
 
 namespace platform::unix_file {

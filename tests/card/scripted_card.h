@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "platform/sim/network.h"
 #include "platform/sim/usb.h"
 #include "tests/card/log_capture.h"

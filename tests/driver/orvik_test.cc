@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "oracles/openssl_sm4_xts.h"
 #include "platform/sim/registry.h"
 

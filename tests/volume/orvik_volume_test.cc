@@ -11,11 +11,11 @@
 
 #include "crypto/hex.h"
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/card.h"
 #include "platform/sim/kernel.h"
 #include "platform/sim/network.h"
 #include "platform/sim/registry.h"
 #include "platform/sim/volume.h"
+#include "sim/card/card_controls.h"
 #include "tests/driver/orvik_test.h"
 #include "tests/platform/programs.h"
 #include "tests/support/shared_library.h"

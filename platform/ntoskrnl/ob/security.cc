@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "platform/core/trace.h"
 #include "platform/ntdll/security_descriptor.h"
 #include "platform/ntoskrnl/not_implemented.h"

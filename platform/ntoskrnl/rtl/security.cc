@@ -3,7 +3,7 @@
 // written at the offsets of platform/ntdll/security_descriptor.h.
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "platform/core/trace.h"
 #include "platform/ntdll/security_descriptor.h"
 #include "platform/wdm.h"

@@ -7,13 +7,13 @@
 // frame's tweak, as commands 0x733 and 0x734 are.
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
-#include "platform/sim/card/firmware.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/firmware.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
+namespace sim::card {
 namespace {
 
 bool all_zero(const uint8_t* p, size_t n) {
@@ -28,23 +28,23 @@ uint8_t crypt(const CardState& card, std::span<const uint8_t> frame, std::span<u
     const uint8_t* in = frame.data() + fpga::kHeaderSize;
     const size_t length = out.size();
     if (all_zero(key_field, kXtsKeySize)) {
-        if (!card.volume_key) return sim::card::kFpgaNoKey;
-        if (length == 0 || length % fpga::kSectorSize != 0) return sim::card::kFpgaBadLength;
+        if (!card.volume_key) return kFpgaNoKey;
+        if (length == 0 || length % fpga::kSectorSize != 0) return kFpgaBadLength;
         crypto_internal::sm4_xts_sectors(
             card.volume_key->data(), bytes::load_le64(frame.data() + fpga::kTweak), in, out.data(),
             length / fpga::kSectorSize, fpga::kSectorSize, encrypt);
-        return sim::card::kFpgaOk;
+        return kFpgaOk;
     }
     const uint8_t* key = key_field;
     if (all_zero(key_field + 4, kXtsKeySize - 4)) {
-        const sim::card::Key32* held = slot_key(card, bytes::load_le32(frame.data() + fpga::kSlot));
-        if (!held) return sim::card::kFpgaNoKey;
+        const Key32* held = slot_key(card, bytes::load_le32(frame.data() + fpga::kSlot));
+        if (!held) return kFpgaNoKey;
         key = held->data();
     }
-    if (length == 0 || length % 16 != 0) return sim::card::kFpgaBadLength;
+    if (length == 0 || length % 16 != 0) return kFpgaBadLength;
     sm4_xts(key, frame.data() + fpga::kTweak, in, static_cast<uint32_t>(length), out.data(),
             encrypt ? 1 : 0);
-    return sim::card::kFpgaOk;
+    return kFpgaOk;
 }
 
 }  // namespace
@@ -53,13 +53,12 @@ uint8_t answer_fpga_frame(CardState& card, std::span<const uint8_t> frame,
                           std::optional<uint8_t> forced_status, std::span<uint8_t> reply) {
     const uint32_t opcode = bytes::load_le32(frame.data() + fpga::kOpcode);
     std::span<uint8_t> data = reply.subspan(fpga::kHeaderSize);
-    const uint8_t status = forced_status
-                               ? *forced_status
-                               : crypt(card, frame, data, opcode == sim::card::kFpgaEncrypt);
+    const uint8_t status =
+        forced_status ? *forced_status : crypt(card, frame, data, opcode == kFpgaEncrypt);
     std::memset(reply.data(), 0, fpga::kHeaderSize);
     bytes::store_le32(reply.data() + fpga::kOpcode, opcode);
     reply[fpga::kStatus] = status;
-    const bool done = status == sim::card::kFpgaOk && !forced_status;
+    const bool done = status == kFpgaOk && !forced_status;
     if (!done) std::memset(data.data(), 0, data.size());
     bytes::store_le32(reply.data() + fpga::kTotalLength,
                       static_cast<uint32_t>(fpga::kHeaderSize + (done ? data.size() : 0)));
@@ -68,4 +67,4 @@ uint8_t answer_fpga_frame(CardState& card, std::span<const uint8_t> frame,
     return status;
 }
 
-}  // namespace simcard
+}  // namespace sim::card

@@ -4,20 +4,19 @@
 #include "crypto/random.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2.h"
-#include "platform/sim/card.h"
-#include "platform/sim/card/commands.h"
+#include "sim/card/card_controls.h"
+#include "sim/card/commands.h"
 
+namespace sim::card {
 namespace {
 
-bool draw_key_pair(sim::card::KeyPair& pair) {
+bool draw_key_pair(KeyPair& pair) {
     if (sm2_gen_private_key(pair.private_key.data()) != 0) return false;
     sm2_pubkey_from_private(pair.private_key.data(), pair.public_key.data());
     return true;
 }
 
 }  // namespace
-
-namespace sim::card {
 
 KeyPair key_pair(const Key32& private_key) {
     KeyPair pair;
@@ -45,18 +44,14 @@ void CardState::power_off() {
 
 CardState random_card() {
     CardState card;
-    if (!simcard::new_identity(card)) std::abort();
+    if (!new_identity(card)) std::abort();
     card.admin_public_key = random_key_pair().public_key;
     return card;
 }
 
-}  // namespace sim::card
-
-namespace simcard {
-
 bool new_identity(CardState& card) {
     std::array<uint8_t, 16> serial;
-    sim::card::KeyPair signing, encryption;
+    KeyPair signing, encryption;
     if (get_random(serial.data(), serial.size()) != 0 || !draw_key_pair(signing) ||
         !draw_key_pair(encryption))
         return false;
@@ -66,4 +61,4 @@ bool new_identity(CardState& card) {
     return true;
 }
 
-}  // namespace simcard
+}  // namespace sim::card

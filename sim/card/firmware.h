@@ -7,15 +7,15 @@
 #include <span>
 #include <vector>
 
-#include "platform/sim/card.h"
-#include "platform/sim/card/commands.h"
+#include "sim/card/card_controls.h"
+#include "sim/card/commands.h"
 
-namespace simcard {
+namespace sim::card {
 
 struct FrameCheck {
     bool fpga = false;
     uint32_t code = 0;  // the command code or the FPGA opcode
-    sim::card::FrameError error = sim::card::FrameError::kNone;
+    FrameError error = FrameError::kNone;
     const Command* command = nullptr;  // a command frame's command, when the card serves it
     Lengths lengths{};                 // a command frame's request and response lengths
 };
@@ -35,4 +35,4 @@ uint32_t answer_frame(CardState& card, std::span<const uint8_t> frame, const Fra
 uint8_t answer_fpga_frame(CardState& card, std::span<const uint8_t> frame,
                           std::optional<uint8_t> forced_status, std::span<uint8_t> reply);
 
-}  // namespace simcard
+}  // namespace sim::card

@@ -2,15 +2,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/constant_time.h"
-#include "platform/sim/card/commands.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/commands.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
+namespace sim::card {
 namespace {
-
-using namespace sim::card;
 
 bool pin_length_ok(uint32_t length) {
     return length >= kPinMinLength && length <= kPinMaxLength;
@@ -92,4 +90,4 @@ uint32_t set_pin(CardState& card, std::span<const uint8_t> request, std::span<ui
     return kOk;
 }
 
-}  // namespace simcard
+}  // namespace sim::card

@@ -6,11 +6,9 @@
 #include <cstring>
 #include <span>
 
-#include "platform/sim/card.h"
+#include "sim/card/card_controls.h"
 
-namespace simcard {
-
-using sim::card::CardState;
+namespace sim::card {
 
 // Acts on one command frame. request is the whole frame, at least the command's request length;
 // response is the whole answer, zeroed, at least its rounded response length; the header is not
@@ -39,23 +37,23 @@ const Command* find_command(uint32_t code);
 // Conditions that most commands check first, in the software card's order: the lock, then the
 // login (then the binding).
 inline uint32_t check_logged_in(const CardState& card) {
-    if (card.pin_tries == 0) return sim::card::kLocked;
-    return card.logged_in ? sim::card::kOk : sim::card::kNotLoggedIn;
+    if (card.pin_tries == 0) return kLocked;
+    return card.logged_in ? kOk : kNotLoggedIn;
 }
 inline uint32_t check_logged_in_and_bound(const CardState& card) {
     const uint32_t status = check_logged_in(card);
-    if (status != sim::card::kOk) return status;
-    return card.bound ? sim::card::kOk : sim::card::kNotBound;
+    if (status != kOk) return status;
+    return card.bound ? kOk : kNotBound;
 }
 
 // Whether a bind slot holds the MAC at mac.
-inline bool holds_mac(const sim::card::BindSlot& slot, const uint8_t* mac) {
+inline bool holds_mac(const BindSlot& slot, const uint8_t* mac) {
     return slot.used && std::memcmp(slot.mac.data(), mac, slot.mac.size()) == 0;
 }
 
 // The key of a slot named in a frame (1 to 128), or null when it holds none.
-inline const sim::card::Key32* slot_key(const CardState& card, uint32_t slot) {
-    if (slot == 0 || slot > sim::card::kKeySlots || !card.key_slots[slot - 1]) return nullptr;
+inline const Key32* slot_key(const CardState& card, uint32_t slot) {
+    if (slot == 0 || slot > kKeySlots || !card.key_slots[slot - 1]) return nullptr;
     return &*card.key_slots[slot - 1];
 }
 
@@ -95,4 +93,4 @@ uint32_t recover_keys(CardState&, std::span<const uint8_t>, std::span<uint8_t>);
 uint32_t random_bytes(CardState&, std::span<const uint8_t>, std::span<uint8_t>);
 uint32_t activate(CardState&, std::span<const uint8_t>, std::span<uint8_t>);
 
-}  // namespace simcard
+}  // namespace sim::card

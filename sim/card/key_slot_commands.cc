@@ -4,18 +4,16 @@
 // names the slot, until it is freed or the power goes.
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/random.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm4_xts.h"
-#include "platform/sim/card/commands.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/commands.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
+namespace sim::card {
 namespace {
-
-using namespace sim::card;
 
 // The lowest free slot's number, or 0.
 uint32_t free_slot(const CardState& card) {
@@ -99,4 +97,4 @@ uint32_t xts_decrypt(CardState& card, std::span<const uint8_t> request,
     return xts(card, request, response, false);
 }
 
-}  // namespace simcard
+}  // namespace sim::card

@@ -5,15 +5,13 @@
 #include <map>
 #include <mutex>
 
-#include "crypto/byte_access.h"
-#include "platform/sim/card.h"
-#include "platform/sim/card/firmware.h"
-#include "platform/sim/card/frame_format.h"
+#include "base/byte_access.h"
+#include "sim/card/card_controls.h"
+#include "sim/card/firmware.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
+namespace sim::card {
 namespace {
-
-using namespace sim::card;
 using sim::usb::Reply;
 
 constexpr uint8_t kOutEndpoint = 0x02;
@@ -219,18 +217,15 @@ class PluggedCard : public Card {
 };
 
 }  // namespace
-}  // namespace simcard
-
-namespace sim::card {
 
 std::shared_ptr<Card> plug(CardState state, bool superspeed, const std::string& instance_id) {
     usb::Description description = usb::card_description(superspeed);
     description.instance_id = instance_id;
     auto device = usb::plug(std::move(description));
-    auto model = std::make_shared<simcard::CardModel>(std::move(state), device);
-    device->set_behaviour(simcard::kOutEndpoint, model);
-    device->set_behaviour(simcard::kInEndpoint, model);
-    return std::make_shared<simcard::PluggedCard>(device, model);
+    auto model = std::make_shared<CardModel>(std::move(state), device);
+    device->set_behaviour(kOutEndpoint, model);
+    device->set_behaviour(kInEndpoint, model);
+    return std::make_shared<PluggedCard>(device, model);
 }
 
 }  // namespace sim::card

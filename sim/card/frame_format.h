@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace simcard {
+namespace sim::card {
 
 constexpr uint32_t kFrameUnit = 64;  // every frame is a whole number of these
 
@@ -178,4 +178,4 @@ constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kLengthMask = 0x00FFFFFF;
 }  // namespace fpga
 
-}  // namespace simcard
+}  // namespace sim::card

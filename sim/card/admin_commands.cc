@@ -6,13 +6,11 @@
 #include "crypto/random.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2.h"
-#include "platform/sim/card/commands.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/commands.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
+namespace sim::card {
 namespace {
-
-using namespace sim::card;
 
 bool challenge_matches(const CardState& card, const uint8_t* challenge) {
     return card.challenge &&
@@ -89,4 +87,4 @@ uint32_t zeroise(CardState& card, std::span<const uint8_t> request, std::span<ui
     return kOk;
 }
 
-}  // namespace simcard
+}  // namespace sim::card

@@ -1,21 +1,19 @@
-#include "platform/sim/card/firmware.h"
+#include "sim/card/firmware.h"
 
 #include <algorithm>
 
-#include "crypto/byte_access.h"
-#include "platform/sim/card/frame_format.h"
+#include "base/byte_access.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
+namespace sim::card {
 namespace {
-
-using sim::card::FrameError;
 
 bool whole_units(size_t size) {
     return size >= kFrameUnit && size % kFrameUnit == 0;
 }
 
 bool is_fpga_opcode(uint32_t code) {
-    return code == sim::card::kFpgaEncrypt || code == sim::card::kFpgaDecrypt;
+    return code == kFpgaEncrypt || code == kFpgaDecrypt;
 }
 
 FrameCheck check_fpga_frame(std::span<const uint8_t> frame, uint32_t opcode) {
@@ -53,11 +51,11 @@ uint32_t answer_command(CardState& card, std::span<const uint8_t> frame, const F
     answer.assign(length, 0);
     uint32_t status;
     if (check.error != FrameError::kNone)
-        status = sim::card::kBadFrame;
+        status = kBadFrame;
     else if (forced_status)
         status = *forced_status;
     else if (!check.command)
-        status = sim::card::kUnsupportedCommand;
+        status = kUnsupportedCommand;
     else
         status = check.command->handler(card, frame, answer);
     bytes::store_le32(answer.data() + header::kCode, check.code);
@@ -82,9 +80,9 @@ uint32_t answer_frame(CardState& card, std::span<const uint8_t> frame, const Fra
         const size_t units = (frame.size() + kFrameUnit - 1) / kFrameUnit;
         answer.assign(std::max<size_t>(units * kFrameUnit, fpga::kHeaderSize), 0);
         bytes::store_le32(answer.data() + fpga::kOpcode, check.code);
-        answer[fpga::kStatus] = sim::card::kFpgaBadLength;
+        answer[fpga::kStatus] = kFpgaBadLength;
         bytes::store_le32(answer.data() + fpga::kTotalLength, fpga::kHeaderSize);
-        return sim::card::kFpgaBadLength;
+        return kFpgaBadLength;
     }
     answer.resize(frame.size());
     std::optional<uint8_t> forced;
@@ -92,4 +90,4 @@ uint32_t answer_frame(CardState& card, std::span<const uint8_t> frame, const Fra
     return answer_fpga_frame(card, frame, forced, answer);
 }
 
-}  // namespace simcard
+}  // namespace sim::card

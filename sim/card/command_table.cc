@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <iterator>
 
-#include "crypto/byte_access.h"
-#include "platform/sim/card/commands.h"
-#include "platform/sim/card/frame_format.h"
+#include "base/byte_access.h"
+#include "sim/card/commands.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
+namespace sim::card {
 namespace {
 
 // Random bytes: all in the response.
@@ -96,4 +96,4 @@ const Command* find_command(uint32_t code) {
     return found == std::end(kCommands) ? nullptr : found;
 }
 
-}  // namespace simcard
+}  // namespace sim::card

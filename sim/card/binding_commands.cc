@@ -1,12 +1,10 @@
 // The list of bound hosts: five slots of a MAC address each.
 #include <cstring>
 
-#include "platform/sim/card/commands.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/commands.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
-
-using namespace sim::card;
+namespace sim::card {
 
 uint32_t bind_mac(CardState& card, std::span<const uint8_t> request, std::span<uint8_t>) {
     const uint32_t status = check_logged_in(card);
@@ -62,4 +60,4 @@ uint32_t query_binding(CardState& card, std::span<const uint8_t>, std::span<uint
     return kOk;
 }
 
-}  // namespace simcard
+}  // namespace sim::card

@@ -12,13 +12,11 @@
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"
 #include "crypto/sm4_xts.h"
-#include "platform/sim/card/commands.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/commands.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
+namespace sim::card {
 namespace {
-
-using namespace sim::card;
 using crypto_internal::secure_wipe;
 
 namespace block {
@@ -116,4 +114,4 @@ uint32_t recover_keys(CardState& card, std::span<const uint8_t> request, std::sp
     return kOk;
 }
 
-}  // namespace simcard
+}  // namespace sim::card

@@ -1,14 +1,12 @@
 // Random bytes and activation: neither needs a login.
 #include <algorithm>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/random.h"
-#include "platform/sim/card/commands.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/commands.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
-
-using namespace sim::card;
+namespace sim::card {
 
 uint32_t random_bytes(CardState&, std::span<const uint8_t> request, std::span<uint8_t> response) {
     const uint32_t count = bytes::load_be32(request.data() + wire::random_bytes::kCount);
@@ -26,4 +24,4 @@ uint32_t activate(CardState& card, std::span<const uint8_t>, std::span<uint8_t>)
     return kOk;
 }
 
-}  // namespace simcard
+}  // namespace sim::card

@@ -5,12 +5,10 @@
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2.h"
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/card/commands.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/commands.h"
+#include "sim/card/frame_format.h"
 
-namespace simcard {
-
-using namespace sim::card;
+namespace sim::card {
 
 uint32_t export_public_keys(CardState& card, std::span<const uint8_t>,
                             std::span<uint8_t> response) {
@@ -51,4 +49,4 @@ uint32_t import_volume_key(CardState& card, std::span<const uint8_t> request, st
     return imported ? kOk : kFailed;
 }
 
-}  // namespace simcard
+}  // namespace sim::card
