@@ -16,9 +16,9 @@
 #include <string>
 
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/kernel.h"
 #include "platform/sim/network.h"
-#include "platform/sim/registry.h"
+#include "platform/testing/kernel_controls.h"
+#include "platform/testing/registry_controls.h"
 #include "sim/card/card_controls.h"
 #include "volume/exports.h"
 

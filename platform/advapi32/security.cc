@@ -1,6 +1,6 @@
 // Tokens and the security descriptors of host files (platform/api/security.h,
-// platform/advapi32/security.h); the binary form is platform/ntdll/security_descriptor.h's, the
-// text form sddl.h's.
+// platform/advapi32/security.h); the binary form is platform/ntoskrnl/rtl/security_descriptor.h's,
+// the text form sddl.h's.
 #include "platform/advapi32/security.h"
 
 #include <cstring>
@@ -12,10 +12,10 @@
 #include "platform/core/trace.h"
 #include "platform/kernel32/names.h"
 #include "platform/ntdll/ntstatus.h"
-#include "platform/ntdll/security_descriptor.h"
 #include "platform/ntdll/unix_file.h"
 #include "platform/ntdll/unix_name.h"
 #include "platform/ntdll/unix_process.h"
+#include "platform/ntoskrnl/rtl/security_descriptor.h"
 #include "platform/win32.h"
 
 namespace platform {

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "platform/core/trace.h"
-#include "platform/kernel32/event.h"
 #include "platform/kernel32/system_programs.h"
+#include "platform/ntoskrnl/ke/event.h"
 
 namespace platform {
 namespace {
@@ -47,7 +47,7 @@ class Run {
     DWORD exit_code_ = STILL_ACTIVE;
 };
 
-class ProcessHandle : public Waitable {
+class ProcessHandle : public ntoskrnl::Waitable {
   public:
     explicit ProcessHandle(std::shared_ptr<Run> run) : run_(std::move(run)) {}
     bool wait(DWORD timeout_ms) override { return run_->wait(timeout_ms); }
@@ -58,7 +58,7 @@ class ProcessHandle : public Waitable {
 };
 
 // The program's one thread, which ends with it.
-class ThreadHandle : public Waitable {
+class ThreadHandle : public ntoskrnl::Waitable {
   public:
     explicit ThreadHandle(std::shared_ptr<Run> run) : run_(std::move(run)) {}
     bool wait(DWORD timeout_ms) override { return run_->wait(timeout_ms); }

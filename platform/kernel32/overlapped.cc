@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "platform/core/trace.h"
-#include "platform/kernel32/event.h"
 #include "platform/ntdll/ntstatus.h"
+#include "platform/ntoskrnl/ke/event.h"
 
 namespace platform {
 
@@ -13,7 +13,8 @@ void overlapped_begin(OVERLAPPED* overlapped) {
     std::atomic_ref<ULONG_PTR>(overlapped->Internal)
         .store(kStatusPending, std::memory_order_release);
     if (overlapped->hEvent) {
-        if (auto event = std::dynamic_pointer_cast<Event>(handle_lookup(overlapped->hEvent)))
+        if (auto event =
+                std::dynamic_pointer_cast<ntoskrnl::Event>(handle_lookup(overlapped->hEvent)))
             event->reset();
     }
 }
@@ -23,7 +24,7 @@ void overlapped_complete(OVERLAPPED* overlapped, uint32_t nt_status, uint32_t in
     std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh)
         .store(information, std::memory_order_relaxed);
     std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(nt_status, std::memory_order_release);
-    if (event) signal_event(event);
+    if (event) ntoskrnl::signal_event(event);
 }
 
 }  // namespace platform
@@ -44,7 +45,8 @@ extern "C" BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
             SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
         }
-        auto target = handle_get<Waitable>(overlapped->hEvent ? overlapped->hEvent : file);
+        auto target =
+            handle_get<ntoskrnl::Waitable>(overlapped->hEvent ? overlapped->hEvent : file);
         if (!target) return FALSE;
         while (internal.load(std::memory_order_acquire) == kStatusPending) target->wait(INFINITE);
     }

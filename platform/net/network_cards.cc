@@ -10,9 +10,9 @@
 #include <optional>
 #include <set>
 
-#include "platform/advapi32/registry.h"
 #include "platform/core/trace.h"
 #include "platform/net/interfaces.h"
+#include "platform/ntoskrnl/cm/registry.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/rtl/text.h"
 #include "platform/sim/network.h"
@@ -21,6 +21,9 @@ namespace platform {
 namespace {
 
 using ntoskrnl::counted;
+using ntoskrnl::cm::register_registry_view;
+using ntoskrnl::cm::registry_string;
+using ntoskrnl::cm::RegistryKeyData;
 using ntoskrnl::io::complete_request;
 
 constexpr char kNetworkCardsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";

@@ -11,10 +11,10 @@
 
 #include "crypto/hex.h"
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/kernel.h"
 #include "platform/sim/network.h"
-#include "platform/sim/registry.h"
 #include "platform/sim/volume.h"
+#include "platform/testing/kernel_controls.h"
+#include "platform/testing/registry_controls.h"
 #include "sim/card/card_controls.h"
 #include "tests/driver/orvik_test.h"
 #include "tests/platform/programs.h"

@@ -89,6 +89,9 @@ size_t live_irps();
 
 PMDL create_mdl(PVOID buffer, ULONG length);
 void free_mdl(PMDL mdl);
+// The next count mappings of a request's buffer into system space (MmGetSystemAddressForMdlSafe)
+// return null.
+void fail_mdl_mappings(unsigned count);
 
 // ---- Files ----
 

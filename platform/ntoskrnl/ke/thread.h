@@ -9,7 +9,6 @@
 #include <functional>
 #include <mutex>
 
-#include "platform/ntoskrnl/ob/object.h"
 #include "platform/wdm.h"
 
 struct _KTHREAD {
@@ -36,9 +35,6 @@ struct _KTHREAD {
 };
 
 namespace ntoskrnl {
-
-// The object type of thread objects.
-extern _OBJECT_TYPE thread_type;
 
 // DISPATCHER_HEADER.Type values.
 constexpr UCHAR kNotificationEventObject = 0;

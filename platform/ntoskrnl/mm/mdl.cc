@@ -1,13 +1,12 @@
 // Memory descriptor lists over a caller's buffer. The buffer is already in the one address space
-// here, so mapping it into system space gives its own address; the test API can make the
-// mapping fail, as it can on Windows under memory pressure.
+// here, so mapping it into system space gives its own address; the test controls can make
+// the mapping fail, as it can on Windows under memory pressure.
 #include <atomic>
 #include <cstdint>
 
 #include "platform/core/trace.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/not_implemented.h"
-#include "platform/sim/kernel.h"
 
 namespace ntoskrnl::io {
 namespace {
@@ -35,15 +34,11 @@ void free_mdl(PMDL mdl) {
     delete mdl;
 }
 
-}  // namespace ntoskrnl::io
-
-namespace sim::kernel {
-
 void fail_mdl_mappings(unsigned count) {
-    ntoskrnl::io::failing_mappings = count;
+    failing_mappings = count;
 }
 
-}  // namespace sim::kernel
+}  // namespace ntoskrnl::io
 
 extern "C" PVOID NTAPI MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList,
                                                     KPROCESSOR_MODE AccessMode,

@@ -1,4 +1,5 @@
-// Event objects behind CreateEventA handles; the platform's own completion code signals them too.
+// The kernel's event objects, which CreateEventA's handles name and the I/O manager signals when
+// a request with an event completes; and what user mode can wait on.
 #pragma once
 
 #include <chrono>
@@ -7,10 +8,10 @@
 
 #include "platform/core/object.h"
 
-namespace platform {
+namespace ntoskrnl {
 
 // Anything WaitForSingleObject can wait on.
-class Waitable : public virtual Object {
+class Waitable : public virtual platform::Object {
   public:
     // True when the object became signalled within timeout_ms (INFINITE: no limit); a satisfied
     // wait on an auto-reset object consumes the signal.
@@ -34,4 +35,4 @@ class Event : public Waitable {
 // Signals the event behind handle; false when handle names no event.
 bool signal_event(HANDLE handle);
 
-}  // namespace platform
+}  // namespace ntoskrnl

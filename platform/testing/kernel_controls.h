@@ -1,4 +1,4 @@
-// Test API of the simulated kernel: load and unload drivers, inspect what is live (system
+// Test controls of the simulated kernel: load and unload drivers, inspect what is live (system
 // threads, IRPs, kernel handles, objects, pool), inject faults, and read DbgPrint output.
 // Product code never calls this.
 //
@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/ntoskrnl/ex/pool.h"
+#include "platform/ntoskrnl/io/raw_fs.h"
+#include "platform/ntoskrnl/ke/extended_state.h"
 #include "platform/wdm.h"
 
 namespace sim::kernel {
@@ -57,11 +60,7 @@ std::string security_descriptor_text(const void* descriptor);
 // ---- What is live ----
 
 // What a thread did with KeSaveExtendedProcessorState and KeRestoreExtendedProcessorState.
-struct ExtendedStateUse {
-    uint64_t saves = 0;  // successful saves
-    uint64_t restores = 0;
-    ULONG64 last_mask = 0;  // the mask of the last successful save
-};
+using ExtendedStateUse = ntoskrnl::ExtendedStateUse;
 
 struct SystemThreadInfo {
     KPRIORITY priority;
@@ -82,12 +81,7 @@ std::vector<std::string> directory_entries(const std::string& path);
 
 // From now on allocations of tag (any tag when empty) of at least min_bytes fail: the first skip
 // of them still succeed, then count fail (-1: all).
-struct PoolFault {
-    std::string tag;
-    size_t min_bytes = 0;
-    unsigned skip = 0;
-    int count = 1;
-};
+using PoolFault = ntoskrnl::PoolFault;
 void pool_fail(const PoolFault& fault);
 void pool_clear_faults();
 // Bytes and blocks of tag ("Orvk") allocated and not yet freed.
@@ -98,11 +92,7 @@ size_t pool_live_blocks(const std::string& tag);
 
 // A volume control (FSCTL_LOCK_VOLUME, FSCTL_UNLOCK_VOLUME or FSCTL_DISMOUNT_VOLUME) that the RAW
 // file system answered, with its status.
-struct VolumeControl {
-    ULONG code = 0;
-    NTSTATUS status = 0;
-    bool operator==(const VolumeControl&) const = default;
-};
+using VolumeControl = ntoskrnl::io::VolumeControl;
 // Every volume control since the last clear, in the order answered, whatever the volume.
 std::vector<VolumeControl> volume_controls();
 void clear_volume_controls();

@@ -1,10 +1,10 @@
-#include "platform/ntdll/security_descriptor.h"
+#include "platform/ntoskrnl/rtl/security_descriptor.h"
 
 #include <cstdio>
 
 #include "base/byte_access.h"
 
-namespace platform::security {
+namespace ntoskrnl::security {
 
 using bytes::load_le16;
 using bytes::load_le32;
@@ -149,4 +149,4 @@ bool decode_acl(const uint8_t* p, size_t available, std::vector<Ace>* aces) {
     return true;
 }
 
-}  // namespace platform::security
+}  // namespace ntoskrnl::security

@@ -1,4 +1,4 @@
-// Test API of the registry: keys and values under HKEY_LOCAL_MACHINE that tests write and that
+// Test controls of the registry: keys and values under HKEY_LOCAL_MACHINE that tests write and that
 // user mode (RegOpenKeyA, RegQueryValueExA) and kernel mode (RtlQueryRegistryValues) read. Paths
 // are relative to HKEY_LOCAL_MACHINE ("SYSTEM\\CurrentControlSet\\Services\\Orvik"); keys on the
 // way are made as needed. String values are stored as their ANSI bytes with a terminating NUL.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::security {
+namespace ntoskrnl::security {
 
 // Self-relative security descriptor: revision, Sbz1, control (u16), then the offsets of owner,
 // group, SACL and DACL (u32 each), all little-endian.
@@ -98,4 +98,4 @@ std::string sddl_text(const Descriptor& d);
 // CreateFileA, so the offsets are trusted within the 64 KiB an ACL can span.
 bool decode(const uint8_t* p, Descriptor* d);
 
-}  // namespace platform::security
+}  // namespace ntoskrnl::security

@@ -1,4 +1,4 @@
-#include "platform/ntoskrnl/fs/raw.h"
+#include "platform/ntoskrnl/io/raw_fs.h"
 
 #include <mutex>
 #include <new>
@@ -7,12 +7,9 @@
 #include "platform/core/trace.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/not_implemented.h"
-#include "platform/sim/kernel.h"
 
-namespace ntoskrnl::fs {
+namespace ntoskrnl::io {
 namespace {
-
-using io::complete_request;
 
 // Share access as IoCheckShareAccess keeps it: the opens with data access, what they do and what
 // they let others do.
@@ -72,7 +69,7 @@ Volume* volume_of(PDEVICE_OBJECT device) {
 
 NTSTATUS pass_on(Volume* volume, PIRP irp) {
     IoSkipCurrentIrpStackLocation(irp);
-    return io::call_driver(volume->disk, irp);
+    return call_driver(volume->disk, irp);
 }
 
 // Only the volume itself opens: a name on it means a file system RAW does not know.
@@ -97,7 +94,7 @@ NTSTATUS cleanup(Volume* volume, PIRP irp, PFILE_OBJECT file) {
 // The volume controls answered, for the test API.
 struct ControlLog {
     std::mutex lock;
-    std::vector<sim::kernel::VolumeControl> controls;
+    std::vector<VolumeControl> controls;
 };
 
 ControlLog& control_log() {
@@ -129,7 +126,7 @@ NTSTATUS user_request(Volume* volume, PIRP irp, PFILE_OBJECT file, ULONG code) {
             return answer_control(irp, code, STATUS_SUCCESS);
         case FSCTL_DISMOUNT_VOLUME:
             // A lock leaves no other handle that could ask, so no lock is needed.
-            io::dismount_volume(volume->vpb);
+            dismount_volume(volume->vpb);
             return answer_control(irp, code, STATUS_SUCCESS);
         default:
             guard.unlock();
@@ -161,7 +158,7 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
 PDRIVER_OBJECT raw_driver() {
     static PDRIVER_OBJECT driver = [] {
         PDRIVER_OBJECT created = nullptr;
-        if (!NT_SUCCESS(io::create_driver(u"RAW", &created, u"\\FileSystem")))
+        if (!NT_SUCCESS(create_driver(u"RAW", &created, u"\\FileSystem")))
             bug_check("IO_MANAGER", "the RAW file system cannot be started");
         for (PDRIVER_DISPATCH& routine : created->MajorFunction) routine = dispatch;
         return created;
@@ -198,20 +195,16 @@ void raw_delete_volume(PDEVICE_OBJECT device) {
     IoDeleteDevice(device);
 }
 
-}  // namespace ntoskrnl::fs
-
-namespace sim::kernel {
-
 std::vector<VolumeControl> volume_controls() {
-    auto& log = ntoskrnl::fs::control_log();
+    auto& log = control_log();
     std::lock_guard guard(log.lock);
     return log.controls;
 }
 
 void clear_volume_controls() {
-    auto& log = ntoskrnl::fs::control_log();
+    auto& log = control_log();
     std::lock_guard guard(log.lock);
     log.controls.clear();
 }
 
-}  // namespace sim::kernel
+}  // namespace ntoskrnl::io
