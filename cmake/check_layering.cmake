@@ -41,9 +41,9 @@ set(kernel_layers
   "rtl"
   "ob"
   "ps"
-  "hostfs"
+  "fs"
   "io"
-  "fs mm"
+  "mm"
   "zw dbg not_implemented.cc")
 
 # What kernel-mode code never includes: the user-mode DLLs.

@@ -3,15 +3,17 @@
 #include <atomic>
 
 #include "platform/core/trace.h"
-#include "platform/ntdll/ntstatus.h"
 #include "platform/ntoskrnl/ke/event.h"
+#include "platform/ntoskrnl/rtl/status_error.h"
+
+using ntoskrnl::nt_status_to_error;
 
 namespace platform {
 
 void overlapped_begin(OVERLAPPED* overlapped) {
     std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(0, std::memory_order_relaxed);
     std::atomic_ref<ULONG_PTR>(overlapped->Internal)
-        .store(kStatusPending, std::memory_order_release);
+        .store(STATUS_PENDING, std::memory_order_release);
     if (overlapped->hEvent) {
         if (auto event =
                 std::dynamic_pointer_cast<ntoskrnl::Event>(handle_lookup(overlapped->hEvent)))
@@ -40,7 +42,7 @@ extern "C" BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
         return FALSE;
     }
     std::atomic_ref<ULONG_PTR> internal(overlapped->Internal);
-    if (internal.load(std::memory_order_acquire) == kStatusPending) {
+    if (internal.load(std::memory_order_acquire) == STATUS_PENDING) {
         if (!wait) {
             SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
@@ -48,12 +50,12 @@ extern "C" BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
         auto target =
             handle_get<ntoskrnl::Waitable>(overlapped->hEvent ? overlapped->hEvent : file);
         if (!target) return FALSE;
-        while (internal.load(std::memory_order_acquire) == kStatusPending) target->wait(INFINITE);
+        while (internal.load(std::memory_order_acquire) == STATUS_PENDING) target->wait(INFINITE);
     }
     auto status = static_cast<uint32_t>(internal.load(std::memory_order_acquire));
     *transferred = static_cast<DWORD>(
         std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).load(std::memory_order_relaxed));
-    if (nt_failed(status)) {
+    if (!NT_SUCCESS(status)) {
         SetLastError(nt_status_to_error(status));
         return FALSE;
     }

@@ -42,7 +42,7 @@ inline constexpr GUID kVendorInterfaceGuid = {
     0xAE18AA60, 0x7F6A, 0x11D4, {0x97, 0xDD, 0x00, 0x01, 0x02, 0x29, 0xB9, 0x59}};
 
 // USBD status words that the function driver writes into a transfer envelope (its NT status
-// words are the platform's, platform/ntdll/ntstatus.h).
+// words are the platform's, platform/ddk/ntstatus.h).
 inline constexpr uint32_t kUsbdStall = 0xC0000004;        // USBD_STATUS_STALL_PID
 inline constexpr uint32_t kUsbdCanceled = 0xC0010000;     // USBD_STATUS_CANCELED
 inline constexpr uint32_t kUsbdDeviceGone = 0xC0007000;   // USBD_STATUS_DEVICE_GONE

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ntdll/file.h"
+#include "platform/ntoskrnl/fs/file.h"
 #include "platform/ntoskrnl/ob/object.h"
 
 // What the I/O manager keeps of a device beyond DEVICE_OBJECT.
@@ -112,7 +112,7 @@ NTSTATUS open_file(std::u16string_view path, void* root, const OpenParameters& p
 // Whether the file object is a host file's (as against a device's), and its host file (null after
 // its cleanup).
 bool is_host_file(PFILE_OBJECT file);
-std::shared_ptr<platform::File> host_file(PFILE_OBJECT file);
+std::shared_ptr<fs::File> host_file(PFILE_OBJECT file);
 // Whether CloseHandle of a user handle to the file is refused (a simulated device's fault).
 bool close_refused(PFILE_OBJECT file);
 void set_close_refused(PDEVICE_OBJECT device, bool refused);

@@ -4,19 +4,12 @@
 #include <cstring>
 
 #include "platform/core/trace.h"
-#include "platform/ntdll/ntstatus.h"
+#include "platform/ddk/ntstatus.h"
 #include "platform/sim/usb/bytes.h"
 
 namespace sim::usb {
 namespace {
 
-using platform::kStatusBufferTooSmall;
-using platform::kStatusCancelled;
-using platform::kStatusDeviceNotConnected;
-using platform::kStatusInvalidDeviceRequest;
-using platform::kStatusInvalidParameter;
-using platform::kStatusSuccess;
-using platform::kStatusUnsuccessful;
 using Clock = std::chrono::steady_clock;
 
 // bmAttributes bits 0-1 of an endpoint: its transfer type.
@@ -74,12 +67,12 @@ void VendorDriver::dispatch(const std::shared_ptr<Request>& request) {
     {
         std::lock_guard guard(lock_);
         if (removed_) {
-            request->complete(kStatusDeviceNotConnected, 0);
+            request->complete(STATUS_DEVICE_NOT_CONNECTED, 0);
             return;
         }
     }
     if (contains(hardware_->faults().failing_codes, c)) {
-        request->complete(kStatusUnsuccessful, 0);
+        request->complete(STATUS_UNSUCCESSFUL, 0);
         return;
     }
     switch (c) {
@@ -95,11 +88,11 @@ void VendorDriver::dispatch(const std::shared_ptr<Request>& request) {
         case code::kAbortPipe: {
             auto in = request->input();
             if (in.empty()) {
-                request->complete(kStatusInvalidParameter, 0);
+                request->complete(STATUS_INVALID_PARAMETER, 0);
                 return;
             }
             abort_endpoint(in[0]);
-            request->complete(kStatusSuccess, 0);
+            request->complete(STATUS_SUCCESS, 0);
             return;
         }
         default:
@@ -113,12 +106,12 @@ void VendorDriver::answer_simple(const std::shared_ptr<Request>& request) {
     auto in = request->input();
     auto out = request->output();
     auto value_out = [&](uint32_t value, size_t size) {
-        if (out.size() < size) return request->complete(kStatusBufferTooSmall, 0);
+        if (out.size() < size) return request->complete(STATUS_BUFFER_TOO_SMALL, 0);
         if (size == 1)
             out[0] = static_cast<uint8_t>(value);
         else
             put32(out, 0, value);
-        request->complete(kStatusSuccess, static_cast<uint32_t>(size));
+        request->complete(STATUS_SUCCESS, static_cast<uint32_t>(size));
     };
     switch (request->code()) {
         case code::kDriverVersion:
@@ -127,10 +120,10 @@ void VendorDriver::answer_simple(const std::shared_ptr<Request>& request) {
             return value_out(d.usbdi_version, 4);
         case code::kGetAltSetting:
             if (hardware_->faults().no_alternate_setting)
-                return request->complete(kStatusUnsuccessful, 0);
+                return request->complete(STATUS_UNSUCCESSFUL, 0);
             return value_out(hardware_->alternate_setting(), 1);
         case code::kSetAltSetting:
-            if (in.empty()) return request->complete(kStatusInvalidParameter, 0);
+            if (in.empty()) return request->complete(STATUS_INVALID_PARAMETER, 0);
             hardware_->set_alternate_setting(in[0]);
             return value_out(in[0], std::min<size_t>(out.size(), 1));
         case code::kGetAddress:
@@ -138,39 +131,39 @@ void VendorDriver::answer_simple(const std::shared_ptr<Request>& request) {
         case code::kGetPowerState:
             return value_out(hardware_->power_state(), 4);
         case code::kSetPowerState: {
-            if (in.size() < 4) return request->complete(kStatusInvalidParameter, 0);
+            if (in.size() < 4) return request->complete(STATUS_INVALID_PARAMETER, 0);
             uint32_t state = get32(in, 0);
             hardware_->set_power_state(state);
             return value_out(state, 4);
         }
         case code::kCyclePort:
         case code::kResetPort:
-            return request->complete(kStatusSuccess, 0);
+            return request->complete(STATUS_SUCCESS, 0);
         case code::kResetPipe:
-            if (in.empty()) return request->complete(kStatusInvalidParameter, 0);
-            return request->complete(kStatusSuccess, 0);
+            if (in.empty()) return request->complete(STATUS_INVALID_PARAMETER, 0);
+            return request->complete(STATUS_SUCCESS, 0);
         case code::kGetTransferSize:
         case code::kSetTransferSize: {
             if (in.size() < 5 || out.size() < 5)
-                return request->complete(kStatusInvalidParameter, 0);
+                return request->complete(STATUS_INVALID_PARAMETER, 0);
             uint8_t endpoint = in[0];
             if (request->code() == code::kSetTransferSize)
                 hardware_->set_transfer_size(endpoint, get32(in, 1));
             uint32_t size = hardware_->transfer_size(endpoint);
             out[0] = endpoint;
             put32(out, 1, size);
-            return request->complete(kStatusSuccess, 5);
+            return request->complete(STATUS_SUCCESS, 5);
         }
         case code::kDriverName:
         case code::kFriendlyName:
-            if (out.size() < 256) return request->complete(kStatusBufferTooSmall, 0);
+            if (out.size() < 256) return request->complete(STATUS_BUFFER_TOO_SMALL, 0);
             put_text(out.first(256),
                      request->code() == code::kDriverName ? d.driver_name : d.friendly_name);
-            return request->complete(kStatusSuccess, 256);
+            return request->complete(STATUS_SUCCESS, 256);
         case code::kGetSpeed:
             return value_out(d.speed, 4);
         default:
-            return request->complete(kStatusInvalidDeviceRequest, 0);
+            return request->complete(STATUS_INVALID_DEVICE_REQUEST, 0);
     }
 }
 
@@ -180,7 +173,7 @@ void VendorDriver::start_transfer(const std::shared_ptr<Request>& request) {
     bool direct = request->code() == code::kDirectTransfer;
     std::span<uint8_t> block = direct ? request->input() : request->output();
     if (request->input().size() < envelope::kSize || block.size() < envelope::kSize)
-        return request->complete(kStatusInvalidParameter, 0);
+        return request->complete(STATUS_INVALID_PARAMETER, 0);
 
     Transfer t;
     t.request = request;
@@ -208,7 +201,7 @@ void VendorDriver::start_transfer(const std::shared_ptr<Request>& request) {
     auto data = direct ? std::optional(request->output()) : region(block, data_offset, data_length);
     auto packets =
         region(block, get32(env, envelope::kPacketOffset), get32(env, envelope::kPacketLength));
-    if (!data || !packets) return request->complete(kStatusInvalidParameter, 0);
+    if (!data || !packets) return request->complete(STATUS_INVALID_PARAMETER, 0);
     t.data = *data;
     if (t.control && t.data.size() > t.setup.length) t.data = t.data.first(t.setup.length);
     t.data_offset = direct ? 0 : data_offset;
@@ -216,9 +209,9 @@ void VendorDriver::start_transfer(const std::shared_ptr<Request>& request) {
     if (!t.control) {
         auto attributes = hardware_->endpoint_attributes(t.endpoint);
         if (!attributes) {
-            put32(t.envelope, envelope::kNtStatus, kStatusInvalidParameter);
+            put32(t.envelope, envelope::kNtStatus, STATUS_INVALID_PARAMETER);
             put32(t.envelope, envelope::kUsbdStatus, kUsbdInvalidPipe);
-            return request->complete(kStatusInvalidParameter, 0);
+            return request->complete(STATUS_INVALID_PARAMETER, 0);
         }
         if ((*attributes & kTransferTypeMask) == kIsochronous) t.packets = *packets;
     }
@@ -274,7 +267,7 @@ void VendorDriver::schedule(Transfer transfer) {
             return;
         }
     }
-    finish(transfer, kStatusDeviceNotConnected, kStatusDeviceNotConnected, kUsbdDeviceGone, 0,
+    finish(transfer, STATUS_DEVICE_NOT_CONNECTED, STATUS_DEVICE_NOT_CONNECTED, kUsbdDeviceGone, 0,
            false);
 }
 
@@ -282,10 +275,10 @@ void VendorDriver::finish_normally(Transfer& t) {
     uint32_t bytes = std::min<uint64_t>({t.reply.bytes, t.data.size(), t.fault.max_bytes});
     uint32_t usbd = t.reply.usbd_status ? t.reply.usbd_status : t.fault.usbd_status;
     uint32_t nt = t.fault.nt_status ? t.fault.nt_status
-                                    : (t.reply.usbd_status ? kStatusUnsuccessful : kStatusSuccess);
+                                    : (t.reply.usbd_status ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS);
     if (usbd) bytes = 0;  // a failed transfer moves nothing
     // Errors travel in the envelope's status words; the request itself succeeds.
-    finish(t, kStatusSuccess, nt, usbd, bytes, false);
+    finish(t, STATUS_SUCCESS, nt, usbd, bytes, false);
 }
 
 void VendorDriver::finish(Transfer& t, uint32_t irp_status, uint32_t nt_word, uint32_t usbd_word,
@@ -365,7 +358,7 @@ void VendorDriver::abort_endpoint(uint8_t endpoint) {
         });
     }
     for (auto& t : completed) finish_normally(t);
-    for (auto& t : ended) finish(t, kStatusCancelled, kStatusCancelled, kUsbdCanceled, 0, true);
+    for (auto& t : ended) finish(t, STATUS_CANCELLED, STATUS_CANCELLED, kUsbdCanceled, 0, true);
 }
 
 void VendorDriver::cancel_owner(const void* owner) {
@@ -375,7 +368,7 @@ void VendorDriver::cancel_owner(const void* owner) {
         ended =
             take_matching(pending_, [&](const Transfer& t) { return t.request->owner() == owner; });
     }
-    for (auto& t : ended) finish(t, kStatusCancelled, kStatusCancelled, kUsbdCanceled, 0, true);
+    for (auto& t : ended) finish(t, STATUS_CANCELLED, STATUS_CANCELLED, kUsbdCanceled, 0, true);
 }
 
 void VendorDriver::remove() {
@@ -387,7 +380,8 @@ void VendorDriver::remove() {
     }
     wake_.notify_all();
     for (auto& t : ended)
-        finish(t, kStatusDeviceNotConnected, kStatusDeviceNotConnected, kUsbdDeviceGone, 0, false);
+        finish(t, STATUS_DEVICE_NOT_CONNECTED, STATUS_DEVICE_NOT_CONNECTED, kUsbdDeviceGone, 0,
+               false);
     // The worker ends with the device; a device's behaviour may unplug it from the worker itself.
     if (worker_.get_id() == std::this_thread::get_id())
         worker_.detach();

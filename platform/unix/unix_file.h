@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ddk/ntstatus.h"
+
 namespace platform::unix_file {
 
 struct Identity {
@@ -35,28 +37,28 @@ struct OpenMode {
 };
 
 // A descriptor for path (>= 0), or the status of the failure.
-uint32_t open(const std::string& path, const OpenMode& mode, int* fd);
+NTSTATUS open(const std::string& path, const OpenMode& mode, int* fd);
 void close(int fd);
 
-uint32_t status(int fd, Status* out);
-uint32_t status(const std::string& path, Status* out);
+NTSTATUS status(int fd, Status* out);
+NTSTATUS status(const std::string& path, Status* out);
 
 // Reads or writes at offset until length bytes are moved or the end of the file is reached.
-uint32_t read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done);
-uint32_t write_at(int fd, const void* buffer, size_t length, uint64_t offset, size_t* done);
-uint32_t truncate(int fd, uint64_t size);
+NTSTATUS read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done);
+NTSTATUS write_at(int fd, const void* buffer, size_t length, uint64_t offset, size_t* done);
+NTSTATUS truncate(int fd, uint64_t size);
 
 // The Windows attributes that the host has no place for (hidden, system, sparse, ...), kept in an
 // extended attribute of the file; 0 when none were set.
-uint32_t get_attributes(int fd, uint32_t* attributes);
-uint32_t set_attributes(int fd, uint32_t attributes);
-uint32_t sync(int fd);
+NTSTATUS get_attributes(int fd, uint32_t* attributes);
+NTSTATUS set_attributes(int fd, uint32_t attributes);
+NTSTATUS sync(int fd);
 // Syncs a file or folder by name (a folder's entries after a rename).
 void sync_path(const std::string& path);
 
-uint32_t remove_file(const std::string& path);
+NTSTATUS remove_file(const std::string& path);
 // Replaces to when it exists, in one step.
-uint32_t rename_file(const std::string& from, const std::string& to);
+NTSTATUS rename_file(const std::string& from, const std::string& to);
 
 // Offsets from here on are the layer's own: no file holds data there, and byte-range locks of
 // callers stop below. The share access of the opens is kept in locks there (share_access.h).
@@ -65,8 +67,8 @@ constexpr uint64_t kShareBytes = (1ull << 63) - 64;
 enum class LockType { kUnlock, kShared, kExclusive };
 // Sets the descriptor's own lock over [start, start + length). Locks belong to the open file
 // description, so two descriptors of one process exclude each other as two handles do on Windows.
-// wait: block until the range is free; otherwise kStatusLockNotGranted when another holds it.
-uint32_t set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait);
+// wait: block until the range is free; otherwise STATUS_LOCK_NOT_GRANTED when another holds it.
+NTSTATUS set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait);
 // Whether another open file description holds a lock on the byte at offset.
 bool lock_held_elsewhere(int fd, uint64_t offset);
 

@@ -1,4 +1,4 @@
-// Test API of the drives' simulated limits, for every file the platform opens (CreateFileA and
+// Test controls of the drives' simulated limits, for every file the platform opens (CreateFileA and
 // the C runtime's fopen alike) on a drive path.
 #pragma once
 

@@ -1,12 +1,10 @@
-#include "platform/ntdll/disk_limits.h"
+#include "platform/ntoskrnl/fs/disk_limits.h"
 
 #include <cctype>
 #include <map>
 #include <mutex>
 
-#include "platform/sim/disk.h"
-
-namespace platform {
+namespace ntoskrnl::fs {
 namespace {
 
 struct Limits {
@@ -53,32 +51,28 @@ uint64_t drive_take_read(char drive, uint64_t wanted) {
     return take(limits().readable_bytes, drive, wanted);
 }
 
-}  // namespace platform
-
-namespace sim {
-
-void disk_set_free_space(char drive, uint64_t bytes) {
-    auto& l = platform::limits();
+void set_drive_write_limit(char drive, uint64_t bytes) {
+    auto& l = limits();
     std::lock_guard guard(l.lock);
-    l.free_bytes[platform::letter(drive)] = bytes;
+    l.free_bytes[letter(drive)] = bytes;
 }
 
-void disk_clear_free_space_limits() {
-    auto& l = platform::limits();
+void clear_drive_write_limits() {
+    auto& l = limits();
     std::lock_guard guard(l.lock);
     l.free_bytes.clear();
 }
 
-void disk_set_read_limit(char drive, uint64_t bytes) {
-    auto& l = platform::limits();
+void set_drive_read_limit(char drive, uint64_t bytes) {
+    auto& l = limits();
     std::lock_guard guard(l.lock);
-    l.readable_bytes[platform::letter(drive)] = bytes;
+    l.readable_bytes[letter(drive)] = bytes;
 }
 
-void disk_clear_read_limits() {
-    auto& l = platform::limits();
+void clear_drive_read_limits() {
+    auto& l = limits();
     std::lock_guard guard(l.lock);
     l.readable_bytes.clear();
 }
 
-}  // namespace sim
+}  // namespace ntoskrnl::fs

@@ -1,4 +1,4 @@
-#include "platform/ntdll/unix_file.h"
+#include "platform/unix/unix_file.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -10,7 +10,7 @@
 #include <limits>
 
 #include "base/byte_access.h"
-#include "platform/ntdll/ntstatus.h"
+#include "platform/ddk/ntstatus.h"
 
 namespace platform::unix_file {
 namespace {
@@ -18,40 +18,40 @@ namespace {
 constexpr uint64_t kEpochDifference = 11644473600ull;  // seconds from 1601 to 1970
 constexpr char kAttributesName[] = "user.halden.attributes";
 
-uint32_t status_from_errno(int error) {
+NTSTATUS status_from_errno(int error) {
     switch (error) {
         case ENOENT:
-            return kStatusObjectNameNotFound;
+            return STATUS_OBJECT_NAME_NOT_FOUND;
         case ENOTDIR:
-            return kStatusObjectPathNotFound;
+            return STATUS_OBJECT_PATH_NOT_FOUND;
         case EEXIST:
-            return kStatusObjectNameCollision;
+            return STATUS_OBJECT_NAME_COLLISION;
         case EACCES:
         case EPERM:
         case EROFS:
         case ETXTBSY:
-            return kStatusAccessDenied;
+            return STATUS_ACCESS_DENIED;
         case EISDIR:
-            return kStatusFileIsADirectory;
+            return STATUS_FILE_IS_A_DIRECTORY;
         case ENOSPC:
         case EDQUOT:
-            return kStatusDiskFull;
+            return STATUS_DISK_FULL;
         case EXDEV:
-            return kStatusNotSameDevice;
+            return STATUS_NOT_SAME_DEVICE;
         case ENAMETOOLONG:
-            return kStatusObjectNameInvalid;
+            return STATUS_OBJECT_NAME_INVALID;
         case ENOMEM:
-            return kStatusNoMemory;
+            return STATUS_NO_MEMORY;
         case EAGAIN:
-            return kStatusLockNotGranted;
+            return STATUS_LOCK_NOT_GRANTED;
         case EIO:
-            return kStatusIoDeviceError;
+            return STATUS_IO_DEVICE_ERROR;
         case EINVAL:
         case EFBIG:
         case EOVERFLOW:
-            return kStatusInvalidParameter;
+            return STATUS_INVALID_PARAMETER;
         default:
-            return kStatusUnsuccessful;
+            return STATUS_UNSUCCESSFUL;
     }
 }
 
@@ -87,7 +87,7 @@ constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>
 
 }  // namespace
 
-uint32_t open(const std::string& path, const OpenMode& mode, int* fd) {
+NTSTATUS open(const std::string& path, const OpenMode& mode, int* fd) {
     int flags = O_CLOEXEC | O_NOCTTY | (mode.write_through ? O_DSYNC : 0);
     if (mode.create) flags |= O_CREAT | O_EXCL;
     // Read and write where the host allows it: Windows lets any handle with data access take an
@@ -103,39 +103,39 @@ uint32_t open(const std::string& path, const OpenMode& mode, int* fd) {
     // Chosen permissions hold as they are, whatever the process's umask took from them.
     if (mode.create && mode.permissions >= 0 &&
         fchmod(result, static_cast<mode_t>(mode.permissions & 0777)) != 0) {
-        const uint32_t status = status_from_errno(errno);
+        const NTSTATUS status = status_from_errno(errno);
         ::close(result);
         unlink(path.c_str());
         return status;
     }
     *fd = result;
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
 void close(int fd) {
     ::close(fd);
 }
 
-uint32_t status(int fd, Status* out) {
+NTSTATUS status(int fd, Status* out) {
     struct stat st;
     if (fstat(fd, &st) != 0) return status_from_errno(errno);
     fill(st, out);
     fill_creation_time(fd, "", AT_EMPTY_PATH, out);
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
-uint32_t status(const std::string& path, Status* out) {
+NTSTATUS status(const std::string& path, Status* out) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return status_from_errno(errno);
     fill(st, out);
     fill_creation_time(AT_FDCWD, path.c_str(), 0, out);
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
-uint32_t read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done) {
+NTSTATUS read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done) {
     *done = 0;
     auto* bytes = static_cast<char*>(buffer);
-    if (offset >= kMaxOffset) return kStatusSuccess;  // nothing is stored that far
+    if (offset >= kMaxOffset) return STATUS_SUCCESS;  // nothing is stored that far
     if (length > kMaxOffset - offset) length = static_cast<size_t>(kMaxOffset - offset);
     while (*done < length) {
         const ssize_t got =
@@ -147,13 +147,14 @@ uint32_t read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* d
         if (got == 0) break;
         *done += static_cast<size_t>(got);
     }
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
-uint32_t write_at(int fd, const void* buffer, size_t length, uint64_t offset, size_t* done) {
+NTSTATUS write_at(int fd, const void* buffer, size_t length, uint64_t offset, size_t* done) {
     *done = 0;
     const auto* bytes = static_cast<const char*>(buffer);
-    if (length > 0 && (offset > kMaxOffset || length > kMaxOffset - offset)) return kStatusDiskFull;
+    if (length > 0 && (offset > kMaxOffset || length > kMaxOffset - offset))
+        return STATUS_DISK_FULL;
     while (*done < length) {
         const ssize_t put =
             pwrite(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
@@ -163,35 +164,35 @@ uint32_t write_at(int fd, const void* buffer, size_t length, uint64_t offset, si
         }
         *done += static_cast<size_t>(put);
     }
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
-uint32_t truncate(int fd, uint64_t size) {
-    if (size > kMaxOffset) return kStatusDiskFull;
-    return ftruncate(fd, static_cast<off_t>(size)) == 0 ? kStatusSuccess : status_from_errno(errno);
+NTSTATUS truncate(int fd, uint64_t size) {
+    if (size > kMaxOffset) return STATUS_DISK_FULL;
+    return ftruncate(fd, static_cast<off_t>(size)) == 0 ? STATUS_SUCCESS : status_from_errno(errno);
 }
 
-uint32_t get_attributes(int fd, uint32_t* attributes) {
+NTSTATUS get_attributes(int fd, uint32_t* attributes) {
     uint8_t value[4];
     const ssize_t got = fgetxattr(fd, kAttributesName, value, sizeof value);
     if (got < 0) {
         *attributes = 0;
-        return errno == ENODATA || errno == ENOTSUP ? kStatusSuccess : status_from_errno(errno);
+        return errno == ENODATA || errno == ENOTSUP ? STATUS_SUCCESS : status_from_errno(errno);
     }
-    if (got != sizeof value) return kStatusUnsuccessful;
+    if (got != sizeof value) return STATUS_UNSUCCESSFUL;
     *attributes = bytes::load_le32(value);
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
-uint32_t set_attributes(int fd, uint32_t attributes) {
+NTSTATUS set_attributes(int fd, uint32_t attributes) {
     uint8_t value[4];
     bytes::store_le32(value, attributes);
-    if (fsetxattr(fd, kAttributesName, value, sizeof value, 0) == 0) return kStatusSuccess;
-    return errno == ENOTSUP ? kStatusNotSupported : status_from_errno(errno);
+    if (fsetxattr(fd, kAttributesName, value, sizeof value, 0) == 0) return STATUS_SUCCESS;
+    return errno == ENOTSUP ? STATUS_NOT_SUPPORTED : status_from_errno(errno);
 }
 
-uint32_t sync(int fd) {
-    return fsync(fd) == 0 ? kStatusSuccess : status_from_errno(errno);
+NTSTATUS sync(int fd) {
+    return fsync(fd) == 0 ? STATUS_SUCCESS : status_from_errno(errno);
 }
 
 void sync_path(const std::string& path) {
@@ -201,12 +202,12 @@ void sync_path(const std::string& path) {
     ::close(fd);
 }
 
-uint32_t remove_file(const std::string& path) {
-    return unlink(path.c_str()) == 0 ? kStatusSuccess : status_from_errno(errno);
+NTSTATUS remove_file(const std::string& path) {
+    return unlink(path.c_str()) == 0 ? STATUS_SUCCESS : status_from_errno(errno);
 }
 
-uint32_t rename_file(const std::string& from, const std::string& to) {
-    return renameat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0 ? kStatusSuccess
+NTSTATUS rename_file(const std::string& from, const std::string& to) {
+    return renameat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0 ? STATUS_SUCCESS
                                                                        : status_from_errno(errno);
 }
 
@@ -219,7 +220,7 @@ bool lock_held_elsewhere(int fd, uint64_t offset) {
     return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
-uint32_t set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait) {
+NTSTATUS set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool wait) {
     struct flock lock {};
     lock.l_type = type == LockType::kUnlock   ? F_UNLCK
                   : type == LockType::kShared ? F_RDLCK
@@ -228,11 +229,11 @@ uint32_t set_lock(int fd, uint64_t start, uint64_t length, LockType type, bool w
     lock.l_start = static_cast<off_t>(start);
     lock.l_len = static_cast<off_t>(length);
     for (;;) {
-        if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return kStatusSuccess;
+        if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return STATUS_SUCCESS;
         if (errno == EINTR) continue;
         // A descriptor the host opened read-only cannot hold a write lock.
-        if (errno == EBADF) return kStatusAccessDenied;
-        return errno == EACCES ? kStatusLockNotGranted : status_from_errno(errno);
+        if (errno == EBADF) return STATUS_ACCESS_DENIED;
+        return errno == EACCES ? STATUS_LOCK_NOT_GRANTED : status_from_errno(errno);
     }
 }
 

@@ -1,16 +1,17 @@
-#include "platform/ntdll/ntstatus.h"
+#include "platform/ntoskrnl/rtl/status_error.h"
 
 #include "platform/wdm.h"
 #include "platform/win32.h"
 
-namespace platform {
+namespace ntoskrnl {
 
 // RtlNtStatusToDosError's table for the statuses that occur here, as Windows maps them; any other
 // status gives ERROR_MR_MID_NOT_FOUND, as there.
-uint32_t nt_status_to_error(uint32_t status) {
+uint32_t nt_status_to_error(NTSTATUS status) {
     // A Win32 error carried as a status (FACILITY_NTWIN32) is that error.
-    if ((status & 0xFFFF0000u) == 0xC0070000u) return status & 0xFFFFu;
-    switch (static_cast<NTSTATUS>(status)) {
+    const uint32_t bits = static_cast<uint32_t>(status);
+    if ((bits & 0xFFFF0000u) == 0xC0070000u) return bits & 0xFFFFu;
+    switch (status) {
         case STATUS_SUCCESS:
             return ERROR_SUCCESS;
         case STATUS_ALERTED:
@@ -123,8 +124,8 @@ uint32_t nt_status_to_error(uint32_t status) {
     }
 }
 
-}  // namespace platform
+}  // namespace ntoskrnl
 
 extern "C" ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status) {
-    return platform::nt_status_to_error(static_cast<uint32_t>(Status));
+    return ntoskrnl::nt_status_to_error(Status);
 }

@@ -1,11 +1,13 @@
-#include "platform/ntdll/file_locks.h"
+#include "platform/ntoskrnl/fs/file_locks.h"
 
 #include <algorithm>
 
-#include "platform/ntdll/ntstatus.h"
-#include "platform/ntdll/unix_file.h"
+#include "platform/ddk/ntstatus.h"
+#include "platform/unix/unix_file.h"
 
-namespace platform {
+namespace ntoskrnl::fs {
+
+namespace unix_file = platform::unix_file;
 namespace {
 
 using unix_file::LockType;
@@ -59,19 +61,19 @@ void RangeLocks::sync_host(uint64_t offset, uint64_t length) {
     }
 }
 
-uint32_t RangeLocks::lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) {
+NTSTATUS RangeLocks::lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) {
     const uint64_t end = offset + length;
-    if (length != 0 && end != 0 && end < offset) return kStatusInvalidParameter;
+    if (length != 0 && end != 0 && end < offset) return STATUS_INVALID_PARAMETER;
     if (length == 0) {
         held_.push_back({offset, length, exclusive});
-        return kStatusSuccess;
+        return STATUS_SUCCESS;
     }
     if (exclusive) {
         for (const auto& r : held_)
             if (r.length != 0 && overlaps(r.offset, r.end(), offset, end))
-                return kStatusLockNotGranted;
-        const uint32_t status = host_set(fd_, offset, end, LockType::kExclusive, wait);
-        if (status == kStatusSuccess) held_.push_back({offset, length, true});
+                return STATUS_LOCK_NOT_GRANTED;
+        const NTSTATUS status = host_set(fd_, offset, end, LockType::kExclusive, wait);
+        if (status == STATUS_SUCCESS) held_.push_back({offset, length, true});
         return status;
     }
     // Shared: the parts that this handle does not hold exclusively become shared on the host.
@@ -91,24 +93,24 @@ uint32_t RangeLocks::lock(uint64_t offset, uint64_t length, bool exclusive, bool
         free_parts = std::move(rest);
     }
     for (auto [s, e] : free_parts) {
-        const uint32_t status = host_set(fd_, s, e, LockType::kShared, wait);
-        if (status != kStatusSuccess) {
+        const NTSTATUS status = host_set(fd_, s, e, LockType::kShared, wait);
+        if (status != STATUS_SUCCESS) {
             held_.pop_back();
             sync_host(offset, length);
             return status;
         }
     }
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
-uint32_t RangeLocks::unlock(uint64_t offset, uint64_t length) {
+NTSTATUS RangeLocks::unlock(uint64_t offset, uint64_t length) {
     auto it = std::find_if(held_.begin(), held_.end(), [&](const Range& r) {
         return r.offset == offset && r.length == length;
     });
-    if (it == held_.end()) return kStatusRangeNotLocked;
+    if (it == held_.end()) return STATUS_RANGE_NOT_LOCKED;
     held_.erase(it);
     if (length != 0) sync_host(offset, length);
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
-}  // namespace platform
+}  // namespace ntoskrnl::fs

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace platform {
+namespace ntoskrnl::fs {
 
 // Held around a check and what depends on it (taking the open's bytes, a delete, a rename), so
 // that no open of another thread or process comes between.
@@ -34,4 +34,4 @@ void share_access_join(int fd, uint32_t access, uint32_t share);
 // Under the gate: whether another descriptor has the file open, with or without data access.
 bool share_access_open_elsewhere(int fd);
 
-}  // namespace platform
+}  // namespace ntoskrnl::fs

@@ -1,7 +1,7 @@
 // Plain files as the NT I/O services see them: open with a disposition, access and share mode,
 // read and write at the file position or at an offset, size, identity and byte-range locks;
 // deletion and renaming by NT name. kernel32 and the C runtime build on these, and so will the
-// simulated kernel's Zw calls. Results are NT status values (platform/ntdll/ntstatus.h).
+// simulated kernel's Zw calls. Results are NT status values (platform/ddk/ntstatus.h).
 #pragma once
 
 #include <cstdint>
@@ -10,10 +10,13 @@
 #include <string>
 
 #include "platform/core/object.h"
-#include "platform/ntdll/file_locks.h"
-#include "platform/ntdll/unix_file.h"
+#include "platform/ntoskrnl/fs/file_locks.h"
+#include "platform/unix/unix_file.h"
+#include "platform/unix/unix_name.h"
 
-namespace platform {
+namespace ntoskrnl::fs {
+
+namespace unix_file = platform::unix_file;
 
 // Dispositions (FILE_SUPERSEDE ... FILE_OVERWRITE_IF) and what an open did.
 constexpr uint32_t kFileSupersede = 0;
@@ -34,6 +37,13 @@ constexpr uint32_t kSectorSize = 512;
 // any address (FILE_BYTE_ALIGNMENT); their offsets and lengths are whole sectors.
 constexpr uint32_t kAlignmentRequirement = 0;
 
+// True when nt_path names a host file: "\??\X:\..." of a drive that is not an MS-DOS device
+// (DefineDosDeviceA), or "\??\unix\..."; otherwise it names a device or the volume of one.
+bool nt_name_is_file(const std::string& nt_path);
+// Where a host file's name lives on the host (platform::nt_name_to_unix);
+// STATUS_OBJECT_PATH_NOT_FOUND for any other name.
+NTSTATUS nt_name_to_host(const std::string& nt_path, platform::UnixName* out);
+
 // Generic rights (GENERIC_READ ...) turned into the file rights they stand for.
 uint32_t map_generic_file_access(uint32_t access);
 
@@ -47,40 +57,40 @@ struct FileOpenRequest {
     int permissions = -1;     // of a file the open creates (0777 bits); -1: the host's default
 };
 
-class File : public IoTarget {
+class File : public platform::IoTarget {
   public:
     ~File() override;
 
     // Reads or writes at *offset, or at the file position (which then advances) when offset is
-    // null. Reading at or past the end gives kStatusEndOfFile with *done 0.
-    uint32_t read(void* buffer, uint32_t length, const uint64_t* offset, uint32_t* done);
-    uint32_t write(const void* buffer, uint32_t length, const uint64_t* offset, uint32_t* done);
+    // null. Reading at or past the end gives STATUS_END_OF_FILE with *done 0.
+    NTSTATUS read(void* buffer, uint32_t length, const uint64_t* offset, uint32_t* done);
+    NTSTATUS write(const void* buffer, uint32_t length, const uint64_t* offset, uint32_t* done);
 
     uint64_t position();
     void set_position(uint64_t position);
-    uint32_t query(unix_file::Status* out);
+    NTSTATUS query(unix_file::Status* out);
     // Sets the end of the file at the file position.
-    uint32_t set_end_of_file();
+    NTSTATUS set_end_of_file();
     // Sets the end of the file at size (FileEndOfFileInformation); the position stays.
-    uint32_t set_size(uint64_t size);
+    NTSTATUS set_size(uint64_t size);
 
     // The file's attributes as Windows reports them: the hidden, system, temporary, archive and
     // sparse ones kept with the file (archive alone for a file that never had others), and
     // read-only when its permissions let no one write it.
-    uint32_t attributes(uint32_t* out);
+    NTSTATUS attributes(uint32_t* out);
     // Sets the kept attributes from FileBasicInformation (0: no change; sparseness stays).
-    uint32_t set_attributes(uint32_t attributes);
+    NTSTATUS set_attributes(uint32_t attributes);
     // Marks the file sparse (FSCTL_SET_SPARSE); the host stores unwritten ranges sparsely anyway.
-    uint32_t set_sparse();
-    uint32_t flush();
-    uint32_t lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
-    uint32_t unlock(uint64_t offset, uint64_t length);
+    NTSTATUS set_sparse();
+    NTSTATUS flush();
+    NTSTATUS lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
+    NTSTATUS unlock(uint64_t offset, uint64_t length);
 
   private:
-    friend uint32_t nt_open_file(const std::string&, const FileOpenRequest&, std::shared_ptr<File>*,
+    friend NTSTATUS nt_open_file(const std::string&, const FileOpenRequest&, std::shared_ptr<File>*,
                                  uint32_t*);
     File(int fd, const FileOpenRequest& request, char drive);
-    uint32_t check_alignment(const void* buffer, uint32_t length, uint64_t offset) const;
+    NTSTATUS check_alignment(const void* buffer, uint32_t length, uint64_t offset) const;
 
     const int fd_;
     const uint32_t access_;
@@ -94,15 +104,15 @@ class File : public IoTarget {
 
 // Opens or creates a file. A read-only file (FILE_ATTRIBUTE_READONLY) refuses every open that
 // would write it (write or append access, or a disposition that overwrites) with
-// kStatusAccessDenied, whoever asks and in either mode, as Windows' file systems do.
-uint32_t nt_open_file(const std::string& nt_path, const FileOpenRequest& request,
+// STATUS_ACCESS_DENIED, whoever asks and in either mode, as Windows' file systems do.
+NTSTATUS nt_open_file(const std::string& nt_path, const FileOpenRequest& request,
                       std::shared_ptr<File>* file, uint32_t* information);
 // Deletes a file as DeleteFile does: an open for DELETE sharing everything, which any open
-// without FILE_SHARE_DELETE refuses (in any process: platform/ntdll/share_access.h).
-uint32_t nt_delete_file(const std::string& nt_path);
+// without FILE_SHARE_DELETE refuses (in any process: platform/ntoskrnl/fs/share_access.h).
+NTSTATUS nt_delete_file(const std::string& nt_path);
 // Renames a file or folder. The source is opened for DELETE as in nt_delete_file; a target that
 // exists is replaced only when asked, and never while it is open.
-uint32_t nt_rename_file(const std::string& from, const std::string& to, bool replace,
+NTSTATUS nt_rename_file(const std::string& from, const std::string& to, bool replace,
                         bool write_through);
 
-}  // namespace platform
+}  // namespace ntoskrnl::fs

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace platform {
+#include "platform/ddk/ntstatus.h"
+
+namespace ntoskrnl::fs {
 
 class RangeLocks {
   public:
@@ -17,10 +19,10 @@ class RangeLocks {
 
     // Windows' rules: an exclusive lock may overlap no lock of this handle; a shared one may lie
     // over this handle's own locks; a lock of length 0 conflicts with nothing. wait: block until
-    // other handles free the range, else kStatusLockNotGranted.
-    uint32_t lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
-    // Releases the lock taken with exactly this offset and length; kStatusRangeNotLocked if none.
-    uint32_t unlock(uint64_t offset, uint64_t length);
+    // other handles free the range, else STATUS_LOCK_NOT_GRANTED.
+    NTSTATUS lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
+    // Releases the lock taken with exactly this offset and length; STATUS_RANGE_NOT_LOCKED if none.
+    NTSTATUS unlock(uint64_t offset, uint64_t length);
 
   private:
     struct Range {
@@ -36,4 +38,4 @@ class RangeLocks {
     std::vector<Range> held_;
 };
 
-}  // namespace platform
+}  // namespace ntoskrnl::fs

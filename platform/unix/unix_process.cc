@@ -1,4 +1,4 @@
-#include "platform/ntdll/unix_process.h"
+#include "platform/unix/unix_process.h"
 
 #include <unistd.h>
 

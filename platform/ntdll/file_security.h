@@ -13,7 +13,19 @@
 
 #include <cstdint>
 
+#include "platform/ntoskrnl/rtl/security_descriptor.h"
+#include "platform/unix/unix_file.h"
+
 namespace platform {
+
+// The SIDs of the host's user and group ids.
+ntoskrnl::security::Sid host_user(uint32_t uid);
+ntoskrnl::security::Sid host_group(uint32_t gid);
+
+// The descriptor of a host file with status, with the components requested
+// (OWNER_SECURITY_INFORMATION, GROUP_SECURITY_INFORMATION, DACL_SECURITY_INFORMATION).
+ntoskrnl::security::Descriptor host_file_descriptor(const unix_file::Status& status,
+                                                    uint32_t requested);
 
 // The permissions (0777 bits) that a self-relative security descriptor gives a file this process
 // creates: true with *permissions set, or with *permissions -1 when it has no DACL (the host's

@@ -1,5 +1,5 @@
 // Host side of name lookup: folders are read with opendir to find a name without regard to case.
-#include "platform/ntdll/unix_name.h"
+#include "platform/unix/unix_name.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -9,8 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/ntdll/ntstatus.h"
-#include "platform/ntoskrnl/ob/namespace.h"
+#include "platform/ddk/ntstatus.h"
 
 namespace platform {
 namespace {
@@ -76,12 +75,15 @@ std::string machine_root() {
     return "/tmp/halden";
 }
 
-bool nt_name_is_file(const std::string& nt_path) {
+bool nt_name_is_host_path(const std::string& nt_path, char* drive) {
+    *drive = 0;
     const char* rest = after_prefix(nt_path);
     if (!rest) return false;
     if (std::strncmp(rest, kHostRoot, 4) == 0 && (rest[4] == '\\' || rest[4] == '\0')) return true;
-    return std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' && rest[2] == '\\' &&
-           !ntoskrnl::ob::drive_letter_defined(rest[0]);
+    if (!std::isalpha(static_cast<unsigned char>(rest[0])) || rest[1] != ':' || rest[2] != '\\')
+        return false;
+    *drive = rest[0];
+    return true;
 }
 
 uint32_t host_drives() {
@@ -92,8 +94,9 @@ uint32_t host_drives() {
     return drives;
 }
 
-uint32_t nt_name_to_unix(const std::string& nt_path, UnixName* out) {
-    if (!nt_name_is_file(nt_path)) return kStatusObjectPathNotFound;
+NTSTATUS nt_name_to_unix(const std::string& nt_path, UnixName* out) {
+    char drive;
+    if (!nt_name_is_host_path(nt_path, &drive)) return STATUS_OBJECT_PATH_NOT_FOUND;
     const char* rest = after_prefix(nt_path);
     UnixName name{};
     std::string folder;
@@ -101,7 +104,7 @@ uint32_t nt_name_to_unix(const std::string& nt_path, UnixName* out) {
         name.drive = static_cast<char>(std::toupper(static_cast<unsigned char>(rest[0])));
         folder = machine_root() + '/' + name.drive;
         if (name.drive == 'C') mkdir(folder.c_str(), 0755);  // every machine has C:
-        if (kind_of(folder) != Kind::kFolder) return kStatusObjectPathNotFound;
+        if (kind_of(folder) != Kind::kFolder) return STATUS_OBJECT_PATH_NOT_FOUND;
         rest += 3;
     } else {
         rest += rest[4] ? 5 : 4;
@@ -121,22 +124,22 @@ uint32_t nt_name_to_unix(const std::string& nt_path, UnixName* out) {
     name.trailing_separator = names.size() > 1 && names.back().empty();
     if (names.back().empty()) names.pop_back();
     for (const auto& n : names)
-        if (!valid_name(n)) return kStatusObjectNameInvalid;
+        if (!valid_name(n)) return STATUS_OBJECT_NAME_INVALID;
 
     std::string path = name.drive ? folder : std::string();
     for (size_t i = 0; i < names.size(); ++i) {
         const bool last = i + 1 == names.size();
         const std::string spelling = find_entry(path.empty() ? "/" : path, names[i]);
         if (spelling.empty()) {
-            if (!last) return kStatusObjectPathNotFound;
+            if (!last) return STATUS_OBJECT_PATH_NOT_FOUND;
             path += '/' + names[i];
             name.path = path;
             *out = name;
-            return kStatusSuccess;
+            return STATUS_SUCCESS;
         }
         path += '/' + spelling;
         const Kind kind = kind_of(path);
-        if (!last && kind != Kind::kFolder) return kStatusObjectPathNotFound;
+        if (!last && kind != Kind::kFolder) return STATUS_OBJECT_PATH_NOT_FOUND;
         if (last) {
             name.exists = true;
             name.directory = kind == Kind::kFolder;
@@ -148,7 +151,7 @@ uint32_t nt_name_to_unix(const std::string& nt_path, UnixName* out) {
     }
     name.path = path.empty() ? "/" : path;
     *out = name;
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
 }
 
 }  // namespace platform

@@ -1,10 +1,12 @@
-#include "platform/ntdll/share_access.h"
+#include "platform/ntoskrnl/fs/share_access.h"
 
-#include "platform/ntdll/ntstatus.h"
-#include "platform/ntdll/unix_file.h"
+#include "platform/ddk/ntstatus.h"
+#include "platform/unix/unix_file.h"
 #include "platform/win32.h"
 
-namespace platform {
+namespace ntoskrnl::fs {
+
+namespace unix_file = platform::unix_file;
 namespace {
 
 using unix_file::LockType;
@@ -59,7 +61,7 @@ std::mutex& process_gate() {
 ShareGate::ShareGate(int fd) : local_(process_gate()), fd_(fd) {
     // A descriptor the host opened read-only cannot take it: the process's own gate must do.
     held_ =
-        unix_file::set_lock(fd, offset_of(kGate), 1, LockType::kExclusive, true) == kStatusSuccess;
+        unix_file::set_lock(fd, offset_of(kGate), 1, LockType::kExclusive, true) == STATUS_SUCCESS;
 }
 
 ShareGate::~ShareGate() {
@@ -95,4 +97,4 @@ bool share_access_open_elsewhere(int fd) {
     return held_elsewhere(fd, kOpen);
 }
 
-}  // namespace platform
+}  // namespace ntoskrnl::fs
