@@ -24,7 +24,7 @@
 #include "card/fpga_frame.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
-#include "platform/sim/network.h"
+#include "platform/testing/network_controls.h"
 #include "platform/win32.h"
 #include "sim/card/card_controls.h"
 #include "usb/card_link.h"

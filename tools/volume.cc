@@ -16,8 +16,8 @@
 #include <string>
 
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/network.h"
 #include "platform/testing/kernel_controls.h"
+#include "platform/testing/network_controls.h"
 #include "platform/testing/registry_controls.h"
 #include "sim/card/card_controls.h"
 #include "volume/exports.h"

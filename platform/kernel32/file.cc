@@ -9,12 +9,12 @@
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
 #include "platform/kernel32/device_file.h"
+#include "platform/kernel32/file_access.h"
 #include "platform/kernel32/names.h"
 #include "platform/kernel32/overlapped.h"
 #include "platform/ntdll/file_security.h"
 #include "platform/ntoskrnl/rtl/status_error.h"
 #include "platform/ntoskrnl/rtl/text.h"
-#include "platform/sim/files.h"
 #include "platform/unix/unix_name.h"
 #include "platform/win32.h"
 
@@ -63,7 +63,7 @@ BOOL transfer(const char* routine, HANDLE handle, bool write, LPVOID buffer, DWO
     return status == STATUS_SUCCESS ? TRUE : fail(status);
 }
 
-// The files CreateFileA refuses (sim/files.h), by upper-cased NT name.
+// The files CreateFileA refuses (platform/kernel32/file_access.h), by upper-cased NT name.
 struct DeniedFiles {
     std::mutex lock;
     std::set<std::u16string> names;
@@ -101,25 +101,19 @@ uint32_t nt_disposition(DWORD disposition) {
     }
 }
 
-}  // namespace platform
-
-namespace sim {
-
-void deny_file_access(const std::string& path) {
-    platform::NtName nt;
-    if (platform::dos_path_to_nt_name(path.c_str(), &nt) != STATUS_SUCCESS) return;
-    auto& d = platform::denied_files();
+void deny_file_access(const std::string& nt_path) {
+    auto& d = denied_files();
     std::lock_guard guard(d.lock);
-    d.names.insert(platform::denial_key(nt.path));
+    d.names.insert(denial_key(nt_path));
 }
 
 void allow_all_file_access() {
-    auto& d = platform::denied_files();
+    auto& d = denied_files();
     std::lock_guard guard(d.lock);
     d.names.clear();
 }
 
-}  // namespace sim
+}  // namespace platform
 
 using namespace platform;
 

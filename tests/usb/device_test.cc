@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/ddk/ntstatus.h"
-#include "platform/sim/notifications.h"
+#include "platform/testing/notification_controls.h"
 #include "tests/usb/sim_devices.h"
 #include "usb/descriptors.h"
 

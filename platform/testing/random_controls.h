@@ -1,4 +1,4 @@
-// Test API of the simulated random provider (CryptAcquireContextW / CryptGenRandom).
+// Test controls of the random provider (CryptAcquireContextW / CryptGenRandom).
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// Test API of plain files: what the tests, which run as root, cannot get from the host's
+// Test controls of plain files: what the tests, which run as root, cannot get from the host's
 // permissions.
 #pragma once
 

@@ -1,4 +1,6 @@
 // Interfaces from sysfs; the permanent address through SIOCETHTOOL.
+#include "platform/unix/net_interfaces.h"
+
 #include <linux/ethtool.h>
 #include <linux/sockios.h>
 #include <net/if.h>
@@ -11,8 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-
-#include "platform/net/interfaces.h"
 
 namespace platform::net {
 namespace {

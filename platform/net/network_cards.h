@@ -1,5 +1,6 @@
-// Test API of the network adapters behind the NetworkCards registry key and the "\\.\<service>"
-// adapter devices.
+// The network adapters: one NetworkCards subkey per adapter and the adapter devices
+// "\\.\<service>", from the machine's interfaces or from a list the test controls give
+// (platform/testing/network_controls.h).
 #pragma once
 
 #include <array>
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace platform {
 
 struct Adapter {
     std::string service;                 // ServiceName value; the device is "\\.\" + service
@@ -21,4 +22,4 @@ void network_set_adapters(const std::vector<Adapter>& adapters);
 // Back to the machine's real interfaces.
 void network_use_real_adapters();
 
-}  // namespace sim
+}  // namespace platform

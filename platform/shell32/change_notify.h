@@ -1,4 +1,5 @@
-// Test API of the shell: the change notifications programs sent (SHChangeNotify), in order.
+// The shell's change notifications that programs sent (SHChangeNotify), in order, as the test
+// controls read them.
 #pragma once
 
 #include <string>
@@ -6,7 +7,7 @@
 
 #include "platform/win32.h"
 
-namespace sim {
+namespace platform {
 
 struct ShellNotification {
     LONG event;                // SHCNE_DRIVEADD, ...
@@ -17,4 +18,4 @@ struct ShellNotification {
 std::vector<ShellNotification> shell_notifications();
 void clear_shell_notifications();
 
-}  // namespace sim
+}  // namespace platform

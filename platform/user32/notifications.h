@@ -1,9 +1,10 @@
-// Test API of device notifications (RegisterDeviceNotificationA / UnregisterDeviceNotification).
+// Device notifications (RegisterDeviceNotificationA / UnregisterDeviceNotification): the faults
+// and counts of the test controls (platform/testing/notification_controls.h).
 #pragma once
 
 #include <cstddef>
 
-namespace sim {
+namespace platform {
 
 // While set, RegisterDeviceNotificationA fails (ERROR_NOT_ENOUGH_MEMORY).
 void notifications_fail_register(bool fail);
@@ -14,4 +15,4 @@ void notifications_fail_unregister(bool fail);
 size_t notifications_interface_registrations();
 size_t notifications_handle_registrations();
 
-}  // namespace sim
+}  // namespace platform
