@@ -19,8 +19,9 @@ set(top_layers
   "tools bench tests")
 
 # The platform's components: user-mode DLLs over ntdll, ntdll over the kernel, the kernel over
-# the Linux backends; the simulated hardware and the test controls on top, where nothing of the
-# Windows surface reaches them.
+# the Linux backends. The drivers of the simulated hardware (the USB bus with the bridge's function
+# driver, the network adapters) sit on the kernel alone; the system's programs on the user-mode
+# DLLs; the test controls on top, where nothing of the Windows surface reaches them.
 set(platform_layers
   "api"                       # the SDK's headers
   "ddk"                       # the driver kit's headers
@@ -28,9 +29,9 @@ set(platform_layers
   "core"                      # trace channels, the process's handle table
   "unix"                      # the Linux backends
   "ntoskrnl"                  # the simulated kernel
-  "wdmlib ntdll"
+  "wdmlib usb_bus net ntdll"  # the kit's library, the simulated hardware's drivers; ntdll
   "kernel32 advapi32 setupapi shell32 user32"
-  "crt net programs usb"      # the C runtime, network adapters, system programs, the USB bus
+  "crt programs"              # the C runtime, the system's programs (FORMAT.com)
   "testing")                  # the test controls (namespace sim)
 
 # The kernel's parts.
@@ -47,7 +48,7 @@ set(kernel_layers
   "zw dbg not_implemented.cc")
 
 # What kernel-mode code never includes: the user-mode DLLs.
-set(kernel_side "platform/ntoskrnl" "platform/wdmlib" "driver")
+set(kernel_side "platform/ntoskrnl" "platform/wdmlib" "platform/usb_bus" "platform/net" "driver")
 set(user_mode_dlls "platform/ntdll" "platform/kernel32" "platform/advapi32" "platform/setupapi"
                    "platform/shell32" "platform/user32" "platform/crt")
 

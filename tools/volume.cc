@@ -6,8 +6,6 @@
 // tools on a copy of the volume, every sector read and written through the drive.
 //
 // The caller points HALDEN_ROOT at a machine root with the folder C/Halden/etc.
-#include "platform/sim/volume.h"
-
 #include <dlfcn.h>
 
 #include <array>
@@ -19,6 +17,7 @@
 #include "platform/testing/kernel_controls.h"
 #include "platform/testing/network_controls.h"
 #include "platform/testing/registry_controls.h"
+#include "platform/testing/volume_controls.h"
 #include "sim/card/card_controls.h"
 #include "volume/exports.h"
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/usb.h"
+#include "platform/usb_bus/usb_controls.h"
 
 namespace sim::card {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/usb.h"
 #include "platform/testing/network_controls.h"
+#include "platform/usb_bus/usb_controls.h"
 #include "sim/card/card_controls.h"
 #include "tests/softcard/admin_signer.h"
 #include "tests/support/shared_library.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/volume.h"
+#include "platform/testing/volume_controls.h"
 #include "platform/win32.h"
 #include "tests/platform/memory_disk.h"
 #include "tests/platform/programs.h"

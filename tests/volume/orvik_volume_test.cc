@@ -11,10 +11,10 @@
 
 #include "crypto/hex.h"
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/volume.h"
 #include "platform/testing/kernel_controls.h"
 #include "platform/testing/network_controls.h"
 #include "platform/testing/registry_controls.h"
+#include "platform/testing/volume_controls.h"
 #include "sim/card/card_controls.h"
 #include "tests/driver/orvik_test.h"
 #include "tests/platform/programs.h"

@@ -1,4 +1,4 @@
-#include "platform/sim/volume/host_image.h"
+#include "platform/unix/host_image.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -1,5 +1,5 @@
-// The machine's device interfaces: what SetupDiGetClassDevsA lists. Simulated buses add and
-// remove their devices here.
+// The machine's device interfaces (IoRegisterDeviceInterface's list): what SetupDiGetClassDevsA
+// lists. Simulated buses add and remove their devices here.
 #pragma once
 
 #include <string>
@@ -7,7 +7,7 @@
 
 #include "platform/win32.h"
 
-namespace platform {
+namespace ntoskrnl::io {
 
 struct DeviceInterface {
     GUID class_guid;
@@ -21,4 +21,4 @@ void remove_device_interface(const std::string& path);
 // The interfaces of class_guid, in the order they were added.
 std::vector<DeviceInterface> device_interfaces(const GUID& class_guid);
 
-}  // namespace platform
+}  // namespace ntoskrnl::io

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/sim/usb.h"
+#include "platform/usb_bus/usb_controls.h"
 
 namespace sim::usb {
 

@@ -1,4 +1,4 @@
-// Test API of the simulated USB bus: devices behind the USB bridge vendor's function driver.
+// Test controls of the simulated USB bus: devices behind the USB bridge vendor's function driver.
 //
 // A test describes a device (its descriptors as bytes, built here or written by hand, and what
 // the function driver reports about it), plugs it, gives its endpoints behaviour objects, injects
@@ -16,7 +16,7 @@
 //   for (const auto& t : card->transfers()) ...                    // what was sent
 //   sim::usb::unplug_all();
 //
-// The bus and the function driver live in platform/sim/usb/: the driver is a driver object of the
+// The bus and the function driver live in platform/usb_bus/: the driver is a driver object of the
 // simulated kernel ("\Driver\UsbBridge"), each plugged device one of its device objects, linked
 // from "\GLOBAL??\usb#...", so that kernel mode reaches it as user mode does (ZwCreateFile on
 // "\GLOBAL??\" and the interface path without its "\\?\", then ZwDeviceIoControlFile).

@@ -1,9 +1,9 @@
-#include "platform/setupapi/interfaces.h"
+#include "platform/ntoskrnl/io/device_interfaces.h"
 
 #include <algorithm>
 #include <mutex>
 
-namespace platform {
+namespace ntoskrnl::io {
 namespace {
 
 struct InterfaceTable {
@@ -45,4 +45,4 @@ std::vector<DeviceInterface> device_interfaces(const GUID& class_guid) {
     return result;
 }
 
-}  // namespace platform
+}  // namespace ntoskrnl::io

@@ -11,8 +11,8 @@
 
 #include "platform/core/trace.h"
 #include "platform/kernel32/system_programs.h"
-#include "platform/sim/volume/drive.h"
-#include "platform/sim/volume/host_image.h"
+#include "platform/programs/drive.h"
+#include "platform/unix/host_image.h"
 
 namespace platform {
 namespace {
@@ -96,8 +96,7 @@ DWORD format(char letter) {
     return kFormatted;
 }
 
-}  // namespace
-
+// FORMAT.com's main.
 DWORD format_main(const std::vector<std::string>& arguments) {
     const char letter = parse(arguments);
     if (!letter) {
@@ -107,4 +106,7 @@ DWORD format_main(const std::vector<std::string>& arguments) {
     return format(letter);
 }
 
+const bool registered = (register_system_program("FORMAT.com", format_main), true);
+
+}  // namespace
 }  // namespace platform

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/volume/host_image.h"
+#include "platform/unix/host_image.h"
 #include "platform/win32.h"
 
 namespace platform {

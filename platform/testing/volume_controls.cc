@@ -1,11 +1,12 @@
-// The test API's access to mounted volumes (platform/sim/volume.h).
+// The test API's access to mounted volumes (platform/testing/volume_controls.h).
+#include "platform/testing/volume_controls.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <vector>
 
-#include "platform/sim/volume.h"
-#include "platform/sim/volume/drive.h"
-#include "platform/sim/volume/host_image.h"
+#include "platform/programs/drive.h"
+#include "platform/unix/host_image.h"
 
 namespace platform {
 namespace {

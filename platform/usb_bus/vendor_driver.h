@@ -11,8 +11,8 @@
 #include <optional>
 #include <thread>
 
-#include "platform/sim/usb/hardware.h"
-#include "platform/sim/usb/request.h"
+#include "platform/usb_bus/hardware.h"
+#include "platform/usb_bus/request.h"
 
 namespace sim::usb {
 

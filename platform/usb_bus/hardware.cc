@@ -1,9 +1,9 @@
-#include "platform/sim/usb/hardware.h"
+#include "platform/usb_bus/hardware.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/usb/bytes.h"
+#include "platform/usb_bus/bytes.h"
 
 namespace sim::usb {
 namespace {

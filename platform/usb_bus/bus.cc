@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "platform/core/trace.h"
+#include "platform/ntoskrnl/io/device_interfaces.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/rtl/text.h"
-#include "platform/setupapi/interfaces.h"
-#include "platform/sim/usb.h"
-#include "platform/sim/usb/bytes.h"
-#include "platform/sim/usb/hardware.h"
-#include "platform/sim/usb/request.h"
-#include "platform/sim/usb/vendor_driver.h"
+#include "platform/usb_bus/bytes.h"
+#include "platform/usb_bus/hardware.h"
+#include "platform/usb_bus/request.h"
+#include "platform/usb_bus/usb_controls.h"
+#include "platform/usb_bus/vendor_driver.h"
 
 namespace sim::usb {
 namespace {
@@ -57,7 +57,7 @@ class SimulatedDevice : public Device, public std::enable_shared_from_this<Simul
     // Enters the device in the namespace (with the bus locked).
     bool attach(PDRIVER_OBJECT driver);
     void publish() {
-        platform::add_device_interface(
+        ntoskrnl::io::add_device_interface(
             {hardware_->description().interface_guid, path_, hardware_->faults().enum_error});
     }
 
@@ -210,7 +210,7 @@ bool SimulatedDevice::attach(PDRIVER_OBJECT driver) {
 void SimulatedDevice::unplug() {
     if (!plugged_.exchange(false)) return;
     TRACE("usbsim", "unplug %s", path_.c_str());
-    platform::remove_device_interface(path_);
+    ntoskrnl::io::remove_device_interface(path_);
     std::u16string link = link_name();
     UNICODE_STRING link_string = counted(link);
     IoDeleteSymbolicLink(&link_string);

@@ -1,11 +1,11 @@
-#include "platform/sim/usb/vendor_driver.h"
+#include "platform/usb_bus/vendor_driver.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/core/trace.h"
 #include "platform/ddk/ntstatus.h"
-#include "platform/sim/usb/bytes.h"
+#include "platform/usb_bus/bytes.h"
 
 namespace sim::usb {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/sim/volume/drive.h"
+#include "platform/programs/drive.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Descriptor builders of the test API: standard layouts, little-endian, field by field.
 #include <set>
 
-#include "platform/sim/usb.h"
+#include "platform/usb_bus/usb_controls.h"
 
 namespace sim::usb {
 namespace {
