@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/unix/unix_file.h"
+
 extern char** environ;
 
 namespace platform::host {
@@ -44,20 +46,6 @@ std::string find_program(const std::string& program) {
     return {};
 }
 
-// Moves length bytes at offset with pread or pwrite, through short counts and interruptions.
-template <class Call, class Byte>
-bool move_all(Call call, int fd, Byte* bytes, size_t length, uint64_t offset) {
-    while (length) {
-        const ssize_t done = call(fd, bytes, length, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        bytes += done;
-        offset += static_cast<uint64_t>(done);
-        length -= static_cast<size_t>(done);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::unique_ptr<TemporaryImage> TemporaryImage::create(uint64_t size, std::string* error) {
@@ -86,11 +74,14 @@ TemporaryImage::~TemporaryImage() {
 }
 
 bool TemporaryImage::read(uint64_t offset, void* data, size_t length) const {
-    return move_all(pread, fd_, static_cast<char*>(data), length, offset);
+    size_t done;
+    return unix_file::read_at(fd_, data, length, offset, &done) == STATUS_SUCCESS && done == length;
 }
 
 bool TemporaryImage::write(uint64_t offset, const void* data, size_t length) {
-    return move_all(pwrite, fd_, static_cast<const char*>(data), length, offset);
+    size_t done;
+    return unix_file::write_at(fd_, data, length, offset, &done) == STATUS_SUCCESS &&
+           done == length;
 }
 
 std::vector<Range> TemporaryImage::data_ranges() const {

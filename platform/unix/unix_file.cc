@@ -85,6 +85,23 @@ void fill_creation_time(int dirfd, const char* path, int flags, Status* out) {
 
 constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
 
+// Moves length bytes at offset with pread or pwrite, through short counts and interruptions, until
+// all are moved or the call moves none (a read at the end of the file).
+template <class Call, class Byte>
+NTSTATUS move_at(Call call, int fd, Byte* bytes, size_t length, uint64_t offset, size_t* done) {
+    while (*done < length) {
+        const ssize_t moved =
+            call(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
+        if (moved < 0) {
+            if (errno == EINTR) continue;
+            return status_from_errno(errno);
+        }
+        if (moved == 0) break;
+        *done += static_cast<size_t>(moved);
+    }
+    return STATUS_SUCCESS;
+}
+
 }  // namespace
 
 NTSTATUS open(const std::string& path, const OpenMode& mode, int* fd) {
@@ -134,37 +151,16 @@ NTSTATUS status(const std::string& path, Status* out) {
 
 NTSTATUS read_at(int fd, void* buffer, size_t length, uint64_t offset, size_t* done) {
     *done = 0;
-    auto* bytes = static_cast<char*>(buffer);
     if (offset >= kMaxOffset) return STATUS_SUCCESS;  // nothing is stored that far
     if (length > kMaxOffset - offset) length = static_cast<size_t>(kMaxOffset - offset);
-    while (*done < length) {
-        const ssize_t got =
-            pread(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return status_from_errno(errno);
-        }
-        if (got == 0) break;
-        *done += static_cast<size_t>(got);
-    }
-    return STATUS_SUCCESS;
+    return move_at(pread, fd, static_cast<char*>(buffer), length, offset, done);
 }
 
 NTSTATUS write_at(int fd, const void* buffer, size_t length, uint64_t offset, size_t* done) {
     *done = 0;
-    const auto* bytes = static_cast<const char*>(buffer);
     if (length > 0 && (offset > kMaxOffset || length > kMaxOffset - offset))
         return STATUS_DISK_FULL;
-    while (*done < length) {
-        const ssize_t put =
-            pwrite(fd, bytes + *done, length - *done, static_cast<off_t>(offset + *done));
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return status_from_errno(errno);
-        }
-        *done += static_cast<size_t>(put);
-    }
-    return STATUS_SUCCESS;
+    return move_at(pwrite, fd, static_cast<const char*>(buffer), length, offset, done);
 }
 
 NTSTATUS truncate(int fd, uint64_t size) {

@@ -36,6 +36,16 @@ uint64_t take(std::map<char, uint64_t>& budget, char drive, uint64_t wanted) {
     return granted;
 }
 
+void set(std::map<char, uint64_t>& budget, char drive, uint64_t bytes) {
+    std::lock_guard guard(limits().lock);
+    budget[letter(drive)] = bytes;
+}
+
+void clear(std::map<char, uint64_t>& budget) {
+    std::lock_guard guard(limits().lock);
+    budget.clear();
+}
+
 }  // namespace
 
 bool drive_has_write_limit(char drive) {
@@ -52,27 +62,16 @@ uint64_t drive_take_read(char drive, uint64_t wanted) {
 }
 
 void set_drive_write_limit(char drive, uint64_t bytes) {
-    auto& l = limits();
-    std::lock_guard guard(l.lock);
-    l.free_bytes[letter(drive)] = bytes;
+    set(limits().free_bytes, drive, bytes);
 }
-
 void clear_drive_write_limits() {
-    auto& l = limits();
-    std::lock_guard guard(l.lock);
-    l.free_bytes.clear();
+    clear(limits().free_bytes);
 }
-
 void set_drive_read_limit(char drive, uint64_t bytes) {
-    auto& l = limits();
-    std::lock_guard guard(l.lock);
-    l.readable_bytes[letter(drive)] = bytes;
+    set(limits().readable_bytes, drive, bytes);
 }
-
 void clear_drive_read_limits() {
-    auto& l = limits();
-    std::lock_guard guard(l.lock);
-    l.readable_bytes.clear();
+    clear(limits().readable_bytes);
 }
 
 }  // namespace ntoskrnl::fs
