@@ -40,11 +40,10 @@ set(kernel_layers
   "cm ke"
   "ex"
   "rtl"
-  "ob"
+  "ob mm"
   "ps"
   "fs"
   "io"
-  "mm"
   "zw dbg not_implemented.cc")
 
 # What kernel-mode code never includes: the user-mode DLLs.

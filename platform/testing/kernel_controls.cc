@@ -3,6 +3,7 @@
 #include "platform/ntoskrnl/dbg/dbgprint.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/io/loader.h"
+#include "platform/ntoskrnl/mm/mdl.h"
 #include "platform/ntoskrnl/mm/routine_address.h"
 #include "platform/ntoskrnl/ob/handles.h"
 #include "platform/ntoskrnl/ob/namespace.h"
@@ -110,7 +111,7 @@ void clear_volume_controls() {
 }
 
 void fail_mdl_mappings(unsigned count) {
-    io::fail_mdl_mappings(count);
+    mm::fail_mdl_mappings(count);
 }
 
 void fail_extended_state_saves(unsigned count) {

@@ -81,17 +81,10 @@ void release_irp(PIRP irp);
 NTSTATUS complete_request(PIRP irp, NTSTATUS status, ULONG_PTR information = 0);
 // Sets the bytes the caller's output buffer holds (the bound of a buffered copy-back).
 void set_output_length(PIRP irp, ULONG length);
-// A user-mode event (kernel32) to signal at completion, besides or instead of UserEvent.
+// An event that a user-mode handle names (platform/ntoskrnl/ke/event.h) to signal at completion,
+// besides or instead of UserEvent.
 void set_user_event(PIRP irp, HANDLE event);
 size_t live_irps();
-
-// ---- Memory descriptor lists ----
-
-PMDL create_mdl(PVOID buffer, ULONG length);
-void free_mdl(PMDL mdl);
-// The next count mappings of a request's buffer into system space (MmGetSystemAddressForMdlSafe)
-// return null.
-void fail_mdl_mappings(unsigned count);
 
 // ---- Files ----
 

@@ -13,6 +13,7 @@
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/event.h"
 #include "platform/ntoskrnl/ke/thread.h"
+#include "platform/ntoskrnl/mm/mdl.h"
 #include "platform/ntoskrnl/not_implemented.h"
 
 namespace ntoskrnl::io {
@@ -88,7 +89,7 @@ void finish(PIRP irp) {
     }
     for (PMDL mdl = irp->MdlAddress; mdl;) {
         PMDL next = mdl->Next;
-        free_mdl(mdl);
+        mm::free_mdl(mdl);
         mdl = next;
     }
     irp->MdlAddress = nullptr;
