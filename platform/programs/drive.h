@@ -1,6 +1,6 @@
 // A drive ("\\.\X:") opened through the Win32 calls, for the simulation's volume tools (the format
-// program and the test API's volume access): its size and geometry, and its sectors copied to and
-// from a temporary host image.
+// program and the test controls' volume access): its size and geometry, and its sectors copied to
+// and from a temporary host image.
 #pragma once
 
 #include <string>

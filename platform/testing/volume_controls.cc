@@ -1,4 +1,4 @@
-// The test API's access to mounted volumes (platform/testing/volume_controls.h).
+// The test controls of mounted volumes (platform/testing/volume_controls.h).
 #include "platform/testing/volume_controls.h"
 
 #include <algorithm>

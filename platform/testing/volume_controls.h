@@ -1,6 +1,6 @@
-// Test API of mounted volumes: what a file system would do on a drive, done with the host's NTFS
-// tools (package ntfs-3g) on a copy, every sector read and written through "\\.\X:" and so through
-// the disk's driver. For volumes of test size: each call copies the whole volume.
+// Test controls of mounted volumes: what a file system would do on a drive, done with the host's
+// NTFS tools (package ntfs-3g) on a copy, every sector read and written through "\\.\X:" and so
+// through the disk's driver. For volumes of test size: each call copies the whole volume.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-// Descriptor builders of the test API: standard layouts, little-endian, field by field.
+// Descriptor builders of the test controls: standard layouts, little-endian, field by field.
 #include <set>
 
 #include "platform/usb_bus/usb_controls.h"

@@ -1,4 +1,4 @@
-// Test API of the card's firmware model: a card behind the simulated bridge's bulk endpoints
+// Test controls of the card's firmware model: a card behind the simulated bridge's bulk endpoints
 // (0x02 OUT, 0x86 IN) that answers every command frame and every FPGA data frame the host sends.
 //
 // A card is a value (CardState): a test makes one, plugs it, and gets it back when it unplugs it.

@@ -91,7 +91,7 @@ NTSTATUS cleanup(Volume* volume, PIRP irp, PFILE_OBJECT file) {
     return complete_request(irp, STATUS_SUCCESS);
 }
 
-// The volume controls answered, for the test API.
+// The volume controls answered, for the test controls.
 struct ControlLog {
     std::mutex lock;
     std::vector<VolumeControl> controls;

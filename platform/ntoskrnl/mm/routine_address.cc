@@ -1,4 +1,4 @@
-// MmGetSystemRoutineAddress: the kernel's exports by name, less those the test API hides.
+// MmGetSystemRoutineAddress: the kernel's exports by name, less those the test controls hide.
 #include "platform/ntoskrnl/mm/routine_address.h"
 
 #include <algorithm>

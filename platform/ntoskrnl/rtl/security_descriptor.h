@@ -91,7 +91,7 @@ bool decode_acl(const uint8_t* p, size_t available, std::vector<Ace>* aces);
 Bytes encode(const Descriptor& d);
 // The descriptor in the form of SDDL, rights as numbers, SIDs in full and ACE flags as numbers
 // ("O:S-1-5-18D:P(A;;0x1f01ff;;;S-1-5-32-544)"; a DACL present but null is
-// "D:NO_ACCESS_CONTROL"): what traces and the simulation's test API show.
+// "D:NO_ACCESS_CONTROL"): what traces and the simulation's test controls show.
 std::string sddl_text(const Descriptor& d);
 
 // A self-relative descriptor's owner, group and DACL. Its size is not known to the caller of
