@@ -1,7 +1,8 @@
-// Plain files as the NT I/O services see them: open with a disposition, access and share mode,
-// read and write at the file position or at an offset, size, identity and byte-range locks;
-// deletion and renaming by NT name. kernel32 and the C runtime build on these, and so will the
-// simulated kernel's Zw calls. Results are NT status values (platform/ddk/ntstatus.h).
+// The kernel's file system of host files: plain files as the NT I/O services see them, opened
+// with a disposition, access and share mode, read and written at the file position or at an
+// offset, with size, identity and byte-range locks; deletion and renaming by NT name. The I/O
+// manager's opens, the Zw calls, kernel32 and the C runtime build on these. Results are NT status
+// values (platform/ddk/ntstatus.h).
 #pragma once
 
 #include <cstdint>
