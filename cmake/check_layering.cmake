@@ -26,7 +26,7 @@ set(platform_layers
   "api"                       # the SDK's headers
   "ddk"                       # the driver kit's headers
   "win32.h wdm.h"             # what user-mode and kernel-mode code include
-  "core"                      # trace channels, the process's handle table
+  "core"                      # trace channels, the handle table, the last error
   "unix"                      # the Linux backends
   "ntoskrnl"                  # the simulated kernel
   "wdmlib usb_bus net ntdll"  # the kit's library, the simulated hardware's drivers; ntdll

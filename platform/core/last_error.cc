@@ -1,3 +1,5 @@
+// The calling thread's last error (GetLastError, SetLastError): thread state below every DLL that
+// sets it, as Windows keeps it in the thread's environment block.
 #include "platform/win32.h"
 
 namespace {
