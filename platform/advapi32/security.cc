@@ -1,6 +1,6 @@
-// Tokens and the security descriptors of host files (platform/api/security.h,
-// platform/advapi32/security.h); the binary form is platform/ntoskrnl/rtl/security_descriptor.h's,
-// the text form sddl.h's.
+// Tokens, file security and SDDL (platform/api/security.h). The descriptors of host files are
+// platform/ntdll/file_security.h's, their binary form
+// platform/ntoskrnl/rtl/security_descriptor.h's, the text form sddl.h's.
 #include <cstring>
 #include <string>
 #include <vector>
