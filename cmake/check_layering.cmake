@@ -5,7 +5,8 @@
 # files of its own part and of parts on lower lines, never those of its own line or of a higher
 # one; so no level's graph can hold a circle. An include is read as the build resolves it: a
 # quoted name is looked up beside the including file first, then from the tree root (the one
-# include folder, "platform/ntdll/dos_path.h"); names in angle brackets are the system's.
+# include folder, "platform/ntdll/dos_path.h"); a name in angle brackets from the tree root, and
+# otherwise it is the system's.
 
 # The top folders.
 set(top_layers
@@ -100,11 +101,12 @@ endmacro()
 
 set(edges 0)
 foreach(file IN LISTS files)
-  file(STRINGS ${ROOT}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  file(STRINGS ${ROOT}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
   get_filename_component(folder ${file} DIRECTORY)
   foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*$" "\\1" name "${line}")
-    if(EXISTS ${ROOT}/${folder}/${name} AND NOT IS_DIRECTORY ${ROOT}/${folder}/${name})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]+)[\">].*$" "\\1" name "${line}")
+    string(REGEX MATCH "^[ \t]*#[ \t]*include[ \t]*\"" quoted "${line}")
+    if(quoted AND EXISTS ${ROOT}/${folder}/${name} AND NOT IS_DIRECTORY ${ROOT}/${folder}/${name})
       file(RELATIVE_PATH target ${ROOT} ${ROOT}/${folder}/${name})
     elseif(EXISTS ${ROOT}/${name} AND NOT IS_DIRECTORY ${ROOT}/${name})
       set(target ${name})
