@@ -31,21 +31,21 @@ set(platform_layers
   "unix"                      # the Linux backends
   "ntoskrnl"                  # the simulated kernel
   "wdmlib usb_bus net ntdll"  # the kit's library, the simulated hardware's drivers; ntdll
-  "kernel32 advapi32 setupapi shell32 user32"
+  "kernel32 advapi32 setupapi shell32 user32"  # the user-mode DLLs
   "crt programs"              # the C runtime, the system's programs (FORMAT.com)
   "testing")                  # the test controls (namespace sim)
 
 # The kernel's parts.
 set(kernel_layers
-  "not_implemented.h"
-  "cm ke"
-  "ex"
-  "rtl"
-  "ob mm"
-  "ps"
-  "fs"
-  "io"
-  "zw dbg not_implemented.cc")
+  "not_implemented.h"         # bug checks, and what is declared but not provided
+  "cm ke"                     # the registry store; threads, waits, events, spin locks
+  "ex"                        # the pool
+  "rtl"                       # the run-time library
+  "ob mm"                     # objects, names and handles; MDLs, system routines by name
+  "ps"                        # thread objects, system threads
+  "fs"                        # the file system of host files
+  "io"                        # the I/O manager, RAW, the service loader
+  "zw dbg not_implemented.cc")  # the Zw services, DbgPrint
 
 # What kernel-mode code never includes: the user-mode DLLs.
 set(kernel_side "platform/ntoskrnl" "platform/wdmlib" "platform/usb_bus" "platform/net" "driver")
