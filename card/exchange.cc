@@ -2,11 +2,11 @@
 
 #include <mutex>
 
+#include "base/byte_access.h"
 #include "card/card_lock.h"
 #include "card/command_frame.h"
 #include "card/link_steps.h"
 #include "card/result.h"
-#include "crypto/byte_access.h"
 #include "usb/card_link.h"
 
 namespace {

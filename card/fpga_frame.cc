@@ -3,11 +3,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/byte_access.h"
 #include "card/card_lock.h"
 #include "card/key_slots.h"
 #include "card/link_steps.h"
 #include "card/result.h"
-#include "crypto/byte_access.h"
 
 namespace {
 

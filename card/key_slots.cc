@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_access.h"
 #include "card/command_frame.h"
 #include "card/exchange.h"
-#include "crypto/byte_access.h"
 #include "crypto/sm2.h"
 
 namespace {

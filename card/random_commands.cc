@@ -2,12 +2,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_access.h"
 #include "card/card_api.h"
 #include "card/card_random.h"
 #include "card/command_frame.h"
 #include "card/exchange.h"
 #include "card/result.h"
-#include "crypto/byte_access.h"
 #include "usb/card_link.h"
 
 namespace {

@@ -6,7 +6,7 @@
 // The card lock (a synchronization event) guards the path, the handle, its reference count and
 // the parsed descriptors. Open, release and the path change take it; the hardware-crypto thread
 // holds it for each item's exchange, and drops the card under it.
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "driver/card_wire.h"
 #include "driver/orvik.h"
 

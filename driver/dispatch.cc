@@ -1,7 +1,7 @@
 // Dispatch routines of the disks. They run in the caller's thread. Every path completes the
 // request at once (no priority boost) or marks it pending and queues it to the disk's worker,
 // which completes it; a queued request is not touched here again.
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "driver/orvik.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // is opened unbuffered, synchronous and unshared; a missing one is created sparse and hidden when
 // the request gives it a size. An image, or a size to create one with, that is not a whole number
 // of sectors (at least one) is refused with STATUS_INVALID_PARAMETER.
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "driver/orvik.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 
 namespace fd = file_descriptor;
 

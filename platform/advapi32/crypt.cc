@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/advapi32/random_provider.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
-#include "platform/sim/random.h"
 
 namespace {
 
@@ -55,29 +55,36 @@ bool fill_random(BYTE* buffer, DWORD len) {
 
 }  // namespace
 
-namespace sim {
+namespace platform {
+
 void random_fail_acquisitions(unsigned count) {
     failing_acquisitions = count;
 }
+
 void random_fail_generation(bool fail) {
     failing_generation = fail;
 }
+
 unsigned random_acquisition_calls() {
     return acquisition_calls;
 }
+
 void random_queue_bytes(const std::vector<uint8_t>& bytes) {
     std::lock_guard guard(queue_lock);
     queued.insert(queued.end(), bytes.begin(), bytes.end());
 }
+
 size_t random_queued_bytes() {
     std::lock_guard guard(queue_lock);
     return queued.size();
 }
+
 void random_clear_queue() {
     std::lock_guard guard(queue_lock);
     queued.clear();
 }
-}  // namespace sim
+
+}  // namespace platform
 
 extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR container,
                                             LPCWSTR provider_name, DWORD provider_type,

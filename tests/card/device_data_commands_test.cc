@@ -12,7 +12,7 @@
 #include "card/card_random.h"
 #include "card/key_slots.h"
 #include "crypto/sm3.h"
-#include "platform/sim/disk.h"
+#include "platform/testing/disk_controls.h"
 #include "tests/card/scripted_card.h"
 
 namespace {

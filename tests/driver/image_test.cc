@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "tests/driver/orvik_test.h"
 
 namespace {

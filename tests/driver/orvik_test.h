@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "driver/orvik_interface.h"
-#include "platform/sim/kernel.h"
+#include "platform/testing/kernel_controls.h"
 #include "platform/win32.h"
 #include "tests/platform/test_folder.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "driver/orvik_interface.h"
-#include "platform/sim/kernel.h"
+#include "platform/testing/kernel_controls.h"
 #include "platform/wdm.h"
 
 namespace record_driver {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/hex.h"
 #include "tests/card/log_capture.h"
 #include "tests/softcard/softcard_fixture.h"

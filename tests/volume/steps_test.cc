@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "tests/card/log_capture.h"
 #include "tests/platform/test_folder.h"
 #include "tests/support/temp_machine_root.h"
