@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -86,9 +87,10 @@ void random_clear_queue() {
 
 }  // namespace platform
 
+// As on Windows, a failed allocation is an error result: nothing is thrown to the caller.
 extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR container,
                                             LPCWSTR provider_name, DWORD provider_type,
-                                            DWORD flags) {
+                                            DWORD flags) try {
     TRACE("advapi32", "CryptAcquireContextW(%p, %s, %s, %u, %#x)", static_cast<void*>(provider),
           trace_text(container).c_str(), trace_text(provider_name).c_str(), provider_type, flags);
     ++acquisition_calls;
@@ -110,6 +112,9 @@ extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR contai
     *provider =
         reinterpret_cast<HCRYPTPROV>(platform::handle_insert(std::make_shared<CryptProvider>()));
     return TRUE;
+} catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
 }
 
 extern "C" BOOL WINAPI CryptGenRandom(HCRYPTPROV provider, DWORD len, BYTE* buffer) {
