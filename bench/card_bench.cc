@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_access.h"
 #include "bench/timing.h"
 #include "card/card_api.h"
 #include "card/exchange/command_frame.h"
 #include "card/log/log.h"
-#include "crypto/byte_access.h"
-#include "platform/sim/card.h"
 #include "platform/win32.h"
+#include "sim/card/card_controls.h"
 #include "usb/card_link.h"
 
 namespace {

@@ -17,15 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_access.h"
 #include "bench/files.h"
 #include "bench/timing.h"
 #include "card/card_api.h"
 #include "card/containers/fpga_frame.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
-#include "platform/sim/card.h"
-#include "platform/sim/network.h"
+#include "platform/testing/network_controls.h"
 #include "platform/win32.h"
+#include "sim/card/card_controls.h"
 #include "usb/card_link.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "bench/files.h"
 #include "bench/timing.h"
 #include "crypto/sm4_blocks.h"
-#include "platform/sim/network.h"
+#include "platform/testing/network_controls.h"
 #include "platform/win32.h"
 #include "softcard/exports.h"
 

@@ -7,7 +7,7 @@
 // Usage: orvik_card_bench [MiB per round, default 64]
 #include "bench/orvik_disk.h"
 #include "crypto/sm4_blocks.h"
-#include "platform/sim/card.h"
+#include "sim/card/card_controls.h"
 
 using namespace orvik_bench;
 

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_access.h"
 #include "bench/timing.h"
-#include "platform/sim/kernel.h"
-#include "platform/sim/registry.h"
+#include "platform/testing/kernel_controls.h"
+#include "platform/testing/registry_controls.h"
 #include "platform/win32.h"
 #include "wire/orvik_interface.h"
 

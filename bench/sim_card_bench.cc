@@ -11,13 +11,13 @@
 #include <functional>
 #include <vector>
 
+#include "base/byte_access.h"
 #include "bench/timing.h"
-#include "crypto/byte_access.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
-#include "platform/sim/card.h"
-#include "platform/sim/card/firmware.h"
-#include "platform/sim/card/frame_format.h"
+#include "sim/card/card_controls.h"
+#include "sim/card/firmware.h"
+#include "sim/card/frame_format.h"
 #include "usb/card_link.h"
 
 namespace {
@@ -46,17 +46,17 @@ void print_rate(const char* what, double per_second, size_t bytes = 0) {
 
 // A command frame without payload, one frame unit long.
 Bytes command_frame(uint32_t code) {
-    namespace header = simcard::header;
-    Bytes frame(simcard::kFrameUnit, 0);
+    namespace header = sim::card::header;
+    Bytes frame(sim::card::kFrameUnit, 0);
     bytes::store_le32(frame.data() + header::kCode, code);
     bytes::store_be32(frame.data() + header::kTag, header::kTagValue);
-    bytes::store_le32(frame.data() + header::kPayloadLength, simcard::kFrameUnit - header::kSize);
+    bytes::store_le32(frame.data() + header::kPayloadLength, sim::card::kFrameUnit - header::kSize);
     return frame;
 }
 
 // An encrypting FPGA frame under a key slot, or the volume key from sector on (slot 0).
 Bytes fpga_frame(uint32_t slot_or_zero, uint64_t sector, uint32_t data_length) {
-    namespace fpga = simcard::fpga;
+    namespace fpga = sim::card::fpga;
     Bytes frame(fpga::kHeaderSize + data_length, 0x5A);
     std::fill_n(frame.begin(), fpga::kHeaderSize, 0);
     bytes::store_le32(frame.data() + fpga::kOpcode, sim::card::kFpgaEncrypt);
@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
         const Bytes info = command_frame(0x720);
         print_rate("0x720 card information", median_rate(
                                                  [&] {
-                                                     simcard::answer_frame(
-                                                         card, info, simcard::check_frame(info),
+                                                     sim::card::answer_frame(
+                                                         card, info, sim::card::check_frame(info),
                                                          std::nullopt, answer);
                                                  },
                                                  seconds));
@@ -101,8 +101,8 @@ int main(int argc, char** argv) {
         print_rate("FPGA frame, slot key, 4096 bytes",
                    median_rate(
                        [&] {
-                           simcard::answer_frame(card, slot, simcard::check_frame(slot),
-                                                 std::nullopt, answer);
+                           sim::card::answer_frame(card, slot, sim::card::check_frame(slot),
+                                                   std::nullopt, answer);
                        },
                        seconds),
                    4096);
@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
         print_rate("FPGA sector frame, volume key, 65536 bytes",
                    median_rate(
                        [&] {
-                           simcard::answer_frame(card, sectors, simcard::check_frame(sectors),
-                                                 std::nullopt, answer);
+                           sim::card::answer_frame(card, sectors, sim::card::check_frame(sectors),
+                                                   std::nullopt, answer);
                        },
                        seconds),
                    65536);

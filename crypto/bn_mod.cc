@@ -1,7 +1,7 @@
 #include <cstdint>
 
+#include "base/byte_access.h"
 #include "crypto/bn256.h"
-#include "crypto/byte_access.h"
 #include "crypto/secure_wipe.h"
 
 // Modular operations: the fast reduction for the SM2 prime, the general bit-serial reduction used

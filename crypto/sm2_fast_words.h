@@ -10,8 +10,8 @@
 #include <immintrin.h>
 #endif
 
+#include "base/byte_access.h"
 #include "crypto/bn256.h"
-#include "crypto/byte_access.h"
 #include "crypto/constant_time.h"
 
 #if defined(__GNUC__)

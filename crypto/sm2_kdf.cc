@@ -1,4 +1,4 @@
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/cpu_features.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm3_internal.h"

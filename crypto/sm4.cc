@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_internal.h"

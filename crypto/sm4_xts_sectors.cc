@@ -2,7 +2,7 @@
 // encrypted together, then each sector runs through the XTS kernel.
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm4_blocks.h"
 

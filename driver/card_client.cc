@@ -6,6 +6,7 @@
 // The card lock (a synchronization event) guards the path, the handle, its reference count and
 // the parsed descriptors. Open, release and the path change take it; the hardware-crypto thread
 // holds it for each item's exchange, and drops the card under it.
+#include "base/byte_access.h"
 #include "driver/orvik.h"
 #include "wire/fpga_frame.h"
 #include "wire/transfer_envelope.h"
@@ -197,7 +198,7 @@ PUCHAR GetConfigDescriptor(PUSHORT length) {
     namespace field = wire::configuration_descriptor;
     PUCHAR head = ReadDescriptor(types::kConfiguration, field::kSize);
     if (!head) return nullptr;
-    *length = wire::load_le<uint16_t>(head + env::kSize + field::kTotalLength);
+    *length = bytes::load_le16(head + env::kSize + field::kTotalLength);
     FreeNonPaged(head);
     if (*length < field::kSize) return nullptr;
     return ReadDescriptor(types::kConfiguration, *length);
@@ -220,7 +221,7 @@ BOOLEAN DescriptorFits(const UCHAR* data, ULONG offset, ULONG length) {
 VOID FillEndpointRecord(CardEndpoint* record, const UCHAR* endpoint, const UCHAR* companion) {
     namespace ep = wire::endpoint_descriptor;
     namespace comp = wire::companion_descriptor;
-    const USHORT packet = wire::load_le<uint16_t>(endpoint + ep::kMaxPacketSize);
+    const USHORT packet = bytes::load_le16(endpoint + ep::kMaxPacketSize);
     auto size = static_cast<USHORT>(wire::PacketBytes(packet) * wire::PacketsPerMicroframe(packet));
     record->DescriptorLength = endpoint[kLength];
     record->DescriptorType = endpoint[kType];
@@ -285,7 +286,7 @@ VOID ParseConfigDescriptor(const UCHAR* data, ULONG length) {
     ClearCardLayout();
     g_Configuration = {data[kLength],
                        data[kType],
-                       wire::load_le<uint16_t>(data + field::kTotalLength),
+                       bytes::load_le16(data + field::kTotalLength),
                        data[field::kInterfaces],
                        data[field::kValue],
                        data[field::kString],

@@ -1,8 +1,8 @@
 // Card information, PIN and login.
 #include <cstring>
 
+#include "base/byte_access.h"
 #include "card/commands/mac.h"
-#include "crypto/byte_access.h"
 #include "crypto/hex.h"
 #include "softcard/binding.h"
 #include "softcard/exports.h"

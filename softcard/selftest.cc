@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/hex.h"
 #include "crypto/random.h"
 #include "crypto/sm2.h"

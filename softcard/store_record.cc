@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/secure_wipe.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "card/card_api.h"
-#include "platform/sim/card.h"
-#include "platform/sim/network.h"
+#include "platform/testing/network_controls.h"
 #include "platform/win32.h"
+#include "sim/card/card_controls.h"
 
 namespace {
 

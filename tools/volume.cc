@@ -6,8 +6,6 @@
 // tools on a copy of the volume, every sector read and written through the drive.
 //
 // The caller points HALDEN_ROOT at a machine root with the folder C/Halden/etc.
-#include "platform/sim/volume.h"
-
 #include <dlfcn.h>
 
 #include <array>
@@ -16,10 +14,11 @@
 #include <string>
 
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/card.h"
-#include "platform/sim/kernel.h"
-#include "platform/sim/network.h"
-#include "platform/sim/registry.h"
+#include "platform/testing/kernel_controls.h"
+#include "platform/testing/network_controls.h"
+#include "platform/testing/registry_controls.h"
+#include "platform/testing/volume_controls.h"
+#include "sim/card/card_controls.h"
 #include "volume/exports.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 
 namespace usb {
 

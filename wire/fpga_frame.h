@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "wire/byte_order.h"
+#include "base/byte_access.h"
 
 // The opcode, u32 at 0: bytes 41 02 00 00 or 42 02 00 00, byte 0 being 'A' or 'B'.
 constexpr uint32_t FPGA_XTS_ENCRYPT = 0x241;
@@ -51,14 +51,14 @@ struct Header {
     // Writes all kHeaderSize bytes.
     void encode(uint8_t* out) const {
         for (uint32_t i = 0; i < kHeaderSize; ++i) out[i] = 0;
-        store_le<uint32_t>(out + kOpcode, opcode);
-        store_le<uint16_t>(out + kDataLength, data_length);
+        bytes::store_le32(out + kOpcode, opcode);
+        bytes::store_le16(out + kDataLength, data_length);
         out[kZero] = 0;
         out[kFlag] = flag;
         if (raw_key) {
             for (uint32_t i = 0; i < kKeyFieldSize; ++i) out[kKeyField + i] = raw_key[i];
         } else {
-            store_le<uint32_t>(out + kSlot, slot);
+            bytes::store_le32(out + kSlot, slot);
         }
         if (tweak)
             for (uint32_t i = 0; i < kTweakSize; ++i) out[kTweak + i] = tweak[i];
@@ -90,21 +90,21 @@ constexpr uint32_t kTemplateDataLength = 512;
 
 // The template's fields besides the key pair, into a zeroed header.
 inline void WriteTemplate(uint8_t* header) {
-    store_le<uint32_t>(header + kOpcode, FPGA_XTS_ENCRYPT);
-    store_le<uint32_t>(header + kDataLength, kTemplateDataLength);
+    bytes::store_le32(header + kOpcode, FPGA_XTS_ENCRYPT);
+    bytes::store_le32(header + kDataLength, kTemplateDataLength);
 }
 
 // What every frame of the driver writes over its copy of the template: the op and the tweak.
 inline void WriteTweak(uint8_t* header, uint8_t op, uint64_t sector, uint64_t tweak_high) {
     header[kOp] = op;
-    store_le<uint64_t>(header + kSector, sector);
-    store_le<uint64_t>(header + kTweakHigh, tweak_high);
+    bytes::store_le64(header + kSector, sector);
+    bytes::store_le64(header + kTweakHigh, tweak_high);
 }
 
 // What an OUT frame writes besides: its data length, and the sector number again.
 inline void WriteOutFields(uint8_t* header, uint32_t data_length, uint64_t sector) {
-    store_le<uint32_t>(header + kDataLength, data_length);
-    store_le<uint64_t>(header + kSectorAgain, sector);
+    bytes::store_le32(header + kDataLength, data_length);
+    bytes::store_le64(header + kSectorAgain, sector);
 }
 }  // namespace driver
 
@@ -123,8 +123,8 @@ struct Reply {
     static Reply decode(const uint8_t* in) {
         Reply r;
         r.status = in[kStatus];
-        r.total_length = load_le<uint32_t>(in + kTotalLength);
-        r.echoed_sector = load_le<uint64_t>(in + kEchoedSector);
+        r.total_length = bytes::load_le32(in + kTotalLength);
+        r.echoed_sector = bytes::load_le64(in + kEchoedSector);
         return r;
     }
 };

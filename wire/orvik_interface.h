@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "wire/byte_order.h"
+#include "base/byte_access.h"
 
 // FILE_DEVICE_DISK, METHOD_BUFFERED, read and write access; functions 0x900 and 0x901.
 constexpr uint32_t IOCTL_ORVIK_OPEN_IMAGE = 0x0007E400;
@@ -131,14 +131,14 @@ inline void Encode(const Contents& contents, uint8_t* record) {
         WriteTextField(file_name, kImagePathPrefix, contents.image_path);
     for (uint16_t i = 0; i < file_name_length; ++i)
         if (file_name[i] == '/') file_name[i] = '\\';
-    store_le<uint32_t>(record + kGuard1, kGuardValue);
+    bytes::store_le32(record + kGuard1, kGuardValue);
     const uint16_t device_path_length =
         WriteTextField(record + kDevicePath, kCardPathPrefix, contents.card_device_path);
-    store_le<uint32_t>(record + kGuard2, kGuardValue);
-    store_le<uint16_t>(record + kFileNameLength, file_name_length);
-    store_le<uint16_t>(record + kDevicePathLength, device_path_length);
-    store_le<uint32_t>(record + kChunkSize, contents.chunk_size);
-    store_le<uint64_t>(record + kFileSize, static_cast<uint64_t>(contents.file_size));
+    bytes::store_le32(record + kGuard2, kGuardValue);
+    bytes::store_le16(record + kFileNameLength, file_name_length);
+    bytes::store_le16(record + kDevicePathLength, device_path_length);
+    bytes::store_le32(record + kChunkSize, contents.chunk_size);
+    bytes::store_le64(record + kFileSize, static_cast<uint64_t>(contents.file_size));
     record[kSoft] = contents.soft ? 1 : 0;
     for (uint32_t i = 0; i < kVolumeKeySize; ++i) record[kKey1 + i] = contents.key[i];
 }
@@ -164,13 +164,13 @@ struct Fields {
 inline Fields Decode(const uint8_t* record) {
     Fields f;
     f.szFileName = record + kFileName;
-    f.dwGuard1 = load_le<uint32_t>(record + kGuard1);
+    f.dwGuard1 = bytes::load_le32(record + kGuard1);
     f.szDevicePath = record + kDevicePath;
-    f.dwGuard2 = load_le<uint32_t>(record + kGuard2);
-    f.wFileNameLength = load_le<uint16_t>(record + kFileNameLength);
-    f.wDevicePathLength = load_le<uint16_t>(record + kDevicePathLength);
-    f.dwChunkSize = load_le<uint32_t>(record + kChunkSize);
-    f.llFileSize = static_cast<int64_t>(load_le<uint64_t>(record + kFileSize));
+    f.dwGuard2 = bytes::load_le32(record + kGuard2);
+    f.wFileNameLength = bytes::load_le16(record + kFileNameLength);
+    f.wDevicePathLength = bytes::load_le16(record + kDevicePathLength);
+    f.dwChunkSize = bytes::load_le32(record + kChunkSize);
+    f.llFileSize = static_cast<int64_t>(bytes::load_le64(record + kFileSize));
     f.bSoft = record[kSoft];
     f.key1 = record + kKey1;
     f.key2 = record + kKey2;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "wire/byte_order.h"
+#include "base/byte_access.h"
 
 namespace wire {
 
@@ -47,35 +47,35 @@ struct TransferEnvelope {
     void encode(uint8_t* out) const {
         out[envelope::kRequestType] = request_type;
         out[envelope::kRequest] = request;
-        store_le<uint16_t>(out + envelope::kValue, value);
-        store_le<uint16_t>(out + envelope::kIndex, index);
-        store_le<uint16_t>(out + envelope::kLength, length);
-        store_le<uint32_t>(out + envelope::kTimeout, timeout_seconds);
+        bytes::store_le16(out + envelope::kValue, value);
+        bytes::store_le16(out + envelope::kIndex, index);
+        bytes::store_le16(out + envelope::kLength, length);
+        bytes::store_le32(out + envelope::kTimeout, timeout_seconds);
         out[envelope::kReserved] = 0;
         out[envelope::kEndpoint] = endpoint;
-        store_le<uint32_t>(out + envelope::kNtStatus, nt_status);
-        store_le<uint32_t>(out + envelope::kUsbdStatus, usbd_status);
-        store_le<uint32_t>(out + envelope::kPacketOffset, packet_offset);
-        store_le<uint32_t>(out + envelope::kPacketLength, packet_length);
-        store_le<uint32_t>(out + envelope::kDataOffset, data_offset);
-        store_le<uint32_t>(out + envelope::kDataLength, data_length);
+        bytes::store_le32(out + envelope::kNtStatus, nt_status);
+        bytes::store_le32(out + envelope::kUsbdStatus, usbd_status);
+        bytes::store_le32(out + envelope::kPacketOffset, packet_offset);
+        bytes::store_le32(out + envelope::kPacketLength, packet_length);
+        bytes::store_le32(out + envelope::kDataOffset, data_offset);
+        bytes::store_le32(out + envelope::kDataLength, data_length);
     }
 
     static TransferEnvelope decode(const uint8_t* in) {
         TransferEnvelope e;
         e.request_type = in[envelope::kRequestType];
         e.request = in[envelope::kRequest];
-        e.value = load_le<uint16_t>(in + envelope::kValue);
-        e.index = load_le<uint16_t>(in + envelope::kIndex);
-        e.length = load_le<uint16_t>(in + envelope::kLength);
-        e.timeout_seconds = load_le<uint32_t>(in + envelope::kTimeout);
+        e.value = bytes::load_le16(in + envelope::kValue);
+        e.index = bytes::load_le16(in + envelope::kIndex);
+        e.length = bytes::load_le16(in + envelope::kLength);
+        e.timeout_seconds = bytes::load_le32(in + envelope::kTimeout);
         e.endpoint = in[envelope::kEndpoint];
-        e.nt_status = load_le<uint32_t>(in + envelope::kNtStatus);
-        e.usbd_status = load_le<uint32_t>(in + envelope::kUsbdStatus);
-        e.packet_offset = load_le<uint32_t>(in + envelope::kPacketOffset);
-        e.packet_length = load_le<uint32_t>(in + envelope::kPacketLength);
-        e.data_offset = load_le<uint32_t>(in + envelope::kDataOffset);
-        e.data_length = load_le<uint32_t>(in + envelope::kDataLength);
+        e.nt_status = bytes::load_le32(in + envelope::kNtStatus);
+        e.usbd_status = bytes::load_le32(in + envelope::kUsbdStatus);
+        e.packet_offset = bytes::load_le32(in + envelope::kPacketOffset);
+        e.packet_length = bytes::load_le32(in + envelope::kPacketLength);
+        e.data_offset = bytes::load_le32(in + envelope::kDataOffset);
+        e.data_length = bytes::load_le32(in + envelope::kDataLength);
         return e;
     }
 };

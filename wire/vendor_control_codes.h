@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "wire/byte_order.h"
+#include "base/byte_access.h"
 
 namespace wire {
 
@@ -44,11 +44,11 @@ struct TransferSizeRecord {
 
     void encode(uint8_t* out) const {
         out[transfer_size::kEndpoint] = endpoint;
-        store_le<uint32_t>(out + transfer_size::kSize, size);
+        bytes::store_le32(out + transfer_size::kSize, size);
     }
 
     static TransferSizeRecord decode(const uint8_t* in) {
-        return {in[transfer_size::kEndpoint], load_le<uint32_t>(in + transfer_size::kSize)};
+        return {in[transfer_size::kEndpoint], bytes::load_le32(in + transfer_size::kSize)};
     }
 };
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_access.h"
 #include "card/exchange/command_frame.h"
 #include "card/exchange/exchange.h"
 #include "card/exchange/failures.h"
-#include "crypto/byte_access.h"
 #include "crypto/sm2.h"
 
 namespace {

@@ -1,11 +1,11 @@
 // Card information, PIN, login and the card's key pairs.
 #include <cstring>
 
+#include "base/byte_access.h"
 #include "card/card_api.h"
 #include "card/exchange/command_frame.h"
 #include "card/exchange/exchange.h"
 #include "card/exchange/failures.h"
-#include "crypto/byte_access.h"
 #include "crypto/hex.h"
 #include "crypto/sm2.h"
 #include "crypto/sm3.h"

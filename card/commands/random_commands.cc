@@ -2,13 +2,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_access.h"
 #include "card/card_api.h"
 #include "card/commands/card_random.h"
 #include "card/exchange/command_frame.h"
 #include "card/exchange/exchange.h"
 #include "card/exchange/failures.h"
 #include "card/exchange/result.h"
-#include "crypto/byte_access.h"
 #include "usb/card_link.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/byte_access.h"
 #include "card/commands/key_slots.h"
 #include "card/exchange/card_lock.h"
 #include "card/exchange/failures.h"

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "base/byte_access.h"
 #include "card/card_api.h"
 #include "card/commands/key_slots.h"
 #include "card/exchange/result.h"
-#include "crypto/byte_access.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2.h"
 #include "crypto/sm2_encrypt.h"

@@ -2,11 +2,11 @@
 
 #include <mutex>
 
+#include "base/byte_access.h"
 #include "card/exchange/card_lock.h"
 #include "card/exchange/command_frame.h"
 #include "card/exchange/link_steps.h"
 #include "card/exchange/result.h"
-#include "crypto/byte_access.h"
 #include "usb/card_link.h"
 
 namespace {

@@ -6,12 +6,13 @@
 #include <cerrno>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 
+#include "platform/advapi32/random_provider.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
-#include "platform/sim/random.h"
 
 namespace {
 
@@ -55,33 +56,41 @@ bool fill_random(BYTE* buffer, DWORD len) {
 
 }  // namespace
 
-namespace sim {
+namespace platform {
+
 void random_fail_acquisitions(unsigned count) {
     failing_acquisitions = count;
 }
+
 void random_fail_generation(bool fail) {
     failing_generation = fail;
 }
+
 unsigned random_acquisition_calls() {
     return acquisition_calls;
 }
+
 void random_queue_bytes(const std::vector<uint8_t>& bytes) {
     std::lock_guard guard(queue_lock);
     queued.insert(queued.end(), bytes.begin(), bytes.end());
 }
+
 size_t random_queued_bytes() {
     std::lock_guard guard(queue_lock);
     return queued.size();
 }
+
 void random_clear_queue() {
     std::lock_guard guard(queue_lock);
     queued.clear();
 }
-}  // namespace sim
 
+}  // namespace platform
+
+// As on Windows, a failed allocation is an error result: nothing is thrown to the caller.
 extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR container,
                                             LPCWSTR provider_name, DWORD provider_type,
-                                            DWORD flags) {
+                                            DWORD flags) try {
     TRACE("advapi32", "CryptAcquireContextW(%p, %s, %s, %u, %#x)", static_cast<void*>(provider),
           trace_text(container).c_str(), trace_text(provider_name).c_str(), provider_type, flags);
     ++acquisition_calls;
@@ -103,6 +112,9 @@ extern "C" BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* provider, LPCWSTR contai
     *provider =
         reinterpret_cast<HCRYPTPROV>(platform::handle_insert(std::make_shared<CryptProvider>()));
     return TRUE;
+} catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
 }
 
 extern "C" BOOL WINAPI CryptGenRandom(HCRYPTPROV provider, DWORD len, BYTE* buffer) {

@@ -4,9 +4,11 @@
 
 #include <string>
 
-#include "platform/ntdll/security_descriptor.h"
+#include "platform/ntoskrnl/rtl/security_descriptor.h"
 
 namespace platform::security {
+
+using namespace ntoskrnl::security;
 
 // Fills *d from text; false when text is not SDDL or uses a component not provided (a SACL).
 bool parse_sddl(const std::string& text, Descriptor* d);

@@ -14,7 +14,7 @@
 extern "C" {
 
 // Tells the shell of event about the items (paths with SHCNF_PATHA). No shell runs here: the
-// notifications are recorded for tests (platform/sim/shell.h).
+// notifications are recorded for tests (platform/testing/shell_controls.h).
 void WINAPI SHChangeNotify(LONG event_id, UINT flags, LPCVOID item1, LPCVOID item2);
 
 }  // extern "C"

@@ -58,7 +58,7 @@ void WINAPI SetLastError(DWORD error);
 
 BOOL WINAPI CloseHandle(HANDLE handle);
 
-// Opens a plain file (a drive path names a file under the machine's root, platform/ntdll/
+// Opens a plain file (a drive path names a file under the machine's root, platform/unix/
 // unix_name.h) or a device ("\\.\NAME", "\\?\...") that one of the simulated device providers
 // knows. Plain files are synchronous: FILE_FLAG_OVERLAPPED is not provided for them.
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,

@@ -91,7 +91,7 @@ typedef struct _ACCESS_ALLOWED_ACE {
 } ACCESS_ALLOWED_ACE;
 
 // Security descriptors: absolute (this structure, with pointers) or self-relative
-// (SE_SELF_RELATIVE: offsets from its start, platform/ntdll/security_descriptor.h).
+// (SE_SELF_RELATIVE: offsets from its start, platform/ntoskrnl/rtl/security_descriptor.h).
 typedef void* PSECURITY_DESCRIPTOR;
 typedef WORD SECURITY_DESCRIPTOR_CONTROL, *PSECURITY_DESCRIPTOR_CONTROL;
 typedef struct _SECURITY_DESCRIPTOR {

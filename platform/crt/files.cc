@@ -10,15 +10,19 @@
 
 #include "platform/core/trace.h"
 #include "platform/kernel32/names.h"
-#include "platform/ntdll/file.h"
-#include "platform/ntdll/ntstatus.h"
-#include "platform/ntdll/unix_name.h"
+#include "platform/ntoskrnl/fs/file.h"
+#include "platform/ntoskrnl/rtl/status_error.h"
+#include "platform/unix/unix_name.h"
 #include "platform/win32.h"
+
+using ntoskrnl::nt_status_to_error;
 
 #undef fopen
 #undef rename
 
 namespace platform {
+
+using namespace ntoskrnl::fs;
 namespace {
 
 constexpr char kCtrlZ = 0x1A;
@@ -61,15 +65,15 @@ int errno_from_error(DWORD error) {
     }
 }
 
-int errno_from_status(uint32_t status) {
+int errno_from_status(NTSTATUS status) {
     return errno_from_error(nt_status_to_error(status));
 }
 
 ssize_t read_binary(Stream* s, char* buffer, size_t size) {
     uint32_t done = 0;
-    const uint32_t status = s->file->read(buffer, static_cast<uint32_t>(size), nullptr, &done);
-    if (status == kStatusEndOfFile) return 0;
-    if (status != kStatusSuccess) {
+    const NTSTATUS status = s->file->read(buffer, static_cast<uint32_t>(size), nullptr, &done);
+    if (status == STATUS_END_OF_FILE) return 0;
+    if (status != STATUS_SUCCESS) {
         errno = errno_from_status(status);
         return -1;
     }
@@ -127,7 +131,7 @@ ssize_t stream_write(void* cookie, const char* buffer, size_t size) {
     }
     const uint64_t at_end = kWriteAtEnd;
     uint32_t done = 0;
-    const uint32_t status =
+    const NTSTATUS status =
         s->file->write(data, static_cast<uint32_t>(length), s->append ? &at_end : nullptr, &done);
     size_t taken = done;
     if (s->text) {
@@ -137,7 +141,7 @@ ssize_t stream_write(void* cookie, const char* buffer, size_t size) {
     }
     // A cookie write reports a failure by writing nothing: 0 with errno set (a negative count
     // would be taken as the whole buffer written).
-    if (status != kStatusSuccess && taken == 0) {
+    if (status != STATUS_SUCCESS && taken == 0) {
         errno = errno_from_status(status);
         return 0;
     }
@@ -151,7 +155,7 @@ int stream_seek(void* cookie, off64_t* offset, int whence) {
         base = static_cast<int64_t>(s->file->position());
     } else if (whence == SEEK_END) {
         unix_file::Status status;
-        if (uint32_t result = s->file->query(&status); result != kStatusSuccess) {
+        if (NTSTATUS result = s->file->query(&status); result != STATUS_SUCCESS) {
             errno = errno_from_status(result);
             return -1;
         }
@@ -231,8 +235,8 @@ extern "C" FILE* halden_crt_fopen(const char* path, const char* mode_text) {
     request.disposition = nt_disposition(mode.disposition);
     auto stream = std::make_unique<Stream>();
     uint32_t information = 0;
-    if (uint32_t status = nt_open_file(nt.path, request, &stream->file, &information);
-        status != kStatusSuccess) {
+    if (NTSTATUS status = nt_open_file(nt.path, request, &stream->file, &information);
+        status != STATUS_SUCCESS) {
         errno = errno_from_status(status);
         return nullptr;
     }
@@ -256,8 +260,8 @@ extern "C" int halden_crt_rename(const char* from, const char* to) {
         return -1;
     }
     // As MoveFileExA with MOVEFILE_COPY_ALLOWED: an existing target is not replaced.
-    if (uint32_t status = nt_rename_file(old_name.path, new_name.path, false, false);
-        status != kStatusSuccess) {
+    if (NTSTATUS status = nt_rename_file(old_name.path, new_name.path, false, false);
+        status != STATUS_SUCCESS) {
         errno = errno_from_status(status);
         return -1;
     }

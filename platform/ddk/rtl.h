@@ -108,7 +108,7 @@ NTSTATUS NTAPI RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescrip
 // The address of an exported kernel routine, or null.
 PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName);
 
-// Debug output; tests read it through the simulation's test API.
+// Debug output; tests read it through the simulation's test controls.
 ULONG DbgPrint(PCSTR Format, ...);
 
 }  // extern "C"

@@ -4,13 +4,14 @@
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "platform/core/trace.h"
-#include "platform/kernel32/event.h"
 #include "platform/kernel32/system_programs.h"
+#include "platform/ntoskrnl/ke/event.h"
 
 namespace platform {
 namespace {
@@ -47,7 +48,7 @@ class Run {
     DWORD exit_code_ = STILL_ACTIVE;
 };
 
-class ProcessHandle : public Waitable {
+class ProcessHandle : public ntoskrnl::Waitable {
   public:
     explicit ProcessHandle(std::shared_ptr<Run> run) : run_(std::move(run)) {}
     bool wait(DWORD timeout_ms) override { return run_->wait(timeout_ms); }
@@ -58,7 +59,7 @@ class ProcessHandle : public Waitable {
 };
 
 // The program's one thread, which ends with it.
-class ThreadHandle : public Waitable {
+class ThreadHandle : public ntoskrnl::Waitable {
   public:
     explicit ThreadHandle(std::shared_ptr<Run> run) : run_(std::move(run)) {}
     bool wait(DWORD timeout_ms) override { return run_->wait(timeout_ms); }
@@ -95,6 +96,23 @@ std::vector<std::string> split_command_line(const std::string& line) {
     return words;
 }
 
+// The system's programs, by lower-cased name.
+struct Programs {
+    std::mutex lock;
+    std::map<std::string, ProgramMain> mains;
+};
+
+Programs& programs() {
+    static Programs* instance = new Programs;
+    return *instance;
+}
+
+std::string folded(const std::string& name) {
+    std::string lower;
+    for (char c : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
 DWORD next_id() {
     static std::atomic<DWORD> id{0x1000};
     return id.fetch_add(4);
@@ -102,10 +120,17 @@ DWORD next_id() {
 
 }  // namespace
 
+void register_system_program(const std::string& name, ProgramMain main) {
+    auto& p = programs();
+    std::lock_guard guard(p.lock);
+    p.mains[folded(name)] = main;
+}
+
 ProgramMain find_system_program(const std::string& name) {
-    std::string folded;
-    for (char c : name) folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return folded == "format.com" ? format_main : nullptr;
+    auto& p = programs();
+    std::lock_guard guard(p.lock);
+    auto found = p.mains.find(folded(name));
+    return found == p.mains.end() ? nullptr : found->second;
 }
 
 }  // namespace platform

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "platform/core/object.h"
-#include "platform/kernel32/event.h"
+#include "platform/ntoskrnl/ke/event.h"
 #include "platform/wdm.h"
 
 namespace platform {
 
-class DeviceFile : public IoTarget, public Waitable {
+class DeviceFile : public IoTarget, public ntoskrnl::Waitable {
   public:
     // Takes over the caller's reference to file, and is its handle.
     explicit DeviceFile(PFILE_OBJECT file);

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "platform/core/trace.h"
-#include "platform/ntdll/ntstatus.h"
-#include "platform/ntdll/unix_name.h"
 #include "platform/ntoskrnl/ob/namespace.h"
+#include "platform/ntoskrnl/rtl/status_error.h"
 #include "platform/ntoskrnl/rtl/text.h"
+#include "platform/unix/unix_name.h"
 #include "platform/win32.h"
+
+using ntoskrnl::nt_status_to_error;
 
 using namespace platform;
 
@@ -57,7 +59,7 @@ bool fail(DWORD error) {
 }
 
 bool fail_status(NTSTATUS status) {
-    return fail(nt_status_to_error(static_cast<uint32_t>(status)));
+    return fail(nt_status_to_error(status));
 }
 
 // The definition that a removal names: the newest one when no target is given, else the first

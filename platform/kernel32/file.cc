@@ -1,34 +1,38 @@
 // kernel32's file calls: Win32 names and arguments turned into the NT file services' requests,
 // and their statuses into last-error values.
-#include "platform/ntdll/file.h"
+#include "platform/ntoskrnl/fs/file.h"
 
 #include <cstring>
 #include <mutex>
 #include <set>
 
-#include "platform/advapi32/security.h"
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
 #include "platform/kernel32/device_file.h"
+#include "platform/kernel32/file_access.h"
 #include "platform/kernel32/names.h"
 #include "platform/kernel32/overlapped.h"
-#include "platform/ntdll/ntstatus.h"
-#include "platform/ntdll/unix_name.h"
+#include "platform/ntdll/file_security.h"
+#include "platform/ntoskrnl/rtl/status_error.h"
 #include "platform/ntoskrnl/rtl/text.h"
-#include "platform/sim/files.h"
+#include "platform/unix/unix_name.h"
 #include "platform/win32.h"
+
+using ntoskrnl::nt_status_to_error;
 
 namespace platform {
 
+using namespace ntoskrnl::fs;
+
 namespace {
 
-BOOL fail(uint32_t status) {
+BOOL fail(NTSTATUS status) {
     SetLastError(nt_status_to_error(status));
     return FALSE;
 }
 
 // For synchronous handles an OVERLAPPED record only carries the offset, and takes the result.
-void complete(LPOVERLAPPED overlapped, uint32_t status, DWORD done) {
+void complete(LPOVERLAPPED overlapped, NTSTATUS status, DWORD done) {
     if (overlapped) overlapped_complete(overlapped, status, done);
 }
 
@@ -42,7 +46,7 @@ BOOL transfer(const char* routine, HANDLE handle, bool write, LPVOID buffer, DWO
     TRACE("kernel32", "%s(%p, %p, %u, %p, %p)", routine, handle, buffer, length,
           static_cast<void*>(transferred), static_cast<void*>(overlapped));
     if (transferred) *transferred = 0;
-    if ((!transferred && !overlapped) || (!buffer && length)) return fail(kStatusInvalidParameter);
+    if ((!transferred && !overlapped) || (!buffer && length)) return fail(STATUS_INVALID_PARAMETER);
     if (auto device = std::dynamic_pointer_cast<DeviceFile>(handle_lookup(handle)))
         return device->transfer(write, buffer, length, transferred, overlapped);
     auto file = handle_get<File>(handle);
@@ -50,16 +54,16 @@ BOOL transfer(const char* routine, HANDLE handle, bool write, LPVOID buffer, DWO
     const uint64_t offset = overlapped ? overlapped_offset(overlapped) : 0;
     const uint64_t* at = overlapped ? &offset : nullptr;
     uint32_t done = 0;
-    uint32_t status =
+    NTSTATUS status =
         write ? file->write(buffer, length, at, &done) : file->read(buffer, length, at, &done);
     complete(overlapped, status, done);
     // At the end of the file a plain read succeeds with nothing; one at an offset fails.
-    if (!write && status == kStatusEndOfFile && !overlapped) status = kStatusSuccess;
+    if (!write && status == STATUS_END_OF_FILE && !overlapped) status = STATUS_SUCCESS;
     if (transferred) *transferred = done;
-    return status == kStatusSuccess ? TRUE : fail(status);
+    return status == STATUS_SUCCESS ? TRUE : fail(status);
 }
 
-// The files CreateFileA refuses (sim/files.h), by upper-cased NT name.
+// The files CreateFileA refuses (platform/kernel32/file_access.h), by upper-cased NT name.
 struct DeniedFiles {
     std::mutex lock;
     std::set<std::u16string> names;
@@ -97,37 +101,19 @@ uint32_t nt_disposition(DWORD disposition) {
     }
 }
 
-bool win32_name_to_nt(LPCSTR name, NtName* out) {
-    if (name && std::strlen(name) > MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    if (uint32_t status = dos_path_to_nt_name(name, out); status != kStatusSuccess) {
-        SetLastError(nt_status_to_error(status));
-        return false;
-    }
-    return true;
-}
-
-}  // namespace platform
-
-namespace sim {
-
-void deny_file_access(const std::string& path) {
-    platform::NtName nt;
-    if (platform::dos_path_to_nt_name(path.c_str(), &nt) != platform::kStatusSuccess) return;
-    auto& d = platform::denied_files();
+void deny_file_access(const std::string& nt_path) {
+    auto& d = denied_files();
     std::lock_guard guard(d.lock);
-    d.names.insert(platform::denial_key(nt.path));
+    d.names.insert(denial_key(nt_path));
 }
 
 void allow_all_file_access() {
-    auto& d = platform::denied_files();
+    auto& d = denied_files();
     std::lock_guard guard(d.lock);
     d.names.clear();
 }
 
-}  // namespace sim
+}  // namespace platform
 
 using namespace platform;
 
@@ -167,11 +153,11 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
     request.attributes = flags & 0xFFFF;
     std::shared_ptr<File> file;
     uint32_t information = 0;
-    const uint32_t status = nt_open_file(nt.path, request, &file, &information);
-    if (status != kStatusSuccess) {
+    const NTSTATUS status = nt_open_file(nt.path, request, &file, &information);
+    if (status != STATUS_SUCCESS) {
         // CreateFile reports a name that is taken as "file exists", not "already exists".
-        SetLastError(status == kStatusObjectNameCollision ? ERROR_FILE_EXISTS
-                                                          : nt_status_to_error(status));
+        SetLastError(status == STATUS_OBJECT_NAME_COLLISION ? ERROR_FILE_EXISTS
+                                                            : nt_status_to_error(status));
         return INVALID_HANDLE_VALUE;
     }
     const bool existed = information != kFileCreated;
@@ -203,14 +189,14 @@ extern "C" BOOL WINAPI SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance,
         base = static_cast<int64_t>(file->position());
     } else if (method == FILE_END) {
         unix_file::Status status;
-        if (uint32_t result = file->query(&status); result != kStatusSuccess) return fail(result);
+        if (NTSTATUS result = file->query(&status); result != STATUS_SUCCESS) return fail(result);
         base = static_cast<int64_t>(status.size);
     } else if (method != FILE_BEGIN) {
-        return fail(kStatusInvalidParameter);
+        return fail(STATUS_INVALID_PARAMETER);
     }
     int64_t position = 0;
     if (__builtin_add_overflow(base, distance.QuadPart, &position))
-        return fail(kStatusInvalidParameter);
+        return fail(STATUS_INVALID_PARAMETER);
     if (position < 0) {
         SetLastError(ERROR_NEGATIVE_SEEK);
         return FALSE;
@@ -224,9 +210,9 @@ extern "C" BOOL WINAPI GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
     TRACE("kernel32", "GetFileSizeEx(%p, %p)", handle, static_cast<void*>(size));
     auto file = handle_get<File>(handle);
     if (!file) return FALSE;
-    if (!size) return fail(kStatusInvalidParameter);
+    if (!size) return fail(STATUS_INVALID_PARAMETER);
     unix_file::Status status;
-    if (uint32_t result = file->query(&status); result != kStatusSuccess) return fail(result);
+    if (NTSTATUS result = file->query(&status); result != STATUS_SUCCESS) return fail(result);
     size->QuadPart = static_cast<LONGLONG>(status.size);
     return TRUE;
 }
@@ -235,16 +221,16 @@ extern "C" BOOL WINAPI FlushFileBuffers(HANDLE handle) {
     TRACE("kernel32", "FlushFileBuffers(%p)", handle);
     auto file = handle_get<File>(handle);
     if (!file) return FALSE;
-    const uint32_t status = file->flush();
-    return status == kStatusSuccess ? TRUE : fail(status);
+    const NTSTATUS status = file->flush();
+    return status == STATUS_SUCCESS ? TRUE : fail(status);
 }
 
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE handle) {
     TRACE("kernel32", "SetEndOfFile(%p)", handle);
     auto file = handle_get<File>(handle);
     if (!file) return FALSE;
-    const uint32_t status = file->set_end_of_file();
-    return status == kStatusSuccess ? TRUE : fail(status);
+    const NTSTATUS status = file->set_end_of_file();
+    return status == STATUS_SUCCESS ? TRUE : fail(status);
 }
 
 extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle,
@@ -253,11 +239,11 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle,
           static_cast<void*>(information));
     auto file = handle_get<File>(handle);
     if (!file) return FALSE;
-    if (!information) return fail(kStatusInvalidParameter);
+    if (!information) return fail(STATUS_INVALID_PARAMETER);
     unix_file::Status status;
     uint32_t attributes = 0;
-    if (uint32_t result = file->query(&status); result != kStatusSuccess) return fail(result);
-    if (uint32_t result = file->attributes(&attributes); result != kStatusSuccess)
+    if (NTSTATUS result = file->query(&status); result != STATUS_SUCCESS) return fail(result);
+    if (NTSTATUS result = file->attributes(&attributes); result != STATUS_SUCCESS)
         return fail(result);
     auto file_time = [](uint64_t t) {
         return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
@@ -282,25 +268,25 @@ extern "C" BOOL WINAPI LockFileEx(HANDLE handle, DWORD flags, DWORD reserved, DW
     TRACE("kernel32", "LockFileEx(%p, %#x, %u, %u, %u, %p)", handle, flags, reserved, length_low,
           length_high, static_cast<void*>(overlapped));
     if (reserved || !overlapped || (flags & ~(LOCKFILE_FAIL_IMMEDIATELY | LOCKFILE_EXCLUSIVE_LOCK)))
-        return fail(kStatusInvalidParameter);
+        return fail(STATUS_INVALID_PARAMETER);
     auto file = handle_get<File>(handle);
     if (!file) return FALSE;
     const uint64_t length = static_cast<uint64_t>(length_high) << 32 | length_low;
-    const uint32_t status =
+    const NTSTATUS status =
         file->lock(overlapped_offset(overlapped), length, (flags & LOCKFILE_EXCLUSIVE_LOCK) != 0,
                    (flags & LOCKFILE_FAIL_IMMEDIATELY) == 0);
     complete(overlapped, status, 0);
-    return status == kStatusSuccess ? TRUE : fail(status);
+    return status == STATUS_SUCCESS ? TRUE : fail(status);
 }
 
 extern "C" BOOL WINAPI UnlockFileEx(HANDLE handle, DWORD reserved, DWORD length_low,
                                     DWORD length_high, LPOVERLAPPED overlapped) {
     TRACE("kernel32", "UnlockFileEx(%p, %u, %u, %u, %p)", handle, reserved, length_low, length_high,
           static_cast<void*>(overlapped));
-    if (reserved || !overlapped) return fail(kStatusInvalidParameter);
+    if (reserved || !overlapped) return fail(STATUS_INVALID_PARAMETER);
     auto file = handle_get<File>(handle);
     if (!file) return FALSE;
     const uint64_t length = static_cast<uint64_t>(length_high) << 32 | length_low;
-    const uint32_t status = file->unlock(overlapped_offset(overlapped), length);
-    return status == kStatusSuccess ? TRUE : fail(status);
+    const NTSTATUS status = file->unlock(overlapped_offset(overlapped), length);
+    return status == STATUS_SUCCESS ? TRUE : fail(status);
 }

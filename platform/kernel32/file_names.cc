@@ -1,10 +1,13 @@
 // kernel32's calls on file names, over the NT file services.
 #include "platform/core/trace.h"
 #include "platform/kernel32/names.h"
-#include "platform/ntdll/file.h"
-#include "platform/ntdll/ntstatus.h"
+#include "platform/ntoskrnl/fs/file.h"
+#include "platform/ntoskrnl/rtl/status_error.h"
+
+using ntoskrnl::nt_status_to_error;
 
 using namespace platform;
+using namespace ntoskrnl::fs;
 
 namespace {
 
@@ -14,8 +17,8 @@ constexpr DWORD kMoveFileCopyAllowed = 0x2;
 constexpr DWORD kMoveFlags =
     MOVEFILE_REPLACE_EXISTING | kMoveFileCopyAllowed | MOVEFILE_WRITE_THROUGH;
 
-BOOL result(uint32_t status) {
-    if (status == kStatusSuccess) return TRUE;
+BOOL result(NTSTATUS status) {
+    if (status == STATUS_SUCCESS) return TRUE;
     SetLastError(nt_status_to_error(status));
     return FALSE;
 }
@@ -25,7 +28,7 @@ BOOL result(uint32_t status) {
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags) {
     TRACE("kernel32", "MoveFileExA(\"%s\", \"%s\", %#x)", existing ? existing : "(null)",
           new_name ? new_name : "(null)", flags);
-    if (flags & ~kMoveFlags) return result(kStatusInvalidParameter);
+    if (flags & ~kMoveFlags) return result(STATUS_INVALID_PARAMETER);
     NtName from, to;
     if (!win32_name_to_nt(existing, &from)) return FALSE;
     if (!win32_name_to_nt(new_name, &to)) return FALSE;

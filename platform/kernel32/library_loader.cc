@@ -1,12 +1,13 @@
 // kernel32's loader calls over the Linux dynamic loader: a module is a loaded object, named by
 // its base address as on Windows.
+#include "platform/kernel32/library_loader.h"
+
 #include <dlfcn.h>
 
 #include <mutex>
 #include <set>
 
 #include "platform/core/trace.h"
-#include "platform/sim/loader.h"
 #include "platform/win32.h"
 
 namespace {
@@ -36,7 +37,7 @@ extern "C" BOOL WINAPI DisableThreadLibraryCalls(HMODULE module) {
     return TRUE;
 }
 
-bool sim::thread_library_calls_disabled(HMODULE module) {
+bool platform::thread_library_calls_disabled(HMODULE module) {
     std::lock_guard guard(lock);
     return thread_calls_disabled().count(module) != 0;
 }

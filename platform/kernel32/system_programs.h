@@ -1,5 +1,5 @@
 // The system's programs that CreateProcessA can start: models of Windows' own programs that the
-// simulation provides (platform/sim/volume/format_program.cc). Each runs as a process of its own
+// simulation provides (platform/programs/format_program.cc). Each runs as a process of its own
 // on a thread of this process, since it works on this machine's devices.
 #pragma once
 
@@ -14,11 +14,11 @@ namespace platform {
 // process's exit code.
 using ProgramMain = DWORD (*)(const std::vector<std::string>& arguments);
 
+// Makes name ("FORMAT.com") a program of the machine.
+void register_system_program(const std::string& name, ProgramMain main);
+
 // The program that name ("FORMAT.com", without a folder; names compare without case) starts, or
 // null when the machine has no such program.
 ProgramMain find_system_program(const std::string& name);
-
-// FORMAT.com.
-DWORD format_main(const std::vector<std::string>& arguments);
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 // "ServiceName", and the adapter's device "\\.\<service>" (a device object of the namespace)
 // answering the NDIS permanent-address query. The adapters are the machine's interfaces unless a
 // test replaced the list.
+#include "platform/net/network_cards.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -10,17 +12,19 @@
 #include <optional>
 #include <set>
 
-#include "platform/advapi32/registry.h"
 #include "platform/core/trace.h"
-#include "platform/net/interfaces.h"
+#include "platform/ntoskrnl/cm/registry.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/rtl/text.h"
-#include "platform/sim/network.h"
+#include "platform/unix/net_interfaces.h"
 
 namespace platform {
 namespace {
 
 using ntoskrnl::counted;
+using ntoskrnl::cm::register_registry_view;
+using ntoskrnl::cm::registry_string;
+using ntoskrnl::cm::RegistryKeyData;
 using ntoskrnl::io::complete_request;
 
 constexpr char kNetworkCardsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
@@ -28,7 +32,7 @@ constexpr DWORD kAddressSize = 6;
 
 struct Replacement {
     std::mutex lock;
-    std::optional<std::vector<sim::Adapter>> adapters;
+    std::optional<std::vector<Adapter>> adapters;
 };
 
 Replacement& replacement() {
@@ -36,16 +40,16 @@ Replacement& replacement() {
     return *instance;
 }
 
-std::optional<std::vector<sim::Adapter>> replaced_adapters() {
+std::optional<std::vector<Adapter>> replaced_adapters() {
     auto& r = replacement();
     std::lock_guard guard(r.lock);
     return r.adapters;
 }
 
 // The adapters now: the test's list, or one per machine interface.
-std::vector<sim::Adapter> current_adapters() {
+std::vector<Adapter> current_adapters() {
     if (auto adapters = replaced_adapters()) return *adapters;
-    std::vector<sim::Adapter> adapters;
+    std::vector<Adapter> adapters;
     for (auto& interface : net::list_interfaces())
         adapters.push_back({interface.name, true, true, interface.current});
     return adapters;
@@ -110,7 +114,7 @@ AdapterDevices& adapter_devices() {
 }
 
 // Makes the namespace hold a device for each adapter that has one, and no other.
-void sync_adapter_devices(const std::vector<sim::Adapter>& adapters) {
+void sync_adapter_devices(const std::vector<Adapter>& adapters) {
     auto& a = adapter_devices();
     std::lock_guard guard(a.lock);
     if (!a.driver) {
@@ -178,26 +182,23 @@ const bool registered = [] {
 }();
 
 }  // namespace
-}  // namespace platform
-
-namespace sim {
 
 void network_set_adapters(const std::vector<Adapter>& adapters) {
     {
-        auto& r = platform::replacement();
+        auto& r = replacement();
         std::lock_guard guard(r.lock);
         r.adapters = adapters;
     }
-    platform::sync_adapter_devices(adapters);
+    sync_adapter_devices(adapters);
 }
 
 void network_use_real_adapters() {
     {
-        auto& r = platform::replacement();
+        auto& r = replacement();
         std::lock_guard guard(r.lock);
         r.adapters.reset();
     }
-    platform::sync_adapter_devices(platform::current_adapters());
+    sync_adapter_devices(current_adapters());
 }
 
-}  // namespace sim
+}  // namespace platform

@@ -1,10 +1,13 @@
 #include "platform/ntdll/dos_path.h"
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
-#include "platform/ntdll/ntstatus.h"
+#include "platform/ddk/ntstatus.h"
+#include "platform/ntoskrnl/rtl/status_error.h"
+#include "platform/win32.h"
 
 namespace platform {
 namespace {
@@ -82,16 +85,16 @@ std::string join(const std::string& root, const std::vector<std::string>& names,
 
 }  // namespace
 
-uint32_t dos_path_to_nt_name(const char* name, NtName* out) {
+NTSTATUS dos_path_to_nt_name(const char* name, NtName* out) {
     const char* p = name ? name : "";
-    if (*p == '\0') return kStatusObjectPathNotFound;
+    if (*p == '\0') return STATUS_OBJECT_PATH_NOT_FOUND;
     if (p[0] == '\\' && p[1] == '\\' && p[2] == '?' && p[3] == '\\') {
         *out = {std::string("\\??\\") + (p + 4), true};
-        return kStatusSuccess;
+        return STATUS_SUCCESS;
     }
     if (p[0] == '\\' && p[1] == '?' && p[2] == '?' && p[3] == '\\') {
         *out = {p, true};
-        return kStatusSuccess;
+        return STATUS_SUCCESS;
     }
     std::vector<std::string> names;
     std::string root;
@@ -99,7 +102,7 @@ uint32_t dos_path_to_nt_name(const char* name, NtName* out) {
     bool folder_at_least = false;  // a drive's name alone is its root folder
     if (is_separator(p[0]) && is_separator(p[1])) {
         // "\\.\X" and "\\?\X" written with any separators: the device X, normalised.
-        if (!((p[2] == '.' || p[2] == '?') && is_separator(p[3]))) return kStatusBadNetworkPath;
+        if (!((p[2] == '.' || p[2] == '?') && is_separator(p[3]))) return STATUS_BAD_NETWORK_PATH;
         const char* device = p + 4;
         const char* end = device;
         while (*end && !is_separator(*end)) ++end;
@@ -116,7 +119,19 @@ uint32_t dos_path_to_nt_name(const char* name, NtName* out) {
     }
     const bool trailing = append_normalised(rest, &names) || (folder_at_least && names.empty());
     *out = {join(root, names, trailing), false};
-    return kStatusSuccess;
+    return STATUS_SUCCESS;
+}
+
+bool win32_name_to_nt(LPCSTR name, NtName* out) {
+    if (name && std::strlen(name) > MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    if (NTSTATUS status = dos_path_to_nt_name(name, out); status != STATUS_SUCCESS) {
+        SetLastError(ntoskrnl::nt_status_to_error(status));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace platform

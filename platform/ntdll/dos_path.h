@@ -17,6 +17,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ddk/ntstatus.h"
+#include "platform/win32.h"
+
 namespace platform {
 
 struct NtName {
@@ -24,8 +27,12 @@ struct NtName {
     bool verbatim;     // given as "\\?\..." or "\??\...": its names are not normalised
 };
 
-// kStatusSuccess with *out set; kStatusObjectPathNotFound for an empty name,
-// kStatusBadNetworkPath for a UNC name.
-uint32_t dos_path_to_nt_name(const char* name, NtName* out);
+// STATUS_SUCCESS with *out set; STATUS_OBJECT_PATH_NOT_FOUND for an empty name,
+// STATUS_BAD_NETWORK_PATH for a UNC name.
+NTSTATUS dos_path_to_nt_name(const char* name, NtName* out);
+
+// The NT name of a Win32 name as the ANSI calls take it (null counts as empty), within their limit
+// of MAX_PATH characters; false with the last error set.
+bool win32_name_to_nt(LPCSTR name, NtName* out);
 
 }  // namespace platform

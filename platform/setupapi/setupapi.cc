@@ -4,20 +4,20 @@
 
 #include "platform/core/object.h"
 #include "platform/core/trace.h"
-#include "platform/setupapi/interfaces.h"
+#include "platform/ntoskrnl/io/device_interfaces.h"
 
 namespace {
 
 class DeviceInfoList : public platform::Object {
   public:
     GUID class_guid{};
-    std::vector<platform::DeviceInterface> interfaces;
+    std::vector<ntoskrnl::io::DeviceInterface> interfaces;
 };
 
 // The index of an interface inside its list travels in SP_DEVICE_INTERFACE_DATA.Reserved, one
 // above the index so that a zeroed record names nothing.
-const platform::DeviceInterface* interface_of(const DeviceInfoList& list,
-                                              const SP_DEVICE_INTERFACE_DATA* data) {
+const ntoskrnl::io::DeviceInterface* interface_of(const DeviceInfoList& list,
+                                                  const SP_DEVICE_INTERFACE_DATA* data) {
     if (data->Reserved == 0 || data->Reserved > list.interfaces.size()) return nullptr;
     return &list.interfaces[data->Reserved - 1];
 }
@@ -41,7 +41,7 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* class_guid, LPCSTR e
     // Every listed interface belongs to a present device, so DIGCF_PRESENT selects them all.
     auto list = std::make_shared<DeviceInfoList>();
     list->class_guid = *class_guid;
-    list->interfaces = platform::device_interfaces(*class_guid);
+    list->interfaces = ntoskrnl::io::device_interfaces(*class_guid);
     return platform::handle_insert(std::move(list));
 }
 

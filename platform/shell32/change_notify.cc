@@ -1,15 +1,16 @@
 // The shell's change notifications. No shell runs here to refresh what it shows: each
-// notification is recorded for tests (platform/sim/shell.h).
+// notification is recorded for the test controls (platform/testing/shell_controls.h).
+#include "platform/shell32/change_notify.h"
+
 #include <mutex>
 
 #include "platform/core/trace.h"
-#include "platform/sim/shell.h"
 
 namespace {
 
 struct Notifications {
     std::mutex lock;
-    std::vector<sim::ShellNotification> sent;
+    std::vector<platform::ShellNotification> sent;
 };
 
 Notifications& notifications() {
@@ -32,7 +33,7 @@ extern "C" void WINAPI SHChangeNotify(LONG event_id, UINT flags, LPCVOID item1, 
     n.sent.push_back({event_id, flags, first, second});
 }
 
-namespace sim {
+namespace platform {
 
 std::vector<ShellNotification> shell_notifications() {
     auto& n = notifications();
@@ -46,4 +47,4 @@ void clear_shell_notifications() {
     n.sent.clear();
 }
 
-}  // namespace sim
+}  // namespace platform

@@ -1,6 +1,6 @@
 // Device notifications. There is no window system here: a registration is checked and kept,
 // and no WM_DEVICECHANGE is ever posted.
-#include "platform/sim/notifications.h"
+#include "platform/user32/notifications.h"
 
 #include <atomic>
 #include <mutex>
@@ -36,20 +36,25 @@ class Notification : public platform::Object {
 
 }  // namespace
 
-namespace sim {
+namespace platform {
+
 void notifications_fail_register(bool fail) {
     failing_register = fail;
 }
+
 void notifications_fail_unregister(bool fail) {
     failing_unregister = fail;
 }
+
 size_t notifications_interface_registrations() {
     return interface_registrations;
 }
+
 size_t notifications_handle_registrations() {
     return handle_registrations;
 }
-}  // namespace sim
+
+}  // namespace platform
 
 extern "C" HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter,
                                                          DWORD flags) {

@@ -15,7 +15,7 @@
 
 #include "card/card_api.h"
 #include "card/containers/fpga_loop.h"
-#include "platform/sim/disk.h"
+#include "platform/testing/disk_controls.h"
 #include "tests/card/container_oracle.h"
 #include "tests/card/model_card.h"
 

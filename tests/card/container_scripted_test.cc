@@ -8,7 +8,7 @@
 #include <string>
 
 #include "card/card_api.h"
-#include "platform/sim/card.h"
+#include "sim/card/card_controls.h"
 #include "tests/card/container_files.h"
 #include "tests/card/scripted_card.h"
 

@@ -12,7 +12,7 @@
 #include "card/commands/card_random.h"
 #include "card/commands/key_slots.h"
 #include "crypto/sm3.h"
-#include "platform/sim/disk.h"
+#include "platform/testing/disk_controls.h"
 #include "tests/card/scripted_card.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "platform/sim/loader.h"
-#include "platform/sim/usb.h"
+#include "platform/testing/loader_controls.h"
+#include "platform/usb_bus/usb_controls.h"
 #include "platform/win32.h"
 #include "tests/support/temp_machine_root.h"
 

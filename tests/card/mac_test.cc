@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/network.h"
+#include "platform/testing/network_controls.h"
 #include "platform/win32.h"
 
 namespace {

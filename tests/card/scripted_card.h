@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "crypto/byte_access.h"
-#include "platform/sim/network.h"
-#include "platform/sim/usb.h"
+#include "base/byte_access.h"
+#include "platform/testing/network_controls.h"
+#include "platform/usb_bus/usb_controls.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sim_devices.h"
 #include "tests/support/temp_machine_root.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "crypto/random.h"
-#include "platform/sim/random.h"
+#include "platform/testing/random_controls.h"
 
 TEST(RandomProvider, AcquiresOnceAndRetriesAfterFailure) {
     std::array<uint8_t, 32> buffer;

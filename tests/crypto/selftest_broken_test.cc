@@ -5,7 +5,7 @@
 
 #include "crypto/selftest.h"
 #ifndef _WIN32
-#include "platform/sim/random.h"
+#include "platform/testing/random_controls.h"
 #endif
 
 namespace {

@@ -10,7 +10,7 @@
 #include "crypto/sm2.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm2_kx.h"
-#include "platform/sim/random.h"
+#include "platform/testing/random_controls.h"
 
 namespace {
 

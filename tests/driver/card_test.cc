@@ -1,15 +1,14 @@
 // Hardware mode through the card's firmware model: the kernel card client (descriptors, bulk
 // endpoints, transfer sizes, the card handle and its references), the frames it sends, the
 // hardware-crypto thread's chunks and gate, and the failures that drop the card.
-#include "platform/sim/card.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <optional>
 #include <thread>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
+#include "sim/card/card_controls.h"
 #include "tests/support/orvik_test.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // disk, storage and mount-manager queries.
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "platform/ddk/mountdev.h"
 #include "tests/support/orvik_test.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "tests/support/orvik_test.h"
 
 namespace {

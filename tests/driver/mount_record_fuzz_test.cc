@@ -3,7 +3,7 @@
 // finds nothing left behind.
 #include <random>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "tests/support/orvik_test.h"
 
 namespace {

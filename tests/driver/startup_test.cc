@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/sim/registry.h"
+#include "platform/testing/registry_controls.h"
 #include "tests/support/orvik_test.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "crypto/sm2_encrypt.h"
-#include "platform/sim/card.h"
-#include "platform/sim/network.h"
-#include "platform/sim/usb.h"
+#include "platform/testing/network_controls.h"
+#include "platform/usb_bus/usb_controls.h"
+#include "sim/card/card_controls.h"
 #include "tests/support/admin_signer.h"
 #include "tests/support/shared_library.h"
 #include "tests/support/temp_machine_root.h"

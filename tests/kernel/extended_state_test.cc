@@ -1,6 +1,6 @@
 // KeSaveExtendedProcessorState and KeRestoreExtendedProcessorState as Windows documents them:
 // saves nest and are restored innermost first on their own thread, also at DISPATCH_LEVEL; a
-// failed save leaves nothing to restore; both are found by name unless hidden; the test API
+// failed save leaves nothing to restore; both are found by name unless hidden; the test controls
 // counts each thread's saves; and every misuse stops the process as the bug check does.
 #include <functional>
 #include <thread>

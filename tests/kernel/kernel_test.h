@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/kernel.h"
+#include "platform/testing/kernel_controls.h"
 #include "platform/wdm.h"
 
 // A UNICODE_STRING with its own text.

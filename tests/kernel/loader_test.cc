@@ -6,7 +6,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/sim/registry.h"
+#include "platform/testing/registry_controls.h"
 #include "platform/win32.h"
 #include "tests/kernel/echo_driver.h"
 #include "tests/kernel/kernel_test.h"

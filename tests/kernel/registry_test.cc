@@ -1,9 +1,8 @@
 // RtlQueryRegistryValues over the registry that tests write and user mode reads, with the rules
 // Windows applies to required values, defaults, types and direct stores.
-#include "platform/sim/registry.h"
-
 #include <cstring>
 
+#include "platform/testing/registry_controls.h"
 #include "platform/win32.h"
 #include "tests/kernel/kernel_test.h"
 

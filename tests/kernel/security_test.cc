@@ -11,7 +11,7 @@
 namespace {
 
 // The self-relative descriptor of the object behind handle with the parts that information names,
-// as the test API writes it.
+// as the test controls write it.
 std::string queried(HANDLE handle, SECURITY_INFORMATION information) {
     ULONG needed = 0;
     EXPECT_EQ(ZwQuerySecurityObject(handle, information, nullptr, 0, &needed),

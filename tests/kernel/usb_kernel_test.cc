@@ -3,7 +3,7 @@
 // the same device user mode opens.
 #include <cstring>
 
-#include "platform/sim/usb.h"
+#include "platform/usb_bus/usb_controls.h"
 #include "platform/win32.h"
 #include "tests/kernel/kernel_test.h"
 #include "tests/support/sim_devices.h"

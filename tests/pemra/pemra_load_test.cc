@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "crypto/random.h"
-#include "platform/sim/random.h"
+#include "platform/testing/random_controls.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 # cmake -DLIBRARY=... -DEXPECTED=... -DTOOL=nm -P check_exports.cmake
 # The platform library exports the C names of EXPECTED, every one of them, and beside them only
-# the test API: names in namespace sim, with the vtables and type information of its classes.
+# the test controls: names in namespace sim, with the vtables and type information of its classes.
 cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
 file(STRINGS ${EXPECTED} lines REGEX "^[^#]")
 execute_process(COMMAND ${TOOL} -D --defined-only -C ${LIBRARY} OUTPUT_VARIABLE out
@@ -34,4 +34,4 @@ if(NOT c_names STREQUAL lines)
   message(FATAL_ERROR "${LIBRARY} lacks exports\n  expected: ${lines}\n  actual:   ${c_names}")
 endif()
 list(LENGTH c_names count)
-message(STATUS "${LIBRARY}: ${count} Win32 exports and the test API, nothing else")
+message(STATUS "${LIBRARY}: ${count} Win32 exports and the test controls, nothing else")

@@ -1,10 +1,11 @@
-// The simulated limits of a drive (platform/sim/disk.h): a full disk and a disk that fails reads.
+// The simulated limits of a drive (platform/testing/disk_controls.h): a full disk and a disk that
+// fails reads.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
-#include "platform/sim/disk.h"
+#include "platform/testing/disk_controls.h"
 #include "platform/win32.h"
 #include "tests/support/test_folder.h"
 

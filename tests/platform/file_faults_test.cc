@@ -1,8 +1,9 @@
 // Plain files that the user may not open, which tests running as root get only from the
-// simulation (platform/sim/files.h), and the size of a large image file as the probe takes it.
+// simulation (platform/testing/file_controls.h), and the size of a large image file as the probe
+// takes it.
 #include <gtest/gtest.h>
 
-#include "platform/sim/files.h"
+#include "platform/testing/file_controls.h"
 #include "platform/wdm.h"
 #include "platform/win32.h"
 #include "tests/support/test_folder.h"

@@ -1,6 +1,6 @@
 // The system's format program as the format step starts it ("FORMAT.com X: /FS:NTFS /Q /Y"), on
 // a disk of the test: every sector it writes goes through "\\.\X:", and the host's NTFS tools
-// (ntfs-3g) find a valid NTFS volume on the disk's bytes. Also the test API's file write onto a
+// (ntfs-3g) find a valid NTFS volume on the disk's bytes. Also the test controls' file write onto a
 // mounted volume.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/volume.h"
+#include "platform/testing/volume_controls.h"
 #include "platform/win32.h"
 #include "tests/platform/memory_disk.h"
 #include "tests/support/programs.h"

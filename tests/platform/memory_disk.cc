@@ -6,7 +6,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/sim/kernel.h"
+#include "platform/testing/kernel_controls.h"
 #include "platform/win32.h"
 
 namespace {

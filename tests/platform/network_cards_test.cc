@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "platform/sim/network.h"
+#include "platform/testing/network_controls.h"
 #include "platform/win32.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/sim/volume.h"
+#include "platform/testing/volume_controls.h"
 #include "tests/support/orvik_test.h"
 #include "tests/support/programs.h"
 

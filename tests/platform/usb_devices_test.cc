@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/notifications.h"
+#include "platform/testing/notification_controls.h"
 #include "platform/win32.h"
 #include "tests/support/sim_devices.h"
 #include "usb/bytes.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/shell.h"
+#include "platform/testing/shell_controls.h"
 #include "platform/win32.h"
 #include "tests/platform/memory_disk.h"
 #include "tests/support/test_folder.h"

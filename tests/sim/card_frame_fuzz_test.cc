@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "platform/sim/card/firmware.h"
+#include "sim/card/firmware.h"
 #include "tests/sim/card_wire.h"
 
 namespace {
@@ -35,9 +35,9 @@ void put_le32(Bytes& b, size_t at, uint32_t v) {
 
 // Answers a frame and checks the answer's form against the frame's.
 void answer_and_check(CardState& card, const Bytes& frame) {
-    const simcard::FrameCheck check = simcard::check_frame(frame);
+    const sim::card::FrameCheck check = sim::card::check_frame(frame);
     Bytes answer;
-    const uint32_t status = simcard::answer_frame(card, frame, check, std::nullopt, answer);
+    const uint32_t status = sim::card::answer_frame(card, frame, check, std::nullopt, answer);
     ASSERT_GE(answer.size(), 64u);
     ASSERT_EQ(answer.size() % 64, 0u);
     if (check.fpga) {
@@ -118,7 +118,7 @@ TEST(CardFrameFuzz, TruncatedFramesAreRefused) {
         for (size_t length = 0; length <= whole.data().size(); ++length) {
             Bytes frame(whole.data().begin(), whole.data().begin() + length);
             put_le32(frame, 8, static_cast<uint32_t>(length) - 16);
-            const simcard::FrameCheck check = simcard::check_frame(frame);
+            const sim::card::FrameCheck check = sim::card::check_frame(frame);
             SCOPED_TRACE(testing::Message() << std::hex << c.code << std::dec << " " << length);
             if (length % 64 != 0 || length == 0)
                 EXPECT_EQ(check.error, FrameError::kLength);
@@ -134,7 +134,7 @@ TEST(CardFrameFuzz, TruncatedFramesAreRefused) {
         Bytes frame(fpga.begin(), fpga.begin() + length);
         SCOPED_TRACE(length);
         ASSERT_NO_FATAL_FAILURE(answer_and_check(card, frame));
-        EXPECT_NE(simcard::check_frame(frame).error, FrameError::kNone);
+        EXPECT_NE(sim::card::check_frame(frame).error, FrameError::kNone);
     }
 }
 

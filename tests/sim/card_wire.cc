@@ -3,7 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/sm2.h"
 #include "usb/endpoint.h"
 

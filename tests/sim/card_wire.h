@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/card.h"
+#include "sim/card/card_controls.h"
 #include "usb/device.h"
 
 namespace cardtest {

@@ -24,7 +24,7 @@
 #include "crypto/sm2_encrypt.h"
 #include "softcard/exports.h"
 #ifndef _WIN32
-#include "platform/sim/network.h"
+#include "platform/testing/network_controls.h"
 #endif
 
 namespace {

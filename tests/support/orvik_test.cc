@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "oracles/openssl_sm4_xts.h"
-#include "platform/sim/registry.h"
+#include "platform/testing/registry_controls.h"
 
 namespace fd = wire::file_descriptor;
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/kernel.h"
+#include "platform/testing/kernel_controls.h"
 #include "platform/win32.h"
 #include "tests/support/test_folder.h"
 #include "wire/orvik_interface.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/sim/usb.h"
+#include "platform/usb_bus/usb_controls.h"
 
 namespace usbtest {
 

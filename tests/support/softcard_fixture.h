@@ -19,9 +19,9 @@
 #include "softcard/store.h"
 #include "tests/support/temp_machine_root.h"
 #ifndef _WIN32
-#include "platform/sim/disk.h"
-#include "platform/sim/network.h"
-#include "platform/sim/random.h"
+#include "platform/testing/disk_controls.h"
+#include "platform/testing/network_controls.h"
+#include "platform/testing/random_controls.h"
 #endif
 
 template <size_t N>

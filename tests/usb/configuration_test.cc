@@ -7,7 +7,7 @@
 #include <ostream>
 #include <vector>
 
-#include "platform/sim/usb.h"
+#include "platform/usb_bus/usb_controls.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "platform/sim/usb.h"
+#include "platform/usb_bus/usb_controls.h"
 #include "usb/configuration.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ntdll/ntstatus.h"
-#include "platform/sim/notifications.h"
+#include "platform/ddk/ntstatus.h"
+#include "platform/testing/notification_controls.h"
 #include "tests/support/sim_devices.h"
 #include "wire/usb_descriptors.h"
 
@@ -254,7 +254,7 @@ TEST_F(Bus, FailedDeviceDescriptorReadStopsBeforeBinding) {
     EXPECT_EQ(device.FindEndPoint(0x02), nullptr);
     device.ReadDeviceDescriptor();
     EXPECT_EQ(device.LastUsbdStatus, sim::usb::kUsbdStall);
-    EXPECT_EQ(device.LastNtStatus, platform::kStatusUnsuccessful);
+    EXPECT_EQ(device.LastNtStatus, STATUS_UNSUCCESSFUL);
     device.DetachDevice();
     EXPECT_EQ(card.device->open_handles(), 0u);
 }

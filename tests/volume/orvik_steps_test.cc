@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "crypto/byte_access.h"
-#include "platform/sim/card.h"
+#include "base/byte_access.h"
+#include "sim/card/card_controls.h"
 #include "tests/support/orvik_test.h"
 #include "tests/support/volume_test.h"
 #include "volume/exports.h"

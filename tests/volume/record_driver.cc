@@ -3,7 +3,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/sim/kernel.h"
+#include "platform/testing/kernel_controls.h"
 #include "platform/wdm.h"
 #include "wire/orvik_interface.h"
 

@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "crypto/byte_access.h"
-#include "platform/sim/card.h"
-#include "platform/sim/files.h"
-#include "platform/sim/kernel.h"
-#include "platform/sim/shell.h"
+#include "base/byte_access.h"
+#include "platform/testing/file_controls.h"
+#include "platform/testing/kernel_controls.h"
+#include "platform/testing/shell_controls.h"
+#include "sim/card/card_controls.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_machine_root.h"
 #include "tests/support/volume_test.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "crypto/hex.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/softcard_fixture.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_machine_root.h"
 #include "tests/support/test_folder.h"

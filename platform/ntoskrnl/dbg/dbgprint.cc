@@ -1,5 +1,7 @@
-// DbgPrint: the debugger's output, kept for the test API and shown on the "ntoskrnl" trace
+// DbgPrint: the debugger's output, kept for the test controls and shown on the "ntoskrnl" trace
 // channel.
+#include "platform/ntoskrnl/dbg/dbgprint.h"
+
 #include <cstdarg>
 #include <mutex>
 #include <string>
@@ -7,7 +9,7 @@
 
 #include "platform/core/trace.h"
 #include "platform/ntoskrnl/rtl/format.h"
-#include "platform/sim/kernel.h"
+#include "platform/wdm.h"
 
 namespace {
 
@@ -23,7 +25,7 @@ Output& output() {
 
 }  // namespace
 
-namespace sim::kernel {
+namespace ntoskrnl {
 
 std::vector<std::string> debug_output() {
     auto& o = output();
@@ -37,7 +39,7 @@ void clear_debug_output() {
     o.lines.clear();
 }
 
-}  // namespace sim::kernel
+}  // namespace ntoskrnl
 
 extern "C" ULONG DbgPrint(PCSTR Format, ...) {
     va_list arguments;

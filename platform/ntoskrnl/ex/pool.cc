@@ -1,6 +1,6 @@
 // The pool: 16-byte aligned blocks from the host heap, each known with its size and tag until it
 // is freed, so that freeing anything else is caught without touching it. Live bytes are counted
-// per tag; the test API can make allocations fail.
+// per tag; the test controls can make allocations fail.
 #include "platform/ntoskrnl/ex/pool.h"
 
 #include <cstdlib>
@@ -12,7 +12,6 @@
 #include "platform/core/trace.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
-#include "platform/sim/kernel.h"
 
 namespace ntoskrnl {
 namespace {
@@ -31,7 +30,7 @@ struct Pool {
     std::mutex lock;
     std::map<ULONG, Usage> usage;
     std::unordered_map<void*, Block> blocks;
-    sim::kernel::PoolFault fault;
+    PoolFault fault;
     bool faulting = false;
     unsigned skipped = 0;
     int failed = 0;
@@ -99,12 +98,8 @@ void pool_free(void* block, const ULONG* tag, const char* routine) {
     std::free(block);
 }
 
-}  // namespace ntoskrnl
-
-namespace sim::kernel {
-
 void pool_fail(const PoolFault& fault) {
-    auto& p = ntoskrnl::pool();
+    auto& p = pool();
     std::lock_guard guard(p.lock);
     p.fault = fault;
     p.faulting = true;
@@ -113,26 +108,26 @@ void pool_fail(const PoolFault& fault) {
 }
 
 void pool_clear_faults() {
-    auto& p = ntoskrnl::pool();
+    auto& p = pool();
     std::lock_guard guard(p.lock);
     p.faulting = false;
 }
 
 uint64_t pool_live_bytes(const std::string& tag) {
-    auto& p = ntoskrnl::pool();
+    auto& p = pool();
     std::lock_guard guard(p.lock);
-    auto found = p.usage.find(ntoskrnl::tag_value(tag));
+    auto found = p.usage.find(tag_value(tag));
     return found == p.usage.end() ? 0 : found->second.bytes;
 }
 
 size_t pool_live_blocks(const std::string& tag) {
-    auto& p = ntoskrnl::pool();
+    auto& p = pool();
     std::lock_guard guard(p.lock);
-    auto found = p.usage.find(ntoskrnl::tag_value(tag));
+    auto found = p.usage.find(tag_value(tag));
     return found == p.usage.end() ? 0 : found->second.blocks;
 }
 
-}  // namespace sim::kernel
+}  // namespace ntoskrnl
 
 using namespace ntoskrnl;
 

@@ -1,9 +1,10 @@
 // File objects: opens of a device (IRP_MJ_CREATE; IRP_MJ_CLEANUP at the last handle and
 // IRP_MJ_CLOSE at the last reference) and of a host file through the NT file services.
+#include "platform/ntoskrnl/fs/file.h"
+
 #include <mutex>
 #include <new>
 
-#include "platform/ntdll/unix_name.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/ntoskrnl/ob/namespace.h"
@@ -14,12 +15,12 @@ namespace {
 
 // What the I/O manager keeps of a file object (FileObjectExtension).
 struct FileRecord {
-    std::mutex host_lock;                  // the cleanup may race a request on a closing handle
-    std::shared_ptr<platform::File> host;  // a host file's, until its cleanup
-    std::u16string name;                   // FileName's text
-    bool opened = false;                   // the device completed IRP_MJ_CREATE with success
-    bool counted = false;                  // counted in the device's ReferenceCount
-    std::mutex io_lock;                    // requests on a synchronous file, one at a time
+    std::mutex host_lock;            // the cleanup may race a request on a closing handle
+    std::shared_ptr<fs::File> host;  // a host file's, until its cleanup
+    std::u16string name;             // FileName's text
+    bool opened = false;             // the device completed IRP_MJ_CREATE with success
+    bool counted = false;            // counted in the device's ReferenceCount
+    std::mutex io_lock;              // requests on a synchronous file, one at a time
 };
 
 FileRecord* record_of(PFILE_OBJECT file) {
@@ -104,7 +105,7 @@ PFILE_OBJECT new_file_object(PDEVICE_OBJECT device, std::u16string_view name,
     file->FileName.Length = static_cast<USHORT>(record->name.size() * sizeof(WCHAR));
     file->FileName.MaximumLength = file->FileName.Length;
     file->Flags = file_flags(parameters.options);
-    const ACCESS_MASK access = platform::map_generic_file_access(parameters.access);
+    const ACCESS_MASK access = fs::map_generic_file_access(parameters.access);
     file->ReadAccess = (access & (FILE_READ_DATA | FILE_EXECUTE)) != 0;
     file->WriteAccess = (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
     file->DeleteAccess = (access & DELETE) != 0;
@@ -122,7 +123,7 @@ PFILE_OBJECT new_file_object(PDEVICE_OBJECT device, std::u16string_view name,
 bool direct_open(std::u16string_view remaining, ACCESS_MASK access) {
     constexpr ACCESS_MASK kNoData = SYNCHRONIZE | FILE_READ_ATTRIBUTES | READ_CONTROL |
                                     ACCESS_SYSTEM_SECURITY | WRITE_OWNER | WRITE_DAC;
-    return remaining.empty() && (platform::map_generic_file_access(access) & ~kNoData) == 0;
+    return remaining.empty() && (fs::map_generic_file_access(access) & ~kNoData) == 0;
 }
 
 NTSTATUS open_device_file(PDEVICE_OBJECT device, std::u16string_view remaining,
@@ -158,17 +159,16 @@ NTSTATUS open_device_file(PDEVICE_OBJECT device, std::u16string_view remaining,
 NTSTATUS open_host_file(const std::string& path, const OpenParameters& parameters,
                         PFILE_OBJECT* out, ULONG_PTR* information) {
     if (parameters.options & FILE_DIRECTORY_FILE) not_implemented("opening a folder");
-    platform::FileOpenRequest request;
-    request.access = platform::map_generic_file_access(parameters.access);
+    fs::FileOpenRequest request;
+    request.access = fs::map_generic_file_access(parameters.access);
     request.share = parameters.share;
     request.disposition = parameters.disposition;
     request.no_buffering = (parameters.options & FILE_NO_INTERMEDIATE_BUFFERING) != 0;
     request.write_through = (parameters.options & FILE_WRITE_THROUGH) != 0;
     request.attributes = parameters.attributes;
-    std::shared_ptr<platform::File> host;
+    std::shared_ptr<fs::File> host;
     uint32_t created = 0;
-    const auto status =
-        static_cast<NTSTATUS>(platform::nt_open_file(path, request, &host, &created));
+    const auto status = fs::nt_open_file(path, request, &host, &created);
     if (!NT_SUCCESS(status)) return status;
     PFILE_OBJECT file = new_file_object(nullptr, utf8_to_utf16(path), parameters);
     record_of(file)->host = std::move(host);
@@ -194,7 +194,7 @@ NTSTATUS open_file(std::u16string_view path, void* root, const OpenParameters& p
     if (!root) {
         const std::u16string dos = dos_devices_form(path);
         const std::string narrow = utf16_to_utf8(dos);
-        if (platform::nt_name_is_file(narrow))
+        if (fs::nt_name_is_file(narrow))
             return open_host_file(narrow, parameters, file, information);
     }
     ob::Lookup found;
@@ -209,7 +209,7 @@ NTSTATUS open_file(std::u16string_view path, void* root, const OpenParameters& p
     return status;
 }
 
-std::shared_ptr<platform::File> host_file(PFILE_OBJECT file) {
+std::shared_ptr<fs::File> host_file(PFILE_OBJECT file) {
     FileRecord* record = record_of(file);
     std::lock_guard guard(record->host_lock);
     return record->host;

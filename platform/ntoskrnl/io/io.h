@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ntdll/file.h"
+#include "platform/ntoskrnl/fs/file.h"
 #include "platform/ntoskrnl/ob/object.h"
 
 // What the I/O manager keeps of a device beyond DEVICE_OBJECT.
@@ -81,14 +81,10 @@ void release_irp(PIRP irp);
 NTSTATUS complete_request(PIRP irp, NTSTATUS status, ULONG_PTR information = 0);
 // Sets the bytes the caller's output buffer holds (the bound of a buffered copy-back).
 void set_output_length(PIRP irp, ULONG length);
-// A user-mode event (kernel32) to signal at completion, besides or instead of UserEvent.
+// An event that a user-mode handle names (platform/ntoskrnl/ke/event.h) to signal at completion,
+// besides or instead of UserEvent.
 void set_user_event(PIRP irp, HANDLE event);
 size_t live_irps();
-
-// ---- Memory descriptor lists ----
-
-PMDL create_mdl(PVOID buffer, ULONG length);
-void free_mdl(PMDL mdl);
 
 // ---- Files ----
 
@@ -109,7 +105,7 @@ NTSTATUS open_file(std::u16string_view path, void* root, const OpenParameters& p
 // Whether the file object is a host file's (as against a device's), and its host file (null after
 // its cleanup).
 bool is_host_file(PFILE_OBJECT file);
-std::shared_ptr<platform::File> host_file(PFILE_OBJECT file);
+std::shared_ptr<fs::File> host_file(PFILE_OBJECT file);
 // Whether CloseHandle of a user handle to the file is refused (a simulated device's fault).
 bool close_refused(PFILE_OBJECT file);
 void set_close_refused(PDEVICE_OBJECT device, bool refused);

@@ -9,10 +9,11 @@
 #include <new>
 
 #include "platform/core/trace.h"
-#include "platform/kernel32/event.h"
 #include "platform/ntoskrnl/ex/pool.h"
 #include "platform/ntoskrnl/io/io.h"
+#include "platform/ntoskrnl/ke/event.h"
 #include "platform/ntoskrnl/ke/thread.h"
+#include "platform/ntoskrnl/mm/mdl.h"
 #include "platform/ntoskrnl/not_implemented.h"
 
 namespace ntoskrnl::io {
@@ -88,7 +89,7 @@ void finish(PIRP irp) {
     }
     for (PMDL mdl = irp->MdlAddress; mdl;) {
         PMDL next = mdl->Next;
-        free_mdl(mdl);
+        mm::free_mdl(mdl);
         mdl = next;
     }
     irp->MdlAddress = nullptr;
@@ -98,7 +99,7 @@ void finish(PIRP irp) {
     if (!NT_ERROR(status) || irp->PendingReturned) {
         if (irp->UserIosb) write_status_block(irp->UserIosb, status, information);
         if (irp->UserEvent) KeSetEvent(irp->UserEvent, IO_NO_INCREMENT, FALSE);
-        if (record->user_event) platform::signal_event(record->user_event);
+        if (record->user_event) signal_event(record->user_event);
         if (file &&
             ((file->Flags & FO_SYNCHRONOUS_IO) || (!irp->UserEvent && !record->user_event))) {
             file->FinalStatus = status;

@@ -1,6 +1,8 @@
 // The service loader: drivers loaded from a shared library (or given by their entry point) under
 // a service name, DriverEntry and the unload routine run on system threads, and the checks a
 // bug check would make when a driver leaves devices or threads behind.
+#include "platform/ntoskrnl/io/loader.h"
+
 #include <dlfcn.h>
 #include <link.h>
 
@@ -8,7 +10,7 @@
 #include <mutex>
 
 #include "platform/core/trace.h"
-#include "platform/ntdll/security_descriptor.h"
+#include "platform/ntoskrnl/cm/registry.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
@@ -16,8 +18,6 @@
 #include "platform/ntoskrnl/ob/namespace.h"
 #include "platform/ntoskrnl/ps/system_threads.h"
 #include "platform/ntoskrnl/rtl/text.h"
-#include "platform/sim/kernel.h"
-#include "platform/sim/registry.h"
 
 namespace ntoskrnl::io {
 namespace {
@@ -76,7 +76,7 @@ NTSTATUS load(const std::string& service, PDRIVER_INITIALIZE entry, void* librar
         std::lock_guard guard(l.lock);
         if (l.drivers.count(key_of(service))) return STATUS_IMAGE_ALREADY_LOADED;
     }
-    sim::registry_create_key(kServicesKey + service);
+    cm::registry_create_key(kServicesKey + service);
     PDRIVER_OBJECT driver;
     NTSTATUS status = create_driver(utf8_to_utf16(service), &driver);
     if (!NT_SUCCESS(status)) return status;
@@ -102,11 +102,6 @@ NTSTATUS load(const std::string& service, PDRIVER_INITIALIZE entry, void* librar
 }
 
 }  // namespace
-}  // namespace ntoskrnl::io
-
-namespace sim::kernel {
-
-using namespace ntoskrnl;
 
 NTSTATUS load_driver(const std::string& service, const std::string& library_path) {
     void* library = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -116,36 +111,36 @@ NTSTATUS load_driver(const std::string& service, const std::string& library_path
         dlclose(library);
         return STATUS_INVALID_PARAMETER;
     }
-    const NTSTATUS status = io::load(service, entry, library);
+    const NTSTATUS status = load(service, entry, library);
     if (!NT_SUCCESS(status)) dlclose(library);
     return status;
 }
 
 NTSTATUS load_driver(const std::string& service, PDRIVER_INITIALIZE entry) {
-    return io::load(service, entry, nullptr);
+    return load(service, entry, nullptr);
 }
 
 NTSTATUS unload_driver(const std::string& service) {
     TRACE("ntoskrnl", "unload driver %s", service.c_str());
-    io::LoadedDriver driver;
+    LoadedDriver driver;
     {
-        auto& l = io::loaded();
+        auto& l = loaded();
         std::lock_guard guard(l.lock);
-        auto found = l.drivers.find(io::key_of(service));
+        auto found = l.drivers.find(key_of(service));
         if (found == l.drivers.end()) return STATUS_OBJECT_NAME_NOT_FOUND;
         if (!found->second.driver->DriverUnload) return STATUS_INVALID_DEVICE_REQUEST;
         driver = found->second;
-        io::set_driver_unloading(driver.driver);
+        set_driver_unloading(driver.driver);
         l.drivers.erase(found);
     }
     PDRIVER_OBJECT object = driver.driver;
-    io::wait_until_devices_closed(object);
-    io::run_on_system_thread([object] { object->DriverUnload(object); });
+    wait_until_devices_closed(object);
+    run_on_system_thread([object] { object->DriverUnload(object); });
     if (object->DeviceObject)
         bug_check("DRIVER_UNLOADED_WITHOUT_DELETING_DEVICES", service.c_str());
     if (driver.library) {
-        for (const auto& thread : ntoskrnl::system_threads())
-            if (io::in_library(thread.start_routine, driver.library))
+        for (const auto& thread : system_threads())
+            if (in_library(thread.start_routine, driver.library))
                 bug_check("DRIVER_UNLOADED_WITHOUT_CANCELLING_PENDING_OPERATIONS",
                           "a system thread of the driver still runs");
     }
@@ -155,67 +150,11 @@ NTSTATUS unload_driver(const std::string& service) {
     return STATUS_SUCCESS;
 }
 
-bool driver_loaded(const std::string& service) {
-    auto& l = io::loaded();
+PDRIVER_OBJECT loaded_driver(const std::string& service) {
+    auto& l = loaded();
     std::lock_guard guard(l.lock);
-    return l.drivers.count(io::key_of(service)) != 0;
+    auto found = l.drivers.find(key_of(service));
+    return found == l.drivers.end() ? nullptr : found->second.driver;
 }
 
-std::vector<DeviceInfo> driver_devices(const std::string& service) {
-    PDRIVER_OBJECT driver = nullptr;
-    {
-        auto& l = io::loaded();
-        std::lock_guard guard(l.lock);
-        auto found = l.drivers.find(io::key_of(service));
-        if (found == l.drivers.end()) return {};
-        driver = found->second.driver;
-    }
-    std::vector<DeviceInfo> devices;
-    for (const auto& d : io::driver_devices(driver)) {
-        const std::vector<uint8_t> security = ob::security_descriptor(d.device);
-        devices.push_back({utf16_to_utf8(ob::full_name(d.device)), d.device->DeviceType,
-                           d.device->Characteristics, d.device->Flags, d.extension_size,
-                           security.empty() ? "" : security_descriptor_text(security.data()),
-                           d.device->ReferenceCount});
-    }
-    return devices;
-}
-
-std::string security_descriptor_text(const void* descriptor) {
-    platform::security::Descriptor d;
-    if (!platform::security::decode(static_cast<const uint8_t*>(descriptor), &d))
-        return "(not a descriptor)";
-    return platform::security::sddl_text(d);
-}
-
-std::vector<SystemThreadInfo> system_threads() {
-    std::vector<SystemThreadInfo> threads;
-    for (const auto& thread : ntoskrnl::system_threads())
-        threads.push_back({thread.priority, thread.extended_state});
-    return threads;
-}
-
-size_t live_irps() {
-    return io::live_irps();
-}
-
-size_t kernel_handles() {
-    return ob::kernel_handles();
-}
-
-bool object_exists(const std::string& path) {
-    ob::Lookup found;
-    if (!NT_SUCCESS(ob::lookup_object(utf8_to_utf16(path), nullptr, true, &found))) return false;
-    ob::dereference(found.object);
-    return found.remaining.empty();
-}
-
-std::vector<std::string> directory_entries(const std::string& path) {
-    std::vector<std::u16string> names;
-    ob::list_directory(utf8_to_utf16(path), &names);
-    std::vector<std::string> out;
-    for (const auto& name : names) out.push_back(utf16_to_utf8(name));
-    return out;
-}
-
-}  // namespace sim::kernel
+}  // namespace ntoskrnl::io

@@ -8,6 +8,7 @@
 
 #include "platform/ntoskrnl/ex/pool.h"
 #include "platform/ntoskrnl/io/io.h"
+#include "platform/ntoskrnl/mm/mdl.h"
 
 namespace ntoskrnl::io {
 namespace {
@@ -39,7 +40,7 @@ NTSTATUS prepare_transfer(PIRP irp, PIO_STACK_LOCATION stack, PDEVICE_OBJECT dev
         irp->UserBuffer = buffer;
         set_output_length(irp, read ? length : 0);
     } else if (device->Flags & DO_DIRECT_IO) {
-        irp->MdlAddress = create_mdl(buffer, length);
+        irp->MdlAddress = mm::create_mdl(buffer, length);
     } else {
         irp->UserBuffer = buffer;
     }
@@ -74,7 +75,7 @@ NTSTATUS prepare_control(PIRP irp, PIO_STACK_LOCATION stack, const Request& requ
                 irp->Flags |= IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER;
             }
             if (request.output && request.output_length)
-                irp->MdlAddress = create_mdl(request.output, request.output_length);
+                irp->MdlAddress = mm::create_mdl(request.output, request.output_length);
             return STATUS_SUCCESS;
         default:  // METHOD_NEITHER
             stack->Parameters.DeviceIoControl.Type3InputBuffer = request.input;

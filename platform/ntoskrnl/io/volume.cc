@@ -1,12 +1,12 @@
 // Volumes: a device that holds one (a disk) is opened for its data through the file system
 // mounted on it, as IopParseDevice and IopCheckVpbMounted do. The one file system here is RAW
-// (platform/ntoskrnl/fs/raw.h), which knows no file system on the disk and passes the volume's
+// (platform/ntoskrnl/io/raw_fs.h), which knows no file system on the disk and passes the volume's
 // requests on to it. A volume lives while files are open on it: it is mounted at the first open
 // and goes with its last file (or, once dismounted, is replaced by a new one at the next open).
 #include <mutex>
 
-#include "platform/ntoskrnl/fs/raw.h"
 #include "platform/ntoskrnl/io/io.h"
+#include "platform/ntoskrnl/io/raw_fs.h"
 #include "platform/ntoskrnl/ob/object.h"
 
 namespace ntoskrnl::io {
@@ -42,7 +42,7 @@ NTSTATUS reference_volume(PDEVICE_OBJECT device, PVPB* out) {
         vpb->Type = kIoTypeVpb;
         vpb->Size = sizeof(VPB);
         vpb->RealDevice = device;
-        if (NTSTATUS status = fs::raw_mount(vpb); !NT_SUCCESS(status)) {
+        if (NTSTATUS status = raw_mount(vpb); !NT_SUCCESS(status)) {
             delete vpb;
             return status;
         }
@@ -63,7 +63,7 @@ void release_volume(PVPB vpb) {
         if (last && vpb->RealDevice->Vpb == vpb) vpb->RealDevice->Vpb = nullptr;
     }
     PDEVICE_OBJECT volume = vpb->DeviceObject;
-    if (last) fs::raw_delete_volume(volume);
+    if (last) raw_delete_volume(volume);
     ob::dereference(volume);
     if (last) delete vpb;
 }

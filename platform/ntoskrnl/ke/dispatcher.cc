@@ -15,6 +15,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+thread_local _KTHREAD* current = nullptr;
+ThreadAdopter adopter = nullptr;
+
 struct WaitBlock {
     LIST_ENTRY link;  // on the object's WaitListHead
     _KTHREAD* thread;
@@ -83,6 +86,24 @@ void run_apcs(_KTHREAD* self, std::unique_lock<std::mutex>& lock) {
 }
 
 }  // namespace
+
+_KTHREAD* current_thread() {
+    if (!current) {
+        if (!adopter)
+            bug_check("PHASE0_INITIALIZATION_FAILED",
+                      "a thread entered the kernel before it was loaded");
+        current = adopter();
+    }
+    return current;
+}
+
+void set_current_thread(_KTHREAD* thread) {
+    current = thread;
+}
+
+void set_thread_adopter(ThreadAdopter make) {
+    adopter = make;
+}
 
 std::mutex& dispatcher_lock() {
     static std::mutex* instance = new std::mutex;

@@ -3,7 +3,7 @@
 // made it, innermost first, and none left open when the thread ends or returns to user mode; a
 // misuse stops the process as the bug check would. The host keeps every thread's registers
 // across its own switches, so a save is bookkeeping here: the chain of open saves (the callers'
-// records, linked through Prev) and the counts that the test API reports.
+// records, linked through Prev) and the counts that the test controls report.
 #include <atomic>
 #include <cstdint>
 
@@ -12,9 +12,9 @@
 #endif
 
 #include "platform/core/trace.h"
+#include "platform/ntoskrnl/ke/extended_state.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
-#include "platform/sim/kernel.h"
 
 namespace ntoskrnl {
 namespace {
@@ -49,20 +49,16 @@ void require_no_saved_extended_state(const _KTHREAD* thread, const char* when) {
     if (thread->xstate_top) bug_check(kBugCheck, when);
 }
 
-}  // namespace ntoskrnl
-
-namespace sim::kernel {
-
 ExtendedStateUse extended_state_use() {
-    const _KTHREAD* self = ntoskrnl::current_thread();
+    const _KTHREAD* self = current_thread();
     return {self->xstate_saves, self->xstate_restores, self->xstate_last_mask};
 }
 
 void fail_extended_state_saves(unsigned count) {
-    ntoskrnl::failing_saves = count;
+    failing_saves = count;
 }
 
-}  // namespace sim::kernel
+}  // namespace ntoskrnl
 
 using namespace ntoskrnl;
 

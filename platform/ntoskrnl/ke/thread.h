@@ -9,7 +9,6 @@
 #include <functional>
 #include <mutex>
 
-#include "platform/ntoskrnl/ob/object.h"
 #include "platform/wdm.h"
 
 struct _KTHREAD {
@@ -37,9 +36,6 @@ struct _KTHREAD {
 
 namespace ntoskrnl {
 
-// The object type of thread objects.
-extern _OBJECT_TYPE thread_type;
-
 // DISPATCHER_HEADER.Type values.
 constexpr UCHAR kNotificationEventObject = 0;
 constexpr UCHAR kSynchronizationEventObject = 1;
@@ -48,11 +44,15 @@ constexpr UCHAR kThreadObject = 6;
 // The lock of every dispatcher object's state and every thread's wait state.
 std::mutex& dispatcher_lock();
 
-// The calling thread's kernel thread; made on first use for a thread that is not a system thread
-// (kept until the thread ends).
+// The calling thread's kernel thread. A thread that is not a system thread gets one on first use
+// from the adopter (kept until the thread ends).
 _KTHREAD* current_thread();
 // Makes thread the calling thread's kernel thread (a new system thread does this first).
 void set_current_thread(_KTHREAD* thread);
+// What makes the kernel thread of a thread that enters the kernel on its own: a thread object of
+// the process manager (platform/ntoskrnl/ps/), which sets it once, as the library loads.
+using ThreadAdopter = _KTHREAD* (*)();
+void set_thread_adopter(ThreadAdopter adopter);
 
 // Initialises a thread object's dispatcher header and wait state (not signalled).
 void initialize_thread(_KTHREAD* thread);

@@ -1,15 +1,15 @@
 // Memory descriptor lists over a caller's buffer. The buffer is already in the one address space
-// here, so mapping it into system space gives its own address; the test API can make the
-// mapping fail, as it can on Windows under memory pressure.
+// here, so mapping it into system space gives its own address; the test controls can make
+// the mapping fail, as it can on Windows under memory pressure.
+#include "platform/ntoskrnl/mm/mdl.h"
+
 #include <atomic>
 #include <cstdint>
 
 #include "platform/core/trace.h"
-#include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/not_implemented.h"
-#include "platform/sim/kernel.h"
 
-namespace ntoskrnl::io {
+namespace ntoskrnl::mm {
 namespace {
 
 constexpr uintptr_t kPageSize = 4096;
@@ -35,15 +35,11 @@ void free_mdl(PMDL mdl) {
     delete mdl;
 }
 
-}  // namespace ntoskrnl::io
-
-namespace sim::kernel {
-
 void fail_mdl_mappings(unsigned count) {
-    ntoskrnl::io::failing_mappings = count;
+    failing_mappings = count;
 }
 
-}  // namespace sim::kernel
+}  // namespace ntoskrnl::mm
 
 extern "C" PVOID NTAPI MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList,
                                                     KPROCESSOR_MODE AccessMode,
@@ -57,8 +53,8 @@ extern "C" PVOID NTAPI MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList,
         ntoskrnl::not_implemented("MmMapLockedPagesSpecifyCache into user space");
     if (!(MemoryDescriptorList->MdlFlags & MDL_PAGES_LOCKED))
         ntoskrnl::bug_check("PFN_LIST_CORRUPT", "mapping an MDL whose pages are not locked");
-    for (unsigned left = ntoskrnl::io::failing_mappings; left > 0;) {
-        if (ntoskrnl::io::failing_mappings.compare_exchange_weak(left, left - 1)) {
+    for (unsigned left = ntoskrnl::mm::failing_mappings; left > 0;) {
+        if (ntoskrnl::mm::failing_mappings.compare_exchange_weak(left, left - 1)) {
             if (BugCheckOnFailure) ntoskrnl::bug_check("NO_MORE_SYSTEM_PTES", "MDL mapping");
             return nullptr;
         }

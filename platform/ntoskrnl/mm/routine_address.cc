@@ -1,4 +1,6 @@
-// MmGetSystemRoutineAddress: the kernel's exports by name, less those the test API hides.
+// MmGetSystemRoutineAddress: the kernel's exports by name, less those the test controls hide.
+#include "platform/ntoskrnl/mm/routine_address.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "platform/ntoskrnl/rtl/text.h"
-#include "platform/sim/kernel.h"
 
 extern "C" NTSTATUS NTAPI RtlQueryRegistryValuesEx(ULONG, PCWSTR, PRTL_QUERY_REGISTRY_TABLE, PVOID,
                                                    PVOID);
@@ -103,7 +104,7 @@ bool is_hidden(const std::string& name) {
 
 }  // namespace
 
-namespace sim::kernel {
+namespace ntoskrnl {
 
 void hide_system_routines(const std::vector<std::string>& names) {
     Hidden& h = hidden();
@@ -111,7 +112,7 @@ void hide_system_routines(const std::vector<std::string>& names) {
     h.names = names;
 }
 
-}  // namespace sim::kernel
+}  // namespace ntoskrnl
 
 extern "C" PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName) {
     const std::string name = ntoskrnl::utf16_to_utf8(ntoskrnl::view_of(SystemRoutineName));

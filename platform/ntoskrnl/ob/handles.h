@@ -11,7 +11,7 @@ HANDLE insert_handle(void* body, ACCESS_MASK access);
 // The object behind handle, referenced; null with *status set (STATUS_INVALID_HANDLE,
 // STATUS_OBJECT_TYPE_MISMATCH) when there is none of that type (type null: any).
 void* reference_handle(HANDLE handle, POBJECT_TYPE type, NTSTATUS* status);
-// The number of open kernel handles (for the test API).
+// The number of open kernel handles (for the test controls).
 size_t kernel_handles();
 
 }  // namespace ntoskrnl::ob

@@ -5,17 +5,17 @@
 #include <cstring>
 #include <mutex>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "platform/core/trace.h"
-#include "platform/ntdll/security_descriptor.h"
 #include "platform/ntoskrnl/not_implemented.h"
 #include "platform/ntoskrnl/ob/handles.h"
 #include "platform/ntoskrnl/ob/header.h"
+#include "platform/ntoskrnl/rtl/security_descriptor.h"
 
 namespace ntoskrnl::ob {
 namespace {
 
-namespace sd = platform::security;
+namespace sd = ntoskrnl::security;
 
 constexpr uint16_t kDaclControl = SE_DACL_PRESENT | SE_DACL_DEFAULTED |
                                   sd::kDaclAutoInheritRequired | sd::kDaclAutoInherited |
@@ -69,7 +69,7 @@ std::vector<uint8_t> security_descriptor(const void* body) {
 }  // namespace ntoskrnl::ob
 
 using namespace ntoskrnl;
-namespace sd = platform::security;
+namespace sd = ntoskrnl::security;
 
 extern "C" NTSTATUS NTAPI ZwSetSecurityObject(HANDLE Handle,
                                               SECURITY_INFORMATION SecurityInformation,

@@ -1,17 +1,22 @@
-// The system threads that are running, for the test API and the loader's unload check.
+// Thread objects, and the system threads that are running (for the test controls and the
+// loader's unload check).
 #pragma once
 
 #include <vector>
 
-#include "platform/sim/kernel.h"
+#include "platform/ntoskrnl/ke/extended_state.h"
+#include "platform/ntoskrnl/ob/object.h"
 #include "platform/wdm.h"
 
 namespace ntoskrnl {
 
+// The object type of thread objects.
+extern _OBJECT_TYPE thread_type;
+
 struct SystemThread {
     PVOID start_routine;
     KPRIORITY priority;
-    sim::kernel::ExtendedStateUse extended_state;
+    ExtendedStateUse extended_state;
 };
 
 std::vector<SystemThread> system_threads();

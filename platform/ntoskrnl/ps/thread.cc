@@ -31,12 +31,12 @@ _KTHREAD* create_thread_object() {
 // Unwinds a system thread from PsTerminateSystemThread to its start.
 struct ThreadExit {};
 
-// The kernel thread of the calling host thread; the holder drops one made on demand.
-struct CurrentThread {
+// The kernel thread made for a host thread that entered the kernel on its own, dropped when the
+// host thread ends.
+struct AdoptedThread {
     _KTHREAD* thread = nullptr;
-    bool made_here = false;
-    ~CurrentThread() {
-        if (thread && made_here) {
+    ~AdoptedThread() {
+        if (thread) {
             require_no_saved_extended_state(thread, "a thread ended with extended state saved");
             signal_thread_end(thread);
             ob::dereference(thread);
@@ -44,7 +44,14 @@ struct CurrentThread {
     }
 };
 
-thread_local CurrentThread current;
+thread_local AdoptedThread adopted;
+
+_KTHREAD* adopt_thread() {
+    adopted.thread = create_thread_object();
+    return adopted.thread;
+}
+
+const bool adopter_set = (set_thread_adopter(adopt_thread), true);
 
 struct LiveThreads {
     std::mutex lock;
@@ -78,19 +85,6 @@ void run_system_thread(_KTHREAD* self, PKSTART_ROUTINE routine, PVOID context) {
 }  // namespace
 
 _OBJECT_TYPE thread_type{"Thread", destroy_thread, nullptr};
-
-_KTHREAD* current_thread() {
-    if (!current.thread) {
-        current.thread = create_thread_object();
-        current.made_here = true;
-    }
-    return current.thread;
-}
-
-void set_current_thread(_KTHREAD* thread) {
-    current.thread = thread;
-    current.made_here = false;
-}
 
 std::vector<SystemThread> system_threads() {
     std::vector<SystemThread> threads;

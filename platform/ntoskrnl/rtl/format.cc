@@ -93,6 +93,123 @@ std::string floating(const Conversion& conv, char type, va_list* arguments) {
     return host_printf(conv, spec, va_arg(*arguments, double));
 }
 
+// A number of the format ("12"), or '*' taking it from the arguments; p moves past it.
+int count_of(const char*& p, va_list* arguments) {
+    if (*p == '*') {
+        ++p;
+        return va_arg(*arguments, int);
+    }
+    int n = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) n = n * 10 + (*p - '0');
+    return n;
+}
+
+// The flags, width, precision and length modifier of the conversion at p (past its '%'); p moves
+// to its type character.
+Conversion parse_conversion(const char*& p, va_list* arguments) {
+    Conversion conv;
+    while (*p && std::strchr("-+ #0", *p)) conv.flags += *p++;
+    if (*p == '*' || (*p >= '0' && *p <= '9')) {
+        conv.width = count_of(p, arguments);
+        if (conv.width < 0) {
+            conv.flags += '-';
+            conv.width = -conv.width;
+        }
+    }
+    if (*p == '.') conv.precision = count_of(++p, arguments);
+    if (p[0] == 'h' && p[1] == 'h') {
+        conv.size = Size::kChar;
+        p += 2;
+    } else if (*p == 'h') {
+        conv.size = Size::kShort;
+        conv.narrow = true;
+        ++p;
+    } else if (p[0] == 'l' && p[1] == 'l') {
+        conv.size = Size::kLongLong;
+        p += 2;
+    } else if (*p == 'l' || *p == 'w') {
+        conv.size = Size::kLong;
+        conv.wide = true;
+        ++p;
+    } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
+        conv.size = Size::kLongLong;
+        p += 3;
+    } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
+        conv.size = Size::kLong;
+        p += 3;
+    } else if (*p == 'I' || *p == 'z' || *p == 'j' || *p == 't') {
+        conv.size = Size::kPointer;
+        ++p;
+    }
+    return conv;
+}
+
+// %c and %C: one character, wide or narrow as conv and the format's width say.
+std::string character(const Conversion& conv, char type, bool wide_format, va_list* arguments) {
+    const bool wide = conv.wide || (!conv.narrow && ((type == 'C') != wide_format));
+    const auto code = static_cast<char16_t>(va_arg(*arguments, int));
+    return pad(wide ? utf16_to_utf8({&code, 1}) : std::string(1, static_cast<char>(code)), conv);
+}
+
+// %s and %S: text, wide or narrow as conv and the format's width say.
+std::string text(const Conversion& conv, char type, bool wide_format, va_list* arguments) {
+    const bool wide = conv.wide || (!conv.narrow && ((type == 'S') != wide_format));
+    return pad(text_of(va_arg(*arguments, const void*), wide, conv.precision), conv);
+}
+
+// %wZ and %Z: a counted string, UNICODE_STRING or ANSI_STRING.
+std::string counted_string(const Conversion& conv, va_list* arguments) {
+    std::string text = "(null)";
+    if (conv.wide) {
+        if (auto* s = va_arg(*arguments, const UNICODE_STRING*); s && s->Buffer)
+            text = utf16_to_utf8(view_of(s));
+    } else if (auto* s = va_arg(*arguments, const ANSI_STRING*); s && s->Buffer) {
+        text.assign(s->Buffer, s->Length);
+    }
+    return pad(std::move(text), conv);
+}
+
+std::string pointer(const Conversion& conv, va_list* arguments) {
+    char buffer[24];
+    std::snprintf(
+        buffer, sizeof buffer, "%016llX",
+        static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(*arguments, void*))));
+    return pad(buffer, conv);
+}
+
+// One conversion of type with its argument.
+std::string convert(const Conversion& conv, char type, bool wide_format, va_list* arguments) {
+    switch (type) {
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o':
+            return integer(conv, type, arguments);
+        case 'c':
+        case 'C':
+            return character(conv, type, wide_format, arguments);
+        case 's':
+        case 'S':
+            return text(conv, type, wide_format, arguments);
+        case 'Z':
+            return counted_string(conv, arguments);
+        case 'p':
+            return pointer(conv, arguments);
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
+            return floating(conv, type, arguments);
+        default:
+            not_implemented("this printf conversion in the kernel's formatting");
+    }
+}
+
 std::string format_into(const char* format, bool wide_format, va_list* arguments) {
     std::string out;
     for (const char* p = format; *p; ++p) {
@@ -105,112 +222,9 @@ std::string format_into(const char* format, bool wide_format, va_list* arguments
             out += '%';
             continue;
         }
-        Conversion conv;
-        while (*p && std::strchr("-+ #0", *p)) conv.flags += *p++;
-        if (*p == '*') {
-            conv.width = va_arg(*arguments, int);
-            if (conv.width < 0) {
-                conv.flags += '-';
-                conv.width = -conv.width;
-            }
-            ++p;
-        } else {
-            for (; *p >= '0' && *p <= '9'; ++p)
-                conv.width = (conv.width < 0 ? 0 : conv.width * 10) + (*p - '0');
-        }
-        if (*p == '.') {
-            ++p;
-            conv.precision = 0;
-            if (*p == '*') {
-                conv.precision = va_arg(*arguments, int);
-                ++p;
-            } else {
-                for (; *p >= '0' && *p <= '9'; ++p)
-                    conv.precision = conv.precision * 10 + (*p - '0');
-            }
-        }
-        if (p[0] == 'h' && p[1] == 'h') {
-            conv.size = Size::kChar;
-            p += 2;
-        } else if (*p == 'h') {
-            conv.size = Size::kShort;
-            conv.narrow = true;
-            ++p;
-        } else if (p[0] == 'l' && p[1] == 'l') {
-            conv.size = Size::kLongLong;
-            p += 2;
-        } else if (*p == 'l' || *p == 'w') {
-            conv.size = Size::kLong;
-            conv.wide = true;
-            ++p;
-        } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-            conv.size = Size::kLongLong;
-            p += 3;
-        } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
-            conv.size = Size::kLong;
-            p += 3;
-        } else if (*p == 'I' || *p == 'z' || *p == 'j' || *p == 't') {
-            conv.size = Size::kPointer;
-            ++p;
-        }
-        const char type = *p;
-        switch (type) {
-            case 'd':
-            case 'i':
-            case 'u':
-            case 'x':
-            case 'X':
-            case 'o':
-                out += integer(conv, type, arguments);
-                break;
-            case 'c':
-            case 'C': {
-                const bool wide = conv.wide || (!conv.narrow && ((type == 'C') != wide_format));
-                const auto code = static_cast<char16_t>(va_arg(*arguments, int));
-                out +=
-                    pad(wide ? utf16_to_utf8({&code, 1}) : std::string(1, static_cast<char>(code)),
-                        conv);
-                break;
-            }
-            case 's':
-            case 'S': {
-                const bool wide = conv.wide || (!conv.narrow && ((type == 'S') != wide_format));
-                out += pad(text_of(va_arg(*arguments, const void*), wide, conv.precision), conv);
-                break;
-            }
-            case 'Z': {
-                std::string text = "(null)";
-                if (conv.wide) {
-                    if (auto* s = va_arg(*arguments, const UNICODE_STRING*); s && s->Buffer)
-                        text = utf16_to_utf8(view_of(s));
-                } else if (auto* s = va_arg(*arguments, const ANSI_STRING*); s && s->Buffer) {
-                    text.assign(s->Buffer, s->Length);
-                }
-                out += pad(std::move(text), conv);
-                break;
-            }
-            case 'p': {
-                char buffer[24];
-                std::snprintf(buffer, sizeof buffer, "%016llX",
-                              static_cast<unsigned long long>(
-                                  reinterpret_cast<uintptr_t>(va_arg(*arguments, void*))));
-                out += pad(buffer, conv);
-                break;
-            }
-            case 'e':
-            case 'E':
-            case 'f':
-            case 'g':
-            case 'G':
-            case 'a':
-            case 'A':
-                out += floating(conv, type, arguments);
-                break;
-            case '\0':
-                return out;
-            default:
-                not_implemented("this printf conversion in the kernel's formatting");
-        }
+        const Conversion conv = parse_conversion(p, arguments);
+        if (*p == '\0') return out;  // the format ends inside a conversion
+        out += convert(conv, *p, wide_format, arguments);
     }
     return out;
 }

@@ -1,12 +1,12 @@
-// RtlQueryRegistryValues(Ex) over the platform's registry (the store tests write, and the views).
+// RtlQueryRegistryValues(Ex) over the registry's store (platform/ntoskrnl/cm/registry.h).
 // A REG_SZ value, kept as ANSI bytes, is handed over as UTF-16 with its terminator.
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/advapi32/registry.h"
 #include "platform/core/trace.h"
+#include "platform/ntoskrnl/cm/registry.h"
 #include "platform/ntoskrnl/ex/pool.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
@@ -54,7 +54,7 @@ struct Value {
     std::vector<BYTE> data;  // as the kernel sees it: strings in UTF-16 with the terminator
 };
 
-Value kernel_value(const platform::RegistryValue& value) {
+Value kernel_value(const cm::RegistryValue& value) {
     if (!is_string_type(value.type)) return {value.type, value.data};
     const std::u16string text =
         utf8_to_utf16({reinterpret_cast<const char*>(value.data.data()), value.data.size()});
@@ -137,17 +137,17 @@ NTSTATUS query(ULONG relative_to, PCWSTR path, PRTL_QUERY_REGISTRY_TABLE table, 
     require_passive_level("RtlQueryRegistryValues");
     const std::optional<std::string> base = key_path(relative_to, path);
     const bool optional = (relative_to & RTL_REGISTRY_OPTIONAL) != 0;
-    std::optional<platform::RegistryKeyData> top;
-    if (base) top = platform::registry_key(*base);
+    std::optional<cm::RegistryKeyData> top;
+    if (base) top = cm::registry_key(*base);
     if (!top) return optional ? STATUS_SUCCESS : STATUS_OBJECT_NAME_NOT_FOUND;
-    platform::RegistryKeyData key = *top;
+    cm::RegistryKeyData key = *top;
     for (PRTL_QUERY_REGISTRY_TABLE entry = table; entry->QueryRoutine || entry->Name; ++entry) {
         if (entry->Flags & ~kImplementedFlags)
             not_implemented("this RtlQueryRegistryValues flag (NOVALUE or DELETE)");
         if (entry->Flags & RTL_QUERY_REGISTRY_TOPKEY) key = *top;
         if (entry->Flags & RTL_QUERY_REGISTRY_SUBKEY) {
             if (entry->QueryRoutine) not_implemented("RtlQueryRegistryValues of a whole subkey");
-            auto sub = platform::registry_key(*base + "\\" + utf16_to_utf8(entry->Name));
+            auto sub = cm::registry_key(*base + "\\" + utf16_to_utf8(entry->Name));
             if (!sub) return STATUS_OBJECT_NAME_NOT_FOUND;
             key = *sub;
             continue;
@@ -166,7 +166,7 @@ NTSTATUS query(ULONG relative_to, PCWSTR path, PRTL_QUERY_REGISTRY_TABLE table, 
             continue;
         }
         const std::u16string wanted = upcase(entry->Name);
-        const platform::RegistryValue* found = nullptr;
+        const cm::RegistryValue* found = nullptr;
         for (const auto& value : key.values) {
             if (upcase(utf8_to_utf16(value.name)) == wanted) {
                 found = &value;

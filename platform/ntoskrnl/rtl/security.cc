@@ -1,16 +1,16 @@
 // The run-time library's security routines on the caller's memory: SIDs, ACLs of allow entries,
 // the generic mapping, and absolute security descriptors. SIDs and ACLs are byte records, read and
-// written at the offsets of platform/ntdll/security_descriptor.h.
+// written at the offsets of platform/ntoskrnl/rtl/security_descriptor.h.
 #include <cstring>
 
-#include "crypto/byte_access.h"
+#include "base/byte_access.h"
 #include "platform/core/trace.h"
-#include "platform/ntdll/security_descriptor.h"
+#include "platform/ntoskrnl/rtl/security_descriptor.h"
 #include "platform/wdm.h"
 
 namespace {
 
-namespace sd = platform::security;
+namespace sd = ntoskrnl::security;
 
 PUCHAR bytes_of(PVOID p) {
     return static_cast<PUCHAR>(p);

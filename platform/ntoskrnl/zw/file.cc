@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/core/trace.h"
-#include "platform/ntdll/ntstatus.h"
+#include "platform/ddk/ntstatus.h"
 #include "platform/ntoskrnl/io/io.h"
 #include "platform/ntoskrnl/ke/thread.h"
 #include "platform/ntoskrnl/not_implemented.h"
@@ -78,10 +78,10 @@ NTSTATUS host_transfer(PFILE_OBJECT file, bool write, PVOID buffer, ULONG length
     if (offset && *offset < 0) return STATUS_INVALID_PARAMETER;
     const uint64_t at = offset ? static_cast<uint64_t>(*offset) : 0;
     uint32_t moved = 0;
-    const uint32_t status = write ? host->write(buffer, length, offset ? &at : nullptr, &moved)
+    const NTSTATUS status = write ? host->write(buffer, length, offset ? &at : nullptr, &moved)
                                   : host->read(buffer, length, offset ? &at : nullptr, &moved);
     *done = moved;
-    return static_cast<NTSTATUS>(status);
+    return status;
 }
 
 // ZwReadFile and ZwWriteFile.
@@ -127,7 +127,7 @@ NTSTATUS control(const char* routine, HANDLE handle, HANDLE event, UCHAR major, 
         // The file system answers FSCTL_SET_SPARSE; nothing else reaches a host file here.
         if (major == IRP_MJ_FILE_SYSTEM_CONTROL && code == FSCTL_SET_SPARSE) {
             auto host = io::host_file(file);
-            status = host ? static_cast<NTSTATUS>(host->set_sparse()) : STATUS_FILE_CLOSED;
+            status = host ? host->set_sparse() : STATUS_FILE_CLOSED;
         } else {
             status = STATUS_INVALID_DEVICE_REQUEST;
         }
@@ -149,11 +149,11 @@ NTSTATUS control(const char* routine, HANDLE handle, HANDLE event, UCHAR major, 
     return status;
 }
 
-NTSTATUS query_host(platform::File& host, PVOID information, ULONG length,
-                    FILE_INFORMATION_CLASS type, ULONG_PTR* written) {
+NTSTATUS query_host(fs::File& host, PVOID information, ULONG length, FILE_INFORMATION_CLASS type,
+                    ULONG_PTR* written) {
     platform::unix_file::Status status;
-    uint32_t result = host.query(&status);
-    if (result != platform::kStatusSuccess) return static_cast<NTSTATUS>(result);
+    NTSTATUS result = host.query(&status);
+    if (result != STATUS_SUCCESS) return result;
     switch (type) {
         case FileBasicInformation: {
             // Checked before the attributes are read, whose failure would otherwise come first.
@@ -164,8 +164,7 @@ NTSTATUS query_host(platform::File& host, PVOID information, ULONG length,
             basic.LastWriteTime = time_of(status.write_time);
             basic.ChangeTime = time_of(status.write_time);
             uint32_t attributes = 0;
-            if ((result = host.attributes(&attributes)) != platform::kStatusSuccess)
-                return static_cast<NTSTATUS>(result);
+            if ((result = host.attributes(&attributes)) != STATUS_SUCCESS) return result;
             basic.FileAttributes = attributes;
             return copy_out(basic, information, length, written);
         }
@@ -182,7 +181,7 @@ NTSTATUS query_host(platform::File& host, PVOID information, ULONG length,
             return copy_out(position, information, length, written);
         }
         case FileAlignmentInformation: {
-            const FILE_ALIGNMENT_INFORMATION alignment{platform::kAlignmentRequirement};
+            const FILE_ALIGNMENT_INFORMATION alignment{fs::kAlignmentRequirement};
             return copy_out(alignment, information, length, written);
         }
         default:
@@ -190,15 +189,13 @@ NTSTATUS query_host(platform::File& host, PVOID information, ULONG length,
     }
 }
 
-NTSTATUS set_host(platform::File& host, PVOID information, ULONG length,
-                  FILE_INFORMATION_CLASS type) {
+NTSTATUS set_host(fs::File& host, PVOID information, ULONG length, FILE_INFORMATION_CLASS type) {
     switch (type) {
         case FileBasicInformation: {
             FILE_BASIC_INFORMATION basic;
             if (!copy_in(&basic, information, length)) return STATUS_INFO_LENGTH_MISMATCH;
             platform::unix_file::Status status;
-            if (uint32_t result = host.query(&status); result != platform::kStatusSuccess)
-                return static_cast<NTSTATUS>(result);
+            if (NTSTATUS result = host.query(&status); result != STATUS_SUCCESS) return result;
             // Times: 0 leaves one as it is; only its own value may be written back here.
             const auto unchanged = [](const LARGE_INTEGER& t, uint64_t now) {
                 return t.QuadPart == 0 || t.QuadPart == -1 ||
@@ -209,7 +206,7 @@ NTSTATUS set_host(platform::File& host, PVOID information, ULONG length,
                 !unchanged(basic.LastWriteTime, status.write_time) ||
                 !unchanged(basic.ChangeTime, status.write_time))
                 not_implemented("ZwSetInformationFile changing a file's times");
-            return static_cast<NTSTATUS>(host.set_attributes(basic.FileAttributes));
+            return host.set_attributes(basic.FileAttributes);
         }
         case FileEndOfFileInformation: {
             FILE_END_OF_FILE_INFORMATION end;
