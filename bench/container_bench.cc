@@ -21,7 +21,7 @@
 #include "bench/files.h"
 #include "bench/timing.h"
 #include "card/card_api.h"
-#include "card/fpga_frame.h"
+#include "card/containers/fpga_frame.h"
 #include "crypto/sm4_blocks.h"
 #include "crypto/sm4_xts.h"
 #include "platform/testing/network_controls.h"
@@ -163,16 +163,16 @@ int main(int argc, char** argv) {
         close_usb_dev(link);
     });
     if (open_usb_dev(&link) != 0) die("open_usb_dev failed");
-    Bytes frame(fpga_frame::kFrameSize, 0), reply(fpga_frame::kFrameSize);
-    bytes::store_le32(frame.data() + fpga_frame::kOpcodeOffset, FPGA_XTS_ENCRYPT);
-    bytes::store_le16(frame.data() + fpga_frame::kDataLengthOffset,
-                      static_cast<uint16_t>(fpga_frame::kBlockSize));
-    bytes::store_le32(frame.data() + fpga_frame::kSlotOffset, 1);
+    namespace library = wire::fpga_frame::library;
+    Bytes frame(library::kFrameSize, 0), reply(library::kFrameSize);
+    library::Header{.opcode = FPGA_XTS_ENCRYPT, .data_length = library::kBlockSize, .slot = 1}
+        .encode(frame.data());
     sim::card::CardState with_slot = card->state();
     with_slot.key_slots[0] = sim::card::Key32{};
     card->set_state(with_slot);
     const double fpga_pair = micros_per_call([&] {
-        if (write_usb_dev(link, frame.data(), 4160) != 0 || read_usb_dev(link, reply.data(), 4160))
+        if (write_usb_dev(link, frame.data(), library::kFrameSize) != 0 ||
+            read_usb_dev(link, reply.data(), library::kFrameSize))
             die("an FPGA transfer failed");
     });
     const double fpga_dev = micros_per_call([&] {

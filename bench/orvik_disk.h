@@ -13,10 +13,10 @@
 
 #include "base/byte_access.h"
 #include "bench/timing.h"
-#include "driver/orvik_interface.h"
 #include "platform/testing/kernel_controls.h"
 #include "platform/testing/registry_controls.h"
 #include "platform/win32.h"
+#include "wire/orvik_interface.h"
 
 namespace orvik_bench {
 
@@ -69,7 +69,8 @@ class Disk {
         setenv("HALDEN_ROOT", root_.c_str(), 1);
         sim::registry_set_dword("SYSTEM\\CurrentControlSet\\Services\\Orvik", "MaxDevices", 1);
         if (!NT_SUCCESS(sim::kernel::load_driver("Orvik", ORVIK_LIBRARY))) die("driver not loaded");
-        std::u16string target = u"\\Device\\orvik\\device1";
+        char16_t name[wire::kOrvikDeviceNameUnits];
+        std::u16string target(name, wire::WriteOrvikDeviceName(name, 1));
         UNICODE_STRING link = counted(link_), to = counted(target);
         if (!NT_SUCCESS(IoCreateSymbolicLink(&link, &to))) die("no link to the disk");
         handle_ = CreateFileA("\\\\.\\OrvikBench", GENERIC_READ | GENERIC_WRITE,
@@ -90,23 +91,14 @@ class Disk {
     // OPEN with a new image "C:\image.bin" of size bytes: software mode under key, or card mode
     // through the card at card_path (its interface path) with 64 KiB chunks.
     void attach(uint64_t size, const uint8_t* key, const std::string& card_path = "") {
-        namespace fd = file_descriptor;
-        std::vector<uint8_t> record(fd::kSize, 0);
-        const std::string name = "\\??\\C:\\image.bin";
-        const std::string device = "\\GLOBAL??\\" + (card_path.empty() ? "" : card_path.substr(4));
-        std::copy(name.begin(), name.end(), record.begin() + fd::kFileName);
-        std::copy(device.begin(), device.end(), record.begin() + fd::kDevicePath);
-        bytes::store_le32(record.data() + fd::kGuard1, fd::kGuardValue);
-        bytes::store_le32(record.data() + fd::kGuard2, fd::kGuardValue);
-        bytes::store_le16(record.data() + fd::kFileNameLength, static_cast<uint16_t>(name.size()));
-        bytes::store_le16(record.data() + fd::kDevicePathLength,
-                          static_cast<uint16_t>(device.size()));
-        bytes::store_le32(record.data() + fd::kChunkSize, 0x10000);
-        bytes::store_le64(record.data() + fd::kFileSize, size);
-        record[fd::kSoft] = card_path.empty() ? 1 : 0;
-        std::copy(key, key + 2 * fd::kKeySize, record.begin() + fd::kKey1);
+        namespace fd = wire::file_descriptor;
+        uint8_t record[fd::kSize];
+        const std::string device = card_path.empty() ? "" : card_path.substr(4);
+        fd::Encode({"C:\\image.bin", device.c_str(), static_cast<int64_t>(size), 0x10000,
+                    card_path.empty(), key},
+                   record);
         DWORD returned = 0;
-        if (!DeviceIoControl(handle_, IOCTL_ORVIK_OPEN_IMAGE, record.data(), fd::kSize, nullptr, 0,
+        if (!DeviceIoControl(handle_, IOCTL_ORVIK_OPEN_IMAGE, record, fd::kSize, nullptr, 0,
                              &returned, nullptr))
             die("OPEN refused");
     }

@@ -4,8 +4,8 @@
 // build softcard/exports.h (whose PIN and key pair exports take signed lengths).
 #pragma once
 
+#include "card/commands/mac.h"
 #include "card/export.h"
-#include "card/mac.h"
 #include "include/kelvane_shared.h"
 #include "include/pemra.h"
 

@@ -12,6 +12,7 @@
 set(top_layers
   "base include"              # byte order helpers the system and the platform share; the
                               # libraries' public C headers
+  "wire"                      # the layouts user-mode and kernel code both send (header-only)
   "platform"                  # the Windows surface on Linux and the simulated machine
   "crypto"                    # Pemra's algorithms (random bytes from the platform)
   "pemra usb driver oracles"

@@ -7,17 +7,22 @@
 // the parsed descriptors. Open, release and the path change take it; the hardware-crypto thread
 // holds it for each item's exchange, and drops the card under it.
 #include "base/byte_access.h"
-#include "driver/card_wire.h"
 #include "driver/orvik.h"
+#include "wire/fpga_frame.h"
+#include "wire/transfer_envelope.h"
+#include "wire/usb_descriptors.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 
-namespace env = card_wire::envelope;
-namespace desc = card_wire::usb_descriptor;
-namespace frame = card_wire::fpga_frame;
-namespace vendor = card_wire::usb_vendor;
+namespace env = wire::envelope;
+namespace frame = wire::fpga_frame;
+namespace types = wire::descriptor_type;
+using wire::descriptor_header::kLength;
+using wire::descriptor_header::kType;
 
-// Client results: 0 success; these, or a negative NTSTATUS of SendUsbIoctl.
+// Client results: 0 success, or one of these. A failed request of SendUsbIoctl is reported apart,
+// as the frame's UsbStatus.
 constexpr LONG kNoDeviceDescriptor = -2;  // unreadable, or no configuration
 constexpr LONG kNoConfigDescriptor = -3;
 constexpr LONG kNoInterface = -4;  // no interface descriptor after the configuration's
@@ -30,13 +35,16 @@ constexpr LONG kNoFrameBuffer = -10;
 constexpr LONG kReplyDataMisplaced = -11;
 constexpr LONG kChunkNotProcessed = -12;  // the reply's status byte or total length says so
 
-constexpr USHORT kDevicePathSize = file_descriptor::kHeldDevicePathBytes;
+constexpr USHORT kDevicePathSize = wire::file_descriptor::kHeldDevicePathBytes;
 constexpr ULONG kEndpointRecords = 6;
 constexpr UCHAR kOutEndpoint = 0x02;
 constexpr UCHAR kInEndpoint = 0x86;
 constexpr ULONG kFrameTransferSize = 4160;
 constexpr ULONG kEndpointTimeout = 10000;
 constexpr LONGLONG kUsbTimeout = -30000000;  // 3 s, relative
+// Interface data longer than this is walked as pairs of an endpoint and its SuperSpeed companion.
+constexpr ULONG kPairWalkAbove = 60;
+constexpr UCHAR kBulkAttributes = static_cast<UCHAR>(wire::TransferType::Bulk);
 
 struct CardEndpoint {
     UCHAR DescriptorLength;
@@ -85,8 +93,6 @@ struct CardFrameRequest {
     ULONGLONG TweakHigh;
 };
 
-constexpr UCHAR kHeaderTemplate[8] = {'A', 0x02, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
-
 KEVENT g_CardLock;
 UNICODE_STRING g_CardDevicePath;  // "\GLOBAL??\" and the interface path, 240-byte buffer
 HANDLE g_CardHandle;
@@ -110,10 +116,10 @@ VOID NTAPI IoctlCompletionApc(PVOID context, PIO_STATUS_BLOCK, ULONG) {
 // The endpoint whose pipe a request uses.
 UCHAR RequestEndpoint(ULONG code, const UCHAR* buffer) {
     switch (code) {
-        case vendor::kBufferedTransfer:
+        case wire::kIoctlBufferedTransfer:
             return buffer[env::kEndpoint];
-        case vendor::kSetTransferSize:
-            return buffer[0];
+        case wire::kIoctlSetTransferSize:
+            return wire::TransferSizeRecord::decode(buffer).endpoint;
         default:  // the control pipe
             return 0;
     }
@@ -132,7 +138,7 @@ VOID AbortUsbIoctl(ULONG code, const UCHAR* buffer, PKEVENT done) {
         KeInitializeEvent(&aborted, NotificationEvent, FALSE);
         NTSTATUS status =
             ZwDeviceIoControlFile(g_CardHandle, nullptr, IoctlCompletionApc, &aborted, &ioStatus,
-                                  vendor::kAbortPipe, &address, sizeof address, nullptr, 0);
+                                  wire::kIoctlAbortPipe, &address, sizeof address, nullptr, 0);
         if (!NT_ERROR(status))
             KeWaitForSingleObject(&aborted, Executive, KernelMode, FALSE, nullptr);
     } while (KeWaitForSingleObject(done, Executive, KernelMode, FALSE, &timeout) == STATUS_TIMEOUT);
@@ -170,14 +176,8 @@ PUCHAR ReadDescriptor(UCHAR type, USHORT length) {
     auto* block = static_cast<PUCHAR>(AllocNonPaged(size));
     if (!block) return nullptr;
     RtlZeroMemory(block, size);
-    block[env::kRequestType] = desc::kGetDescriptorRequestType;
-    block[env::kRequest] = desc::kGetDescriptor;
-    bytes::store_le16(block + env::kValue, static_cast<uint16_t>(type << 8));
-    bytes::store_le16(block + env::kLength, length);
-    bytes::store_le32(block + env::kTimeout, desc::kGetDescriptorTimeout);
-    bytes::store_le32(block + env::kDataOffset, env::kSize);
-    bytes::store_le32(block + env::kDataLength, length);
-    if (!NT_SUCCESS(SendUsbIoctl(vendor::kControlTransfer, block, size))) {
+    wire::GetDescriptorEnvelope(type, 0, 0, length).encode(block);
+    if (!NT_SUCCESS(SendUsbIoctl(wire::kIoctlControlTransfer, block, size))) {
         FreeNonPaged(block);
         return nullptr;
     }
@@ -186,21 +186,22 @@ PUCHAR ReadDescriptor(UCHAR type, USHORT length) {
 
 // bNumConfigurations of the device descriptor; 0 when it cannot be read.
 UCHAR GetDeviceDescriptor() {
-    PUCHAR block = ReadDescriptor(desc::kDeviceType, desc::kDeviceSize);
+    PUCHAR block = ReadDescriptor(types::kDevice, wire::device_descriptor::kSize);
     if (!block) return 0;
-    const UCHAR configurations = block[env::kSize + desc::kDeviceConfigurationCount];
+    const UCHAR configurations = block[env::kSize + wire::device_descriptor::kConfigurations];
     FreeNonPaged(block);
     return configurations;
 }
 
 // The whole configuration data (wTotalLength bytes, into *length) behind its envelope, or null.
 PUCHAR GetConfigDescriptor(PUSHORT length) {
-    PUCHAR head = ReadDescriptor(desc::kConfigurationType, desc::kConfigurationSize);
+    namespace field = wire::configuration_descriptor;
+    PUCHAR head = ReadDescriptor(types::kConfiguration, field::kSize);
     if (!head) return nullptr;
-    *length = bytes::load_le16(head + env::kSize + desc::kConfigurationTotalLength);
+    *length = bytes::load_le16(head + env::kSize + field::kTotalLength);
     FreeNonPaged(head);
-    if (*length < desc::kConfigurationSize) return nullptr;
-    return ReadDescriptor(desc::kConfigurationType, *length);
+    if (*length < field::kSize) return nullptr;
+    return ReadDescriptor(types::kConfiguration, *length);
 }
 
 VOID ClearCardLayout() {
@@ -218,28 +219,31 @@ BOOLEAN DescriptorFits(const UCHAR* data, ULONG offset, ULONG length) {
 }
 
 VOID FillEndpointRecord(CardEndpoint* record, const UCHAR* endpoint, const UCHAR* companion) {
-    const USHORT packet = bytes::load_le16(endpoint + desc::kEndpointMaxPacketSize);
-    auto size = static_cast<USHORT>((packet & 0x7FF) * (((packet >> 11) & 3) + 1));
-    record->DescriptorLength = endpoint[desc::kLengthField];
-    record->DescriptorType = endpoint[desc::kTypeField];
-    record->Address = endpoint[desc::kEndpointAddress];
-    record->Attributes = endpoint[desc::kEndpointAttributes];
+    namespace ep = wire::endpoint_descriptor;
+    namespace comp = wire::companion_descriptor;
+    const USHORT packet = bytes::load_le16(endpoint + ep::kMaxPacketSize);
+    auto size = static_cast<USHORT>(wire::PacketBytes(packet) * wire::PacketsPerMicroframe(packet));
+    record->DescriptorLength = endpoint[kLength];
+    record->DescriptorType = endpoint[kType];
+    record->Address = endpoint[ep::kAddress];
+    record->Attributes = endpoint[ep::kAttributes];
     if (companion) {
-        size = static_cast<USHORT>(size * (companion[desc::kCompanionMaxBurst] + 1));
-        if ((record->Attributes & 3) == 1)  // isochronous
-            size = static_cast<USHORT>(size * ((companion[desc::kCompanionAttributes] & 3) + 1));
+        size = static_cast<USHORT>(size * (companion[comp::kMaxBurst] + 1));
+        if (wire::TransferTypeOf(record->Attributes) == wire::TransferType::Isochronous)
+            size =
+                static_cast<USHORT>(size * wire::IsochronousBursts(companion[comp::kAttributes]));
     }
     record->MaxPacketSize = size;
-    record->Interval = endpoint[desc::kEndpointInterval];
-    record->Direction = record->Address >> 7;
+    record->Interval = endpoint[ep::kInterval];
+    record->Direction = wire::IsInAddress(record->Address);
     record->Timeout = kEndpointTimeout;
     record->Valid = TRUE;
 }
 
 BOOLEAN IsBulkEndpoint(const UCHAR* data, ULONG offset) {
-    return data[offset + desc::kTypeField] == desc::kEndpointType &&
-           data[offset] >= desc::kEndpointSize &&
-           data[offset + desc::kEndpointAttributes] == desc::kBulk;
+    return data[offset + kType] == types::kEndpoint &&
+           data[offset + kLength] >= wire::endpoint_descriptor::kSize &&
+           data[offset + wire::endpoint_descriptor::kAttributes] == kBulkAttributes;
 }
 
 // The interface descriptor at the start of data (length bytes to the end of the configuration
@@ -247,18 +251,22 @@ BOOLEAN IsBulkEndpoint(const UCHAR* data, ULONG offset) {
 // pairs (an endpoint and its SuperSpeed companion), shorter data one descriptor at a time, up to
 // and including the last descriptor that ends at the end.
 VOID ParseInterfaceDescriptors(const UCHAR* data, ULONG length) {
-    g_Interface = {data[0], data[1], data[2], data[3], data[4], data[5], data[6], data[7], data[8]};
+    namespace field = wire::interface_descriptor;
+    g_Interface = {data[kLength],           data[kType],
+                   data[field::kNumber],    data[field::kAlternateSetting],
+                   data[field::kEndpoints], data[field::kClass],
+                   data[field::kSubClass],  data[field::kProtocol],
+                   data[field::kString]};
     const ULONG limit =
         g_Interface.EndpointCount < kEndpointRecords ? g_Interface.EndpointCount : kEndpointRecords;
     ULONG records = 0;
-    ULONG offset = data[desc::kLengthField];
-    if (length > 60) {
+    ULONG offset = data[kLength];
+    if (length > kPairWalkAbove) {
         while (records < limit && DescriptorFits(data, offset, length)) {
             const ULONG second = offset + data[offset];
             if (!DescriptorFits(data, second, length)) break;
-            if (IsBulkEndpoint(data, offset) &&
-                data[second + desc::kTypeField] == desc::kSuperSpeedCompanionType &&
-                data[second] >= desc::kCompanionSize)
+            if (IsBulkEndpoint(data, offset) && data[second + kType] == types::kEndpointCompanion &&
+                data[second + kLength] >= wire::companion_descriptor::kSize)
                 FillEndpointRecord(&g_Endpoints[records++], data + offset, data + second);
             offset = second + data[second];
         }
@@ -274,13 +282,19 @@ VOID ParseInterfaceDescriptors(const UCHAR* data, ULONG length) {
 // The configuration descriptor (length bytes, at least 9) and, when an interface descriptor
 // follows it, that interface's bulk endpoints.
 VOID ParseConfigDescriptor(const UCHAR* data, ULONG length) {
+    namespace field = wire::configuration_descriptor;
     ClearCardLayout();
-    g_Configuration = {data[0], data[1], bytes::load_le16(data + desc::kConfigurationTotalLength),
-                       data[4], data[5], data[6],
-                       data[7], data[8]};
-    const ULONG next = data[desc::kLengthField];
-    if (next + desc::kInterfaceSize > length ||
-        data[next + desc::kTypeField] != desc::kInterfaceType)
+    g_Configuration = {data[kLength],
+                       data[kType],
+                       bytes::load_le16(data + field::kTotalLength),
+                       data[field::kInterfaces],
+                       data[field::kValue],
+                       data[field::kString],
+                       data[field::kAttributes],
+                       data[field::kMaxPower]};
+    const ULONG next = data[kLength];
+    if (next + wire::interface_descriptor::kSize > length ||
+        data[next + kType] != types::kInterface)
         return;
     ParseInterfaceDescriptors(data + next, length - next);
     g_InterfaceCount = 1;
@@ -291,10 +305,10 @@ VOID ParseConfigDescriptor(const UCHAR* data, ULONG length) {
 VOID SetEndpointTransferSize(const CardEndpoint* record, ULONG size) {
     if (!g_CardHandle || record->MaxPacketSize == 0) return;
     const ULONG packet = record->MaxPacketSize;
-    UCHAR request[vendor::kTransferSizeRequest];
-    request[0] = record->Address;
-    bytes::store_le32(request + 1, (size + packet - 1) / packet * packet);
-    SendUsbIoctl(vendor::kSetTransferSize, request, sizeof request);
+    UCHAR request[wire::transfer_size::kRecordSize];
+    wire::TransferSizeRecord{record->Address, (size + packet - 1) / packet * packet}.encode(
+        request);
+    SendUsbIoctl(wire::kIoctlSetTransferSize, request, sizeof request);
 }
 
 VOID CloseCard() {
@@ -316,12 +330,12 @@ LONG ReadCardLayout() {
     if (g_InterfaceCount == 0) return kNoInterface;
 
     UCHAR alternate = 0;
-    if (!NT_SUCCESS(SendUsbIoctl(vendor::kGetAltSetting, &alternate, sizeof alternate)) ||
+    if (!NT_SUCCESS(SendUsbIoctl(wire::kIoctlGetAltSetting, &alternate, sizeof alternate)) ||
         alternate != g_Interface.AlternateSetting)
         return kWrongAltSetting;
 
     for (CardEndpoint& record : g_Endpoints) {
-        if (!record.Valid || record.Attributes != desc::kBulk) continue;
+        if (!record.Valid || record.Attributes != kBulkAttributes) continue;
         if (record.Address == kOutEndpoint && !g_OutEndpoint) g_OutEndpoint = &record;
         if (record.Address == kInEndpoint && !g_InEndpoint) g_InEndpoint = &record;
     }
@@ -365,42 +379,49 @@ VOID FreeCardDevicePathLocked() {
 PUCHAR NewFrameBuffer(const CardFrameRequest& request, ULONG total) {
     auto* buffer = static_cast<PUCHAR>(AllocNonPaged(total));
     if (!buffer) return nullptr;
-    RtlZeroMemory(buffer, env::kSize);
-    buffer[env::kEndpoint] = request.Endpoint;
-    bytes::store_le32(buffer + env::kDataOffset, env::kSize);
-    bytes::store_le32(buffer + env::kDataLength, total - env::kSize);
+    wire::TransferEnvelope envelope;
+    envelope.endpoint = request.Endpoint;
+    envelope.data_offset = env::kSize;
+    envelope.data_length = total - env::kSize;
+    envelope.encode(buffer);
     PUCHAR header = buffer + env::kSize;
     RtlCopyMemory(header, request.Header, request.HeaderLength);
-    header[frame::kOp] = request.Op;
-    bytes::store_le64(header + frame::kTweak, request.Sector);
-    bytes::store_le64(header + frame::kTweakHigh, request.TweakHigh);
+    frame::driver::WriteTweak(header, request.Op, request.Sector, request.TweakHigh);
     return buffer;
+}
+
+// The outcome of a frame whose request to the function driver ended with status.
+CardFrameResult UsbOutcome(NTSTATUS status) {
+    return {0, NT_SUCCESS(status) ? STATUS_SUCCESS : status};
+}
+
+// A frame that the client itself ended with result.
+CardFrameResult ClientOutcome(LONG result) {
+    return {result, STATUS_SUCCESS};
 }
 
 // One frame to the OUT endpoint: this frame's length and the sector again in the header, then
 // the data.
-LONG BulkWriteFrame(const CardFrameRequest& request) {
-    if (!g_CardHandle) return kNoCardHandle;
+CardFrameResult BulkWriteFrame(const CardFrameRequest& request) {
+    if (!g_CardHandle) return ClientOutcome(kNoCardHandle);
     const ULONG total = env::kSize + request.HeaderLength + request.DataLength;
     PUCHAR buffer = NewFrameBuffer(request, total);
-    if (!buffer) return kNoFrameBuffer;
+    if (!buffer) return ClientOutcome(kNoFrameBuffer);
     PUCHAR header = buffer + env::kSize;
-    bytes::store_le32(header + frame::kLength, request.DataLength);
-    bytes::store_le64(header + frame::kSector, request.Sector);
+    frame::driver::WriteOutFields(header, request.DataLength, request.Sector);
     RtlCopyMemory(header + request.HeaderLength, request.Data, request.DataLength);
-    NTSTATUS status = SendUsbIoctl(vendor::kBufferedTransfer, buffer, total);
+    NTSTATUS status = SendUsbIoctl(wire::kIoctlBufferedTransfer, buffer, total);
     FreeNonPaged(buffer);
-    return NT_SUCCESS(status) ? 0 : status;
+    return UsbOutcome(status);
 }
 
 // The checks of a reply (its envelope in front) and the copy of its data.
 LONG TakeReplyData(const CardFrameRequest& request, const UCHAR* buffer) {
-    const UCHAR* reply = buffer + env::kSize;
-    const ULONG dataOffset = bytes::load_le32(buffer + env::kDataOffset);
-    if (bytes::load_le64(reply + frame::kEchoedSector) != request.Sector) return kWrongEchoedSector;
+    const auto reply = frame::reply::Reply::decode(buffer + env::kSize);
+    const ULONG dataOffset = wire::TransferEnvelope::decode(buffer).data_offset;
+    if (reply.echoed_sector != request.Sector) return kWrongEchoedSector;
     if (dataOffset > env::kSize) return kReplyDataMisplaced;
-    if (reply[frame::kStatus] != 0 ||
-        bytes::load_le32(reply + frame::kTotalLength) != request.HeaderLength + request.DataLength)
+    if (reply.status != 0 || reply.total_length != request.HeaderLength + request.DataLength)
         return kChunkNotProcessed;
     RtlCopyMemory(request.Data, buffer + dataOffset + request.HeaderLength, request.DataLength);
     return 0;
@@ -409,13 +430,14 @@ LONG TakeReplyData(const CardFrameRequest& request, const UCHAR* buffer) {
 // One frame from the IN endpoint; its data goes to the request's data pointer when the reply
 // echoes the sector and reports the whole chunk processed. The buffer's data part is not cleared:
 // only a reply that filled the whole buffer is used.
-LONG BulkReadFrame(const CardFrameRequest& request) {
-    if (!g_CardHandle) return kNoCardHandle;
+CardFrameResult BulkReadFrame(const CardFrameRequest& request) {
+    if (!g_CardHandle) return ClientOutcome(kNoCardHandle);
     const ULONG total = env::kSize + request.HeaderLength + request.DataLength;
     PUCHAR buffer = NewFrameBuffer(request, total);
-    if (!buffer) return kNoFrameBuffer;
-    LONG result = SendUsbIoctl(vendor::kBufferedTransfer, buffer, total);
-    if (NT_SUCCESS(result)) result = TakeReplyData(request, buffer);
+    if (!buffer) return ClientOutcome(kNoFrameBuffer);
+    const NTSTATUS status = SendUsbIoctl(wire::kIoctlBufferedTransfer, buffer, total);
+    const CardFrameResult result =
+        NT_SUCCESS(status) ? ClientOutcome(TakeReplyData(request, buffer)) : UsbOutcome(status);
     FreeNonPaged(buffer);
     return result;
 }
@@ -438,7 +460,7 @@ VOID InitCardClient() {
     g_CardSession = 0;
     ClearCardLayout();
     RtlZeroMemory(g_HeaderTemplate, sizeof g_HeaderTemplate);
-    RtlCopyMemory(g_HeaderTemplate, kHeaderTemplate, sizeof kHeaderTemplate);
+    frame::driver::WriteTemplate(g_HeaderTemplate);
 }
 
 // Takes the NUL-terminated path (never more than size bytes of it) as the card's device path for
@@ -470,17 +492,17 @@ VOID FreeCryptoDevicePath() {
 }
 
 VOID SetGlobalKeyPair(BOOLEAN zero, const UCHAR* key1, const UCHAR* key2) {
-    PUCHAR pair = g_HeaderTemplate + frame::kKey;
+    PUCHAR pair = g_HeaderTemplate + frame::driver::kKeyPair;
     if (zero) {
-        RtlZeroMemory(pair, frame::kKeySize);
+        RtlZeroMemory(pair, 2 * frame::driver::kKeySize);
     } else {
-        RtlCopyMemory(pair, key1, frame::kKeySize / 2);
-        RtlCopyMemory(pair + frame::kKeySize / 2, key2, frame::kKeySize / 2);
+        RtlCopyMemory(pair, key1, frame::driver::kKeySize);
+        RtlCopyMemory(pair + frame::driver::kKeySize, key2, frame::driver::kKeySize);
     }
 }
 
 const UCHAR* GlobalKeyPair() {
-    return g_HeaderTemplate + frame::kKey;
+    return g_HeaderTemplate + frame::driver::kKeyPair;
 }
 
 // Adds a reference to the open card, or opens it. On success *session names the handle the
@@ -521,14 +543,14 @@ BOOLEAN IsCryptoDeviceOpen() {
 }
 
 // The frame functions run in the hardware-crypto thread with the card lock held.
-LONG SendCryptoChunk(UCHAR op, const UCHAR* source, ULONG length, ULONGLONG sector) {
+CardFrameResult SendCryptoChunk(UCHAR op, const UCHAR* source, ULONG length, ULONGLONG sector) {
     const CardFrameRequest request = {
         kOutEndpoint, op, g_HeaderTemplate, frame::kHeaderSize, const_cast<PUCHAR>(source), length,
         sector,       0};
     return BulkWriteFrame(request);
 }
 
-LONG ReceiveCryptoChunk(PUCHAR destination, ULONG length, ULONGLONG sector) {
+CardFrameResult ReceiveCryptoChunk(PUCHAR destination, ULONG length, ULONGLONG sector) {
     const CardFrameRequest request = {kInEndpoint, 0,      g_HeaderTemplate, frame::kHeaderSize,
                                       destination, length, sector,           0};
     return BulkReadFrame(request);

@@ -1,12 +1,11 @@
 // Dispatch routines of the disks. They run in the caller's thread. Every path completes the
 // request at once (no priority boost) or marks it pending and queues it to the disk's worker,
 // which completes it; a queued request is not touched here again.
-#include "base/byte_access.h"
 #include "driver/orvik.h"
 
 namespace {
 
-namespace fd = file_descriptor;
+namespace fd = wire::file_descriptor;
 
 NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     irp->IoStatus.Status = status;
@@ -28,13 +27,12 @@ NTSTATUS QueueToWorker(OrvikDeviceExtension* extension, PIRP irp) {
 NTSTATUS OpenImage(OrvikDeviceExtension* extension, PIRP irp, ULONG inputLength) {
     if (extension->MediaPresent) return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     if (inputLength < fd::kSize) return CompleteRequest(irp, STATUS_INVALID_PARAMETER, 0);
-    const auto* record = static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer);
-    if (bytes::load_le32(record + fd::kGuard1) != fd::kGuardValue ||
-        bytes::load_le32(record + fd::kGuard2) != fd::kGuardValue ||
-        bytes::load_le16(record + fd::kFileNameLength) > fd::kFileNameSize)
+    const fd::Fields record =
+        fd::Decode(static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer));
+    if (!record.GuardsHold() || record.wFileNameLength > fd::kFileNameSize)
         return CompleteRequest(irp, STATUS_INVALID_PARAMETER, 0);
 
-    const BOOLEAN soft = record[fd::kSoft] != 0;
+    const BOOLEAN soft = record.bSoft != 0;
     if (soft) {
         if (g_dwEnableCrypte == HW_CRYPT) {
             DbgPrint("=== Open ===: set g_dwEnableCrypte = SW_CRYPT\n");
@@ -42,12 +40,12 @@ NTSTATUS OpenImage(OrvikDeviceExtension* extension, PIRP irp, ULONG inputLength)
         }
     } else {
         g_dwEnableCrypte = HW_CRYPT;
-        if (!SetCryptoDevicePath(record + fd::kDevicePath, fd::kDevicePathSize))
+        if (!SetCryptoDevicePath(record.szDevicePath, fd::kDevicePathSize))
             return CompleteRequest(irp, STATUS_NO_SUCH_DEVICE, 0);
     }
-    SetChunkSize(bytes::load_le32(record + fd::kChunkSize));
-    RtlCopyMemory(extension->Key1, record + fd::kKey1, fd::kKeySize);
-    RtlCopyMemory(extension->Key2, record + fd::kKey2, fd::kKeySize);
+    SetChunkSize(record.dwChunkSize);
+    RtlCopyMemory(extension->Key1, record.key1, fd::kKeySize);
+    RtlCopyMemory(extension->Key2, record.key2, fd::kKeySize);
     SetGlobalKeyPair(!soft, extension->Key1, extension->Key2);
     return QueueToWorker(extension, irp);
 }

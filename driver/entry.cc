@@ -8,6 +8,7 @@ namespace {
 
 constexpr ULONG kDefaultDeviceCount = 3;
 constexpr USHORT kDeviceNameSize = 512;
+static_assert(kDeviceNameSize >= wire::kOrvikDeviceNameUnits * sizeof(WCHAR));
 
 HANDLE g_DirectoryHandle;
 
@@ -86,12 +87,10 @@ ULONG ReadMaxDevices(PUNICODE_STRING registryPath) {
 NTSTATUS CreateDiskDevice(PDRIVER_OBJECT driver, ULONG number) {
     auto* nameBuffer = static_cast<PWCH>(AllocNonPaged(kDeviceNameSize));
     if (!nameBuffer) return STATUS_INSUFFICIENT_RESOURCES;
-    RtlStringCbPrintfW(nameBuffer, kDeviceNameSize, WTEXT("\\Device\\orvik\\device%u"), number);
-    size_t nameBytes = 0;
-    RtlStringCbLengthW(nameBuffer, kDeviceNameSize, &nameBytes);
+    const uint32_t nameLength = wire::WriteOrvikDeviceName(nameBuffer, number);
     UNICODE_STRING name;
     name.Buffer = nameBuffer;
-    name.Length = static_cast<USHORT>(nameBytes);
+    name.Length = static_cast<USHORT>(nameLength * sizeof(WCHAR));
     name.MaximumLength = kDeviceNameSize;
 
     UNICODE_STRING sddl;
@@ -155,8 +154,10 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     ULONG count = ReadMaxDevices(registryPath);
     DbgPrint("GetCrypteEnableFromRegistry: g_dwEnableCrypte: %ld.\n", g_dwEnableCrypte);
 
+    WCHAR directoryText[wire::kOrvikDirectoryUnits];
+    wire::WriteOrvikDirectory(directoryText);
     UNICODE_STRING directoryName;
-    RtlInitUnicodeString(&directoryName, WTEXT("\\Device\\orvik"));
+    RtlInitUnicodeString(&directoryName, directoryText);
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &directoryName, OBJ_PERMANENT, nullptr, nullptr);
     NTSTATUS status =

@@ -40,28 +40,31 @@ ULONG NextChunkLength(ChunkSplitter* state) {
 }
 
 // Sends the item's chunks, each as one OUT and one IN frame; the first failing frame ends the
-// item and drops the card. Stop ends it between chunks. Card lock held.
-LONG ProcessItem(HwCryptContext* context, OrvikWorkItem* item) {
+// item, as its outcome, and drops the card. Stop cancels it between chunks. Card lock held.
+VOID ProcessItem(HwCryptContext* context, OrvikWorkItem* item) {
     ChunkSplitter splitter = {item->Length, g_ChunkSize};
     const ULONGLONG firstSector = static_cast<ULONGLONG>(item->Offset) / kSectorSize;
     ULONG done = 0;
     for (ULONG length = NextChunkLength(&splitter); length != 0;
          length = NextChunkLength(&splitter)) {
-        if (context->Stop) return STATUS_CANCELLED;
+        if (context->Stop) {
+            item->Cancelled = TRUE;
+            return;
+        }
         const ULONGLONG sector = firstSector + done / kSectorSize;
-        LONG result = SendCryptoChunk(item->Op, item->Source + done, length, sector);
-        if (result == 0) result = ReceiveCryptoChunk(WorkItemData(item) + done, length, sector);
-        if (result != 0) {
+        CardFrameResult result = SendCryptoChunk(item->Op, item->Source + done, length, sector);
+        if (FrameSucceeded(result))
+            result = ReceiveCryptoChunk(WorkItemData(item) + done, length, sector);
+        if (!FrameSucceeded(result)) {
+            item->Frame = result;
             DropCryptoDevice();
-            return result;
+            return;
         }
         done += length;
     }
-    return 0;
 }
 
-VOID FinishItem(OrvikWorkItem* item, LONG result) {
-    item->Result = result;
+VOID SignalItemDone(OrvikWorkItem* item) {
     KeSetEvent(&item->Done, IO_NO_INCREMENT, FALSE);
 }
 
@@ -78,8 +81,7 @@ OrvikWorkItem* NextItem(HwCryptContext* context, BOOLEAN* stopped) {
 
 // Thread start routine (context: the HwCryptContext), at priority 16. Waits for work, takes the
 // next item under the queue lock and finishes it; ends once stop is set and the queue is empty.
-// Items still queued at stop are finished with STATUS_CANCELLED, so that no submitter stays
-// blocked.
+// Items still queued at stop are finished as cancelled, so that no submitter stays blocked.
 VOID NTAPI HwCryptThread(PVOID start) {
     auto* context = static_cast<HwCryptContext*>(start);
     KeSetPriorityThread(KeGetCurrentThread(), kThreadPriority);
@@ -88,13 +90,14 @@ VOID NTAPI HwCryptThread(PVOID start) {
         BOOLEAN stopped;
         while (OrvikWorkItem* item = NextItem(context, &stopped)) {
             if (stopped) {
-                FinishItem(item, STATUS_CANCELLED);
+                item->Cancelled = TRUE;
+                SignalItemDone(item);
                 continue;
             }
             AcquireCardLock();
-            LONG result = ProcessItem(context, item);
+            ProcessItem(context, item);
             ReleaseCardLock();
-            FinishItem(item, result);
+            SignalItemDone(item);
         }
         if (stopped) PsTerminateSystemThread(STATUS_SUCCESS);
     }
@@ -134,10 +137,12 @@ BOOLEAN HwCryptThreadStarted() {
     return g_HwCryptContext != nullptr;
 }
 
-// Called by disk workers: waits for the gate, queues the item, waits until it is finished. TRUE
-// when its result is 0. After stop an item is refused at once.
+// Called by disk workers: waits for the gate, queues the item, waits until it is finished. After
+// stop an item is cancelled at once.
 BOOLEAN SubmitHwCryptItem(OrvikWorkItem* item) {
     HwCryptContext* context = g_HwCryptContext;
+    item->Frame = {0, STATUS_SUCCESS};
+    item->Cancelled = FALSE;
     KeWaitForSingleObject(&context->Gate, Executive, KernelMode, FALSE, nullptr);
     KIRQL irql;
     KeAcquireSpinLock(&context->QueueLock, &irql);
@@ -145,13 +150,13 @@ BOOLEAN SubmitHwCryptItem(OrvikWorkItem* item) {
     if (!stopped) InsertTailList(&context->Queue, &item->Link);
     KeReleaseSpinLock(&context->QueueLock, irql);
     if (stopped) {
-        item->Result = STATUS_CANCELLED;
+        item->Cancelled = TRUE;
     } else {
         KeSetEvent(&context->Work, IO_NO_INCREMENT, FALSE);
         KeWaitForSingleObject(&item->Done, Executive, KernelMode, FALSE, nullptr);
     }
     KeSetEvent(&context->Gate, IO_NO_INCREMENT, FALSE);
-    return item->Result == 0;
+    return !item->Cancelled && FrameSucceeded(item->Frame);
 }
 
 // A chunk size that is not a positive number of whole sectors would cut sectors apart (or, at 0,

@@ -2,12 +2,9 @@
 // is opened unbuffered, synchronous and unshared; a missing one is created sparse and hidden when
 // the request gives it a size. An image, or a size to create one with, that is not a whole number
 // of sectors (at least one) is refused with STATUS_INVALID_PARAMETER.
-#include "base/byte_access.h"
 #include "driver/orvik.h"
 
 namespace {
-
-namespace fd = file_descriptor;
 
 constexpr ULONG kImageOpenOptions = FILE_NO_INTERMEDIATE_BUFFERING | FILE_SYNCHRONOUS_IO_NONALERT |
                                     FILE_NON_DIRECTORY_FILE | FILE_RANDOM_ACCESS;
@@ -79,16 +76,17 @@ VOID FreeBlockMap() {
 // the driver-wide values. Success leaves the disk with media; failure leaves it without.
 NTSTATUS OpenImageFile(PDEVICE_OBJECT device, PIRP irp) {
     OrvikDeviceExtension* extension = DiskExtension(device);
-    const auto* record = static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer);
+    const wire::file_descriptor::Fields record =
+        wire::file_descriptor::Decode(static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer));
     irp->IoStatus.Information = 0;
     // A second OPEN that was queued before the first attached the image.
     if (extension->MediaPresent) return STATUS_INVALID_DEVICE_REQUEST;
 
-    const USHORT nameLength = bytes::load_le16(record + fd::kFileNameLength);
-    const LONGLONG fileSize = static_cast<LONGLONG>(bytes::load_le64(record + fd::kFileSize));
+    const USHORT nameLength = record.wFileNameLength;
+    const LONGLONG fileSize = record.llFileSize;
     extension->ImageName.Buffer = static_cast<PCHAR>(AllocNonPaged(nameLength));
     if (!extension->ImageName.Buffer) return STATUS_INSUFFICIENT_RESOURCES;
-    RtlCopyMemory(extension->ImageName.Buffer, record + fd::kFileName, nameLength);
+    RtlCopyMemory(extension->ImageName.Buffer, record.szFileName, nameLength);
     extension->ImageName.Length = nameLength;
     extension->ImageName.MaximumLength = nameLength;
 

@@ -6,8 +6,8 @@
 // queue, the hardware-crypto queue); nothing waits or calls a file service while holding one.
 #pragma once
 
-#include "driver/orvik_interface.h"
 #include "platform/wdm.h"
+#include "wire/orvik_interface.h"
 
 // Pool tag "Orvk": every allocation of the driver is non-paged pool with it.
 constexpr ULONG kOrvikPoolTag = 'O' | 'r' << 8 | 'v' << 16 | 'k' << 24;
@@ -30,13 +30,26 @@ constexpr KPRIORITY kThreadPriority = 16;
 // a lock, afresh for every request.
 extern ULONG g_dwEnableCrypte;
 
+// What one card frame exchange came to, each kind of failure in its own field: the card client's
+// own result (0, or one of its negative codes) and the status of a request that the USB function
+// driver failed (STATUS_SUCCESS when none did).
+struct CardFrameResult {
+    LONG ClientResult;
+    NTSTATUS UsbStatus;
+};
+
+inline BOOLEAN FrameSucceeded(const CardFrameResult& result) {
+    return result.ClientResult == 0 && result.UsbStatus == STATUS_SUCCESS;
+}
+
 // A 3 MiB transfer buffer of a disk: the header fields, then the data area to the block's end.
 // The hardware-crypto thread reads Length bytes at Source and writes the result to the data area.
 struct OrvikWorkItem {
-    LIST_ENTRY Link;  // in the hardware-crypto queue
-    KEVENT Done;      // synchronization event, set when the item is finished
-    LONG Result;      // 0, or the first card client result that failed
-    UCHAR Op;         // 'A' encrypt, 'B' decrypt: byte 0 of the frame opcode
+    LIST_ENTRY Link;        // in the hardware-crypto queue
+    KEVENT Done;            // synchronization event, set when the item is finished
+    CardFrameResult Frame;  // the first frame exchange that failed; both 0 when none did
+    UCHAR Op;               // 'A' encrypt, 'B' decrypt: byte 0 of the frame opcode
+    BOOLEAN Cancelled;      // finished without its exchanges: the hardware-crypto thread stopped
     PUCHAR Source;
     ULONG Length;
     LONGLONG Offset;  // of the first byte in the image
@@ -44,7 +57,7 @@ struct OrvikWorkItem {
 
 constexpr ULONG kWorkItemSize = 0x300000;
 constexpr ULONG kWorkItemDataSize = kWorkItemSize - sizeof(OrvikWorkItem);
-static_assert(sizeof(OrvikWorkItem) == 72);
+static_assert(sizeof(OrvikWorkItem) == 80);
 
 inline PUCHAR WorkItemData(OrvikWorkItem* item) {
     return reinterpret_cast<PUCHAR>(item + 1);
@@ -150,12 +163,14 @@ VOID DropCryptoDevice();
 BOOLEAN IsCryptoDeviceOpen();
 VOID AcquireCardLock();
 VOID ReleaseCardLock();
-LONG SendCryptoChunk(UCHAR op, const UCHAR* source, ULONG length, ULONGLONG sector);
-LONG ReceiveCryptoChunk(PUCHAR destination, ULONG length, ULONGLONG sector);
+CardFrameResult SendCryptoChunk(UCHAR op, const UCHAR* source, ULONG length, ULONGLONG sector);
+CardFrameResult ReceiveCryptoChunk(PUCHAR destination, ULONG length, ULONGLONG sector);
 
 // The hardware-crypto thread (hw_crypt.cc).
 BOOLEAN StartHwCryptThread();
 BOOLEAN HwCryptThreadStarted();
+// Has the thread process the item (its outcome fields cleared first); TRUE when it was neither
+// cancelled nor ended by a failed frame.
 BOOLEAN SubmitHwCryptItem(OrvikWorkItem* item);
 constexpr ULONG kLoadChunkSize = 4096;
 VOID SetChunkSize(ULONG size);

@@ -18,7 +18,6 @@ BOOLEAN TransferFits(const OrvikDeviceExtension* extension, LONGLONG offset, ULO
 // Has the hardware-crypto thread process one item; FALSE when the card exchange failed.
 BOOLEAN CryptThroughCard(OrvikWorkItem* item, UCHAR op, const UCHAR* source, ULONG length,
                          LONGLONG offset) {
-    item->Result = 0;
     item->Op = op;
     item->Source = const_cast<PUCHAR>(source);
     item->Length = length;

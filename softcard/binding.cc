@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "card/mac.h"
+#include "card/commands/mac.h"
 #include "softcard/exports.h"
 #include "softcard/result.h"
 #include "softcard/session.h"

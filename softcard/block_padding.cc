@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "card/padding.h"
+#include "card/containers/padding.h"
 
 namespace {
 constexpr uint32_t kLargestPkcs7Count = 16;

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-// pad_80 (card/padding.h): 0x80 and zeros up to the next multiple of block_size, a whole block
-// when the length already is one. Returns the new length, also written to *length.
+// pad_80 (card/containers/padding.h): 0x80 and zeros up to the next multiple of block_size, a whole
+// block when the length already is one. Returns the new length, also written to *length.
 uint32_t PadIso7816(uint8_t* buffer, uint32_t* length, uint32_t block_size);
 // Appends n bytes of value n, n = block_size - length % block_size (1..block_size).
 uint32_t PadPkcs7(uint8_t* buffer, uint32_t* length, uint32_t block_size);

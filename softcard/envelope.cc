@@ -5,8 +5,8 @@
 #include <memory>
 #include <new>
 
-#include "card/padding.h"
-#include "card/same_file.h"
+#include "card/containers/padding.h"
+#include "card/containers/same_file.h"
 #include "crypto/random.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sm2_encrypt.h"

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "base/byte_access.h"
-#include "card/mac.h"
+#include "card/commands/mac.h"
 #include "crypto/hex.h"
 #include "softcard/binding.h"
 #include "softcard/exports.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "card/log.h"
+#include "card/log/log.h"
 #include "crypto/hex.h"
 #include "softcard/store.h"
 #include "volume/card_path.h"
@@ -41,40 +41,41 @@ void DumpKeyHex(const char* name, const uint8_t* data, uint64_t length) {
 
 void HexDumpNoop(const char*, const uint8_t*, uint64_t) {}
 
-KELVANE_EXPORT uint32_t QeltFormatVolume(const VolumeFormatArgs* args, char* errorText,
-                                         uint32_t errorTextSize) try {
-    if (!args || !args->path) return VolumeInvalidArgs(kCreateVolume, errorText, errorTextSize);
+KELVANE_EXPORT uint32_t QeltFormatVolume(const VolumeFormatArgs* args, char* error_text,
+                                         uint32_t error_text_size) try {
+    if (!args || !args->path) return VolumeInvalidArgs(kCreateVolume, error_text, error_text_size);
     if (QeltInit() != 0)
-        return VolumeFailure(kCreateVolume, "Card error", VOLUME_NO_CARD, errorText, errorTextSize);
+        return VolumeFailure(kCreateVolume, "Card error", VOLUME_NO_CARD, error_text,
+                             error_text_size);
     VolumeKey key;
     if (!stored_key(&key))
-        return VolumeFailure(kCreateVolume, "Get key failed", VOLUME_NO_KEY, errorText,
-                             errorTextSize);
-    return CreateVolume(*args, 1, key.bytes, errorText, errorTextSize);
+        return VolumeFailure(kCreateVolume, "Get key failed", VOLUME_NO_KEY, error_text,
+                             error_text_size);
+    return CreateVolume(*args, true, key.bytes, error_text, error_text_size);
 } catch (...) {
-    return VolumeOutOfMemory(kCreateVolume, errorText, errorTextSize);
+    return VolumeOutOfMemory(kCreateVolume, error_text, error_text_size);
 }
 
-KELVANE_EXPORT uint32_t QeltMountVolume(const VolumeMountArgs* args, char* errorText,
-                                        uint32_t errorTextSize, uint32_t useSoftwareKey,
+KELVANE_EXPORT uint32_t QeltMountVolume(const VolumeMountArgs* args, char* error_text,
+                                        uint32_t error_text_size, uint32_t use_software_key,
                                         const uint8_t* key) try {
-    if (!args || !args->path || (useSoftwareKey != 0 && !key))
-        return VolumeInvalidArgs(kMountVolume, errorText, errorTextSize);
-    API_TRACE(" === QeltMountVolume ==  entry %s %lu %c \n", args->path,
-              static_cast<unsigned long>(args->deviceNo), args->letter);
+    const uint32_t refused =
+        BeginMountVolume(args, use_software_key, key, error_text, error_text_size);
+    if (refused != VOLUME_OK) return refused;
     if (QeltInit() != 0)
-        return VolumeFailure(kMountVolume, "Card error", VOLUME_NO_CARD, errorText, errorTextSize);
+        return VolumeFailure(kMountVolume, "Card error", VOLUME_NO_CARD, error_text,
+                             error_text_size);
     VolumeKey volume_key;
-    if (useSoftwareKey != 0) {
+    if (use_software_key != 0) {
         std::memcpy(volume_key.bytes, key, sizeof volume_key.bytes);
         DumpKeyHex("SWkey", volume_key.bytes, sizeof volume_key.bytes);
     } else if (stored_key(&volume_key)) {
         DumpKeyHex("HWkey", volume_key.bytes, sizeof volume_key.bytes);
     } else {
-        return VolumeFailure(kMountVolume, "Get key failed", VOLUME_NO_KEY, errorText,
-                             errorTextSize);
+        return VolumeFailure(kMountVolume, "Get key failed", VOLUME_NO_KEY, error_text,
+                             error_text_size);
     }
-    return MountImage(*args, 1, volume_key.bytes, errorText, errorTextSize);
+    return MountImage(*args, true, volume_key.bytes, error_text, error_text_size);
 } catch (...) {
-    return VolumeOutOfMemory(kMountVolume, errorText, errorTextSize);
+    return VolumeOutOfMemory(kMountVolume, error_text, error_text_size);
 }

@@ -3,31 +3,31 @@
 #include "usb/configuration.h"
 
 #include "usb/bytes.h"
-#include "usb/descriptors.h"
+#include "wire/usb_descriptors.h"
 
 namespace {
 
-namespace types = usb::descriptor_type;
-using usb::descriptor_header::kLength;
-using usb::descriptor_header::kType;
+namespace types = wire::descriptor_type;
+using wire::descriptor_header::kLength;
+using wire::descriptor_header::kType;
 
 // The bLength of the descriptor at offset at when it fits inside the first end bytes, else 0.
 size_t DescriptorAt(const usb::ByteView& set, size_t end, size_t at) {
-    if (at + usb::descriptor_header::kSize > end) return 0;
+    if (at + wire::descriptor_header::kSize > end) return 0;
     size_t length = set.u8(at + kLength);
-    if (length < usb::descriptor_header::kSize || at + length > end) return 0;
+    if (length < wire::descriptor_header::kSize || at + length > end) return 0;
     return length;
 }
 
 CCyUSBEndPoint* NewEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion) {
-    switch (usb::TransferTypeOf(descriptor[usb::endpoint_descriptor::kAttributes])) {
-        case usb::TransferType::Control:
+    switch (wire::TransferTypeOf(descriptor[wire::endpoint_descriptor::kAttributes])) {
+        case wire::TransferType::Control:
             return new CCyControlEndPoint(handle, descriptor);
-        case usb::TransferType::Isochronous:
+        case wire::TransferType::Isochronous:
             return new CCyIsocEndPoint(handle, descriptor, companion);
-        case usb::TransferType::Bulk:
+        case wire::TransferType::Bulk:
             return new CCyBulkEndPoint(handle, descriptor, companion);
-        case usb::TransferType::Interrupt:
+        case wire::TransferType::Interrupt:
             break;
     }
     return new CCyInterruptEndPoint(handle, descriptor, companion);
@@ -37,7 +37,7 @@ CCyUSBEndPoint* NewEndPoint(HANDLE handle, const uint8_t* descriptor, const uint
 
 CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, size_t at,
                            WalkKind kind) {
-    namespace field = usb::interface_descriptor;
+    namespace field = wire::interface_descriptor;
     usb::ByteView view{set, set_size};
     IfLength = view.u8(at + kLength);
     IfType = view.u8(at + kType);
@@ -58,7 +58,7 @@ CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, s
         size_t length = DescriptorAt(view, set_size, position);
         if (length == 0) break;
         if (view.u8(position + kType) != types::kEndpoint ||
-            length < usb::endpoint_descriptor::kSize) {
+            length < wire::endpoint_descriptor::kSize) {
             if (++skipped > kMaxSkippedDescriptors) break;  // left for the configuration walk
             IfTotalLength = static_cast<uint16_t>(IfTotalLength + length);
             position += length;
@@ -70,7 +70,7 @@ CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, s
         const uint8_t* companion = nullptr;
         if (kind == WalkKind::CompanionAware) {
             size_t next = DescriptorAt(view, set_size, position);
-            if (next >= usb::companion_descriptor::kSize &&
+            if (next >= wire::companion_descriptor::kSize &&
                 view.u8(position + kType) == types::kEndpointCompanion) {
                 companion = set + position;
                 IfTotalLength = static_cast<uint16_t>(IfTotalLength + next);
@@ -78,8 +78,8 @@ CCyInterface::CCyInterface(HANDLE handle, const uint8_t* set, size_t set_size, s
             }
         }
         // A control endpoint takes no companion.
-        if (usb::TransferTypeOf(descriptor[usb::endpoint_descriptor::kAttributes]) ==
-            usb::TransferType::Control)
+        if (wire::TransferTypeOf(descriptor[wire::endpoint_descriptor::kAttributes]) ==
+            wire::TransferType::Control)
             companion = nullptr;
         EndPointSlots[++taken] = NewEndPoint(handle, descriptor, companion);
     }
@@ -112,7 +112,7 @@ CCyConfiguration::CCyConfiguration() = default;
 
 CCyConfiguration::CCyConfiguration(HANDLE handle, const uint8_t* set, size_t set_size,
                                    WalkKind kind) {
-    namespace field = usb::configuration_descriptor;
+    namespace field = wire::configuration_descriptor;
     usb::ByteView view{set, set_size};
     CfgLength = view.u8(kLength);
     CfgType = view.u8(kType);
@@ -129,7 +129,7 @@ CCyConfiguration::CCyConfiguration(HANDLE handle, const uint8_t* set, size_t set
         size_t length = DescriptorAt(view, end, offset);
         if (length == 0) break;
         if (view.u8(offset + kType) == types::kInterface &&
-            length >= usb::interface_descriptor::kSize) {
+            length >= wire::interface_descriptor::kSize) {
             auto* object = new CCyInterface(handle, set, end, offset, kind);
             InterfaceObjects[CfgInterfaceObjectCount++] = object;
             offset += object->IfTotalLength;
@@ -187,12 +187,12 @@ CCyBos::CCyBos() = default;
 
 CCyBos::CCyBos(HANDLE handle, const uint8_t* set, size_t set_size) {
     (void)handle;
-    namespace cap = usb::capability;
+    namespace cap = wire::capability;
     usb::ByteView view{set, set_size};
     BosLength = view.u8(kLength);
     BosType = view.u8(kType);
-    BosTotalLength = view.u16(usb::bos_descriptor::kTotalLength);
-    BosCapCount = view.u8(usb::bos_descriptor::kCapabilities);
+    BosTotalLength = view.u16(wire::bos_descriptor::kTotalLength);
+    BosCapCount = view.u8(wire::bos_descriptor::kCapabilities);
 
     long remaining = static_cast<long>(BosTotalLength) - BosLength;
     if (remaining < 0) return;

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "platform/win32.h"
-#include "usb/descriptors.h"
 #include "usb/endpoint.h"
+#include "wire/usb_descriptors.h"
 
 constexpr int kMaxInterfaceObjects = 255;
 constexpr int kEndPointSlots = 32;  // entry 0 is the device's control endpoint
@@ -79,7 +79,7 @@ struct SuperSpeedRecord {
 
 struct ContainerIdRecord {
     uint8_t bLength, bDescriptorType, bDevCapabilityType;
-    uint8_t ContainerID[usb::capability::kContainerIdValueSize];
+    uint8_t ContainerID[wire::capability::kContainerIdValueSize];
 };
 
 class CCyBos {

@@ -2,10 +2,10 @@
 #include <cstring>
 #include <new>
 
-#include "usb/control_codes.h"
-#include "usb/descriptors.h"
 #include "usb/endpoint.h"
-#include "usb/transfer_envelope.h"
+#include "wire/transfer_envelope.h"
+#include "wire/usb_descriptors.h"
+#include "wire/vendor_control_codes.h"
 
 CCyControlEndPoint::CCyControlEndPoint() {
     TransferMode = 0;
@@ -29,8 +29,8 @@ uint8_t* CCyControlEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
                                                OVERLAPPED* overlapped) {
     if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
     if (length > 0xFFFF) return nullptr;  // wLength is 16 bits
-    usb::TransferEnvelope envelope;
-    envelope.request_type = usb::SetupRequestType(Direction, RequestType, Target);
+    wire::TransferEnvelope envelope;
+    envelope.request_type = wire::SetupRequestType(Direction, RequestType, Target);
     IsIn = Direction == 1;
     envelope.request = RequestCode;
     envelope.value = Value;
@@ -38,15 +38,15 @@ uint8_t* CCyControlEndPoint::BeginDataTransfer(uint8_t* buffer, uint32_t length,
     envelope.length = static_cast<uint16_t>(length);
     envelope.timeout_seconds = ControlTimeoutSeconds(TimeoutMs);
     envelope.endpoint = 0;
-    envelope.data_offset = usb::envelope::kSize;
+    envelope.data_offset = wire::envelope::kSize;
     envelope.data_length = length;
-    uint32_t size = usb::envelope::kSize + length;
+    uint32_t size = wire::envelope::kSize + length;
     auto* block = new (std::nothrow) uint8_t[size]();
     if (!block) return nullptr;
     envelope.encode(block);
-    if (buffer && length) std::memcpy(block + usb::envelope::kSize, buffer, length);
+    if (buffer && length) std::memcpy(block + wire::envelope::kSize, buffer, length);
     SetLastError(ERROR_SUCCESS);
-    DeviceIoControl(DeviceHandle, usb::kIoctlControlTransfer, block, size, block, size, nullptr,
+    DeviceIoControl(DeviceHandle, wire::kIoctlControlTransfer, block, size, block, size, nullptr,
                     overlapped);
     LastError = GetLastError();
     return block;

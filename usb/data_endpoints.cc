@@ -1,6 +1,6 @@
 // Bulk, interrupt and isochronous endpoints: the transfer mode picks direct or buffered.
-#include "usb/descriptors.h"
 #include "usb/endpoint.h"
+#include "wire/usb_descriptors.h"
 
 uint8_t* CCyUSBEndPoint::BeginTransferInMode(uint8_t* buffer, uint32_t length,
                                              OVERLAPPED* overlapped) {
@@ -51,20 +51,20 @@ uint8_t* CCyIsocEndPoint::BeginDirectTransfer(uint8_t* buffer, uint32_t length,
 }
 
 CCyUSBEndPoint* CopyEndPoint(const CCyUSBEndPoint& source) {
-    switch (usb::TransferTypeOf(source.Attributes)) {
-        case usb::TransferType::Control:
+    switch (wire::TransferTypeOf(source.Attributes)) {
+        case wire::TransferType::Control:
             if (auto* c = dynamic_cast<const CCyControlEndPoint*>(&source))
                 return new CCyControlEndPoint(*c);
             break;
-        case usb::TransferType::Isochronous:
+        case wire::TransferType::Isochronous:
             if (auto* c = dynamic_cast<const CCyIsocEndPoint*>(&source))
                 return new CCyIsocEndPoint(*c);
             break;
-        case usb::TransferType::Bulk:
+        case wire::TransferType::Bulk:
             if (auto* c = dynamic_cast<const CCyBulkEndPoint*>(&source))
                 return new CCyBulkEndPoint(*c);
             break;
-        case usb::TransferType::Interrupt:
+        case wire::TransferType::Interrupt:
             if (auto* c = dynamic_cast<const CCyInterruptEndPoint*>(&source))
                 return new CCyInterruptEndPoint(*c);
             break;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <exception>
 
-#include "usb/control_codes.h"
-#include "usb/descriptors.h"
+#include "wire/usb_descriptors.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 
@@ -118,11 +118,11 @@ bool CCyUSBDriverDevice::AttachDevice(uint8_t index) {
 
     ReadDeviceDescriptor();
     ReadLanguageId();
-    namespace field = usb::device_descriptor;
+    namespace field = wire::device_descriptor;
     ReadStringDescriptor(ManufacturerText, DeviceDescriptor[field::kManufacturerString]);
     ReadStringDescriptor(ProductText, DeviceDescriptor[field::kProductString]);
     ReadStringDescriptor(SerialNumberText, DeviceDescriptor[field::kSerialNumberString]);
-    if (usb::MajorVersion(UsbVersion) == 3 && ReadBosDescriptor())
+    if (wire::MajorVersion(UsbVersion) == 3 && ReadBosDescriptor())
         BosInfo = new CCyBos(DeviceHandle, BosDescriptor, BosDescriptorSize);
 
     ReadUsbAddress();
@@ -132,7 +132,8 @@ bool CCyUSBDriverDevice::AttachDevice(uint8_t index) {
     ReadUsbdiVersion();
     ReadSpeed();
 
-    WalkKind kind = usb::MajorVersion(UsbVersion) == 2 ? WalkKind::Plain : WalkKind::CompanionAware;
+    WalkKind kind =
+        wire::MajorVersion(UsbVersion) == 2 ? WalkKind::Plain : WalkKind::CompanionAware;
     for (int i = 0; i < UsableConfigurations(); ++i) {
         ReadConfigDescriptor(static_cast<uint8_t>(i));
         if (ConfigDescriptors[i])
@@ -141,8 +142,8 @@ bool CCyUSBDriverDevice::AttachDevice(uint8_t index) {
     }
 
     ControlEndPoint = new CCyControlEndPoint(DeviceHandle, nullptr);
-    ControlEndPoint->DescriptorLength = usb::endpoint_descriptor::kSize;
-    ControlEndPoint->DescriptorType = usb::descriptor_type::kEndpoint;
+    ControlEndPoint->DescriptorLength = wire::endpoint_descriptor::kSize;
+    ControlEndPoint->DescriptorType = wire::descriptor_type::kEndpoint;
     ControlEndPoint->Address = 0;
     ControlEndPoint->Attributes = 0;
     ControlEndPoint->MaxPacketSize = static_cast<uint16_t>(Ep0PacketSize);
@@ -180,7 +181,7 @@ void CCyUSBDriverDevice::SelectConfiguration(uint8_t index) {
 
 uint8_t CCyUSBDriverDevice::QueryAltSetting() {
     uint8_t alternate = 0;
-    return IoControl(usb::kIoctlGetAltSetting, &alternate, 1) ? alternate : 0xFF;
+    return IoControl(wire::kIoctlGetAltSetting, &alternate, 1) ? alternate : 0xFF;
 }
 
 void CCyUSBDriverDevice::SelectAltSetting(uint8_t alternate) {
@@ -212,19 +213,19 @@ void CCyUSBDriverDevice::BindEndPoints() {
         CCyUSBEndPoint* endpoint = EndPointTable[e];
         if (!endpoint) continue;
         endpoint->TransferMode = 1;
-        bool in = usb::IsInAddress(endpoint->Address);
+        bool in = wire::IsInAddress(endpoint->Address);
         CCyUSBEndPoint** first = nullptr;
-        switch (usb::TransferTypeOf(endpoint->Attributes)) {
-            case usb::TransferType::Isochronous:
+        switch (wire::TransferTypeOf(endpoint->Attributes)) {
+            case wire::TransferType::Isochronous:
                 first = in ? &FirstIsocIn : &FirstIsocOut;
                 break;
-            case usb::TransferType::Bulk:
+            case wire::TransferType::Bulk:
                 first = in ? &FirstBulkIn : &FirstBulkOut;
                 break;
-            case usb::TransferType::Interrupt:
+            case wire::TransferType::Interrupt:
                 first = in ? &FirstInterruptIn : &FirstInterruptOut;
                 break;
-            case usb::TransferType::Control:
+            case wire::TransferType::Control:
                 break;
         }
         if (first && !*first) *first = endpoint;

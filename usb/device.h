@@ -6,8 +6,8 @@
 
 #include "platform/win32.h"
 #include "usb/configuration.h"
-#include "usb/descriptors.h"
 #include "usb/endpoint.h"
+#include "wire/usb_descriptors.h"
 
 // {AE18AA60-7F6A-11D4-97DD-00010229B959}
 extern const GUID UsbDriverInterfaceGuid;
@@ -75,7 +75,7 @@ class CCyUSBDriverDevice {
     uint8_t GetInterfaceCount();
     uint8_t GetAltSettingCount();
     void GetDeviceDescriptor(uint8_t* out);
-    void GetConfigDescriptor(uint8_t* out);  // usb::configuration_descriptor::kSize bytes
+    void GetConfigDescriptor(uint8_t* out);  // wire::configuration_descriptor::kSize bytes
     void GetInterfaceDescriptor(InterfaceDescriptorFields* out);
     bool GetBosHeader(BosHeaderFields* out);
     bool GetUsb20Extension(Usb20ExtensionRecord* out);
@@ -124,7 +124,7 @@ class CCyUSBDriverDevice {
     bool IsHighSpeed = false;
     bool IsSuperSpeed = false;
     uint32_t BytesReturned = 0;
-    uint8_t DeviceDescriptor[usb::device_descriptor::kSize] = {};
+    uint8_t DeviceDescriptor[wire::device_descriptor::kSize] = {};
     uint8_t* ConfigDescriptors[kConfigurationSlots];
     uint32_t ConfigDescriptorSizes[kConfigurationSlots] = {};  // bytes of each copy
     uint8_t* BosDescriptor;

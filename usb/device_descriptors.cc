@@ -4,44 +4,33 @@
 #include <vector>
 
 #include "usb/bytes.h"
-#include "usb/control_codes.h"
-#include "usb/descriptors.h"
 #include "usb/device.h"
-#include "usb/transfer_envelope.h"
+#include "wire/transfer_envelope.h"
+#include "wire/usb_descriptors.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 
-namespace types = usb::descriptor_type;
-constexpr uint32_t kDescriptorTimeoutSeconds = 5;
+namespace types = wire::descriptor_type;
 constexpr uint16_t kLangIdUsEnglish = 0x0409;
 
 }  // namespace
 
 bool CCyUSBDriverDevice::GetDescriptor(uint8_t type, uint8_t index, uint16_t language,
                                        uint8_t* data, uint16_t length, bool usbd_only) {
-    std::vector<uint8_t> block(usb::envelope::kSize + length);
-    usb::TransferEnvelope envelope;
-    envelope.request_type =
-        usb::SetupRequestType(1, usb::kRequestTypeStandard, usb::kRecipientDevice);
-    envelope.request = usb::kGetDescriptor;
-    envelope.value = usb::DescriptorValue(type, index);
-    envelope.index = language;
-    envelope.length = length;
-    envelope.timeout_seconds = kDescriptorTimeoutSeconds;
-    envelope.endpoint = 0;
-    envelope.data_offset = usb::envelope::kSize;
-    envelope.data_length = length;
-    envelope.encode(block.data());
+    std::vector<uint8_t> block(wire::envelope::kSize + length);
+    wire::GetDescriptorEnvelope(type, index, language, length).encode(block.data());
     bool ok =
-        IoControl(usb::kIoctlControlTransfer, block.data(), static_cast<uint32_t>(block.size()));
-    LastUsbdStatus = usb::load_le32(block.data() + usb::envelope::kUsbdStatus);
-    if (!usbd_only) LastNtStatus = usb::load_le32(block.data() + usb::envelope::kNtStatus);
-    if (ok && length) std::memcpy(data, block.data() + usb::envelope::kSize, length);
+        IoControl(wire::kIoctlControlTransfer, block.data(), static_cast<uint32_t>(block.size()));
+    const auto returned = wire::TransferEnvelope::decode(block.data());
+    LastUsbdStatus = returned.usbd_status;
+    if (!usbd_only) LastNtStatus = returned.nt_status;
+    if (ok && length) std::memcpy(data, block.data() + wire::envelope::kSize, length);
     return ok;
 }
 
 void CCyUSBDriverDevice::ReadDeviceDescriptor() {
-    namespace field = usb::device_descriptor;
+    namespace field = wire::device_descriptor;
     std::memset(DeviceDescriptor, 0, sizeof DeviceDescriptor);
     uint8_t d[field::kSize];
     if (!GetDescriptor(types::kDevice, 0, 0, d, sizeof d, false)) return;
@@ -54,7 +43,7 @@ void CCyUSBDriverDevice::ReadDeviceDescriptor() {
     DeviceProtocol = d[field::kProtocol];
     uint8_t max_packet0 = d[field::kMaxPacket0];
     // From USB 3.0 on, bMaxPacketSize0 is an exponent; before it, the size itself.
-    if (usb::MajorVersion(UsbVersion) >= 3)
+    if (wire::MajorVersion(UsbVersion) >= 3)
         Ep0PacketSize = static_cast<int32_t>(1u << (max_packet0 & 31));
     else
         Ep0PacketSize = max_packet0;
@@ -63,10 +52,10 @@ void CCyUSBDriverDevice::ReadDeviceDescriptor() {
 }
 
 void CCyUSBDriverDevice::ReadLanguageId() {
-    constexpr size_t kIds = usb::string_descriptor::kText;
-    uint8_t head[usb::descriptor_header::kSize];
+    constexpr size_t kIds = wire::string_descriptor::kText;
+    uint8_t head[wire::descriptor_header::kSize];
     if (!GetDescriptor(types::kString, 0, 0, head, sizeof head, true)) return;
-    uint8_t length = head[usb::descriptor_header::kLength];
+    uint8_t length = head[wire::descriptor_header::kLength];
     std::vector<uint8_t> table(length);
     if (!GetDescriptor(types::kString, 0, 0, table.data(), length, true)) return;
     size_t entries = length >= kIds ? (length - kIds) / 2 : 0;
@@ -77,13 +66,13 @@ void CCyUSBDriverDevice::ReadLanguageId() {
 }
 
 void CCyUSBDriverDevice::ReadStringDescriptor(char16_t* target, uint8_t index) {
-    constexpr size_t kText = usb::string_descriptor::kText;
-    uint8_t head[usb::descriptor_header::kSize];
+    constexpr size_t kText = wire::string_descriptor::kText;
+    uint8_t head[wire::descriptor_header::kSize];
     if (!GetDescriptor(types::kString, index, LangId, head, sizeof head, false)) return;
-    uint8_t length = head[usb::descriptor_header::kLength];
+    uint8_t length = head[wire::descriptor_header::kLength];
     std::vector<uint8_t> text(length);
     if (!GetDescriptor(types::kString, index, LangId, text.data(), length, false)) return;
-    if (length <= kText || text[usb::descriptor_header::kType] != types::kString) return;
+    if (length <= kText || text[wire::descriptor_header::kType] != types::kString) return;
     std::memset(target, 0, kStringUnits * sizeof(char16_t));
     // At most 253 bytes of text: the last unit stays 0 and ends the string.
     for (size_t b = 0; b + kText < length; ++b)
@@ -91,9 +80,9 @@ void CCyUSBDriverDevice::ReadStringDescriptor(char16_t* target, uint8_t index) {
 }
 
 bool CCyUSBDriverDevice::ReadBosDescriptor() {
-    uint8_t head[usb::bos_descriptor::kSize];
+    uint8_t head[wire::bos_descriptor::kSize];
     if (!GetDescriptor(types::kBos, 0, 0, head, sizeof head, false)) return false;
-    uint16_t total = usb::load_le16(head + usb::bos_descriptor::kTotalLength);
+    uint16_t total = usb::load_le16(head + wire::bos_descriptor::kTotalLength);
     auto* copy = new (std::nothrow) uint8_t[total ? total : 1]();
     if (!copy) return false;
     if (!GetDescriptor(types::kBos, 0, 0, copy, total, false)) {
@@ -108,9 +97,9 @@ bool CCyUSBDriverDevice::ReadBosDescriptor() {
 
 void CCyUSBDriverDevice::ReadConfigDescriptor(uint8_t index) {
     if (index >= kConfigurationSlots) return;
-    uint8_t head[usb::configuration_descriptor::kSize];
+    uint8_t head[wire::configuration_descriptor::kSize];
     if (!GetDescriptor(types::kConfiguration, index, 0, head, sizeof head, false)) return;
-    uint16_t total = usb::load_le16(head + usb::configuration_descriptor::kTotalLength);
+    uint16_t total = usb::load_le16(head + wire::configuration_descriptor::kTotalLength);
     auto* copy = new (std::nothrow) uint8_t[total ? total : 1]();
     if (!copy) return;
     if (!GetDescriptor(types::kConfiguration, index, 0, copy, total, false)) {
@@ -124,7 +113,7 @@ void CCyUSBDriverDevice::ReadConfigDescriptor(uint8_t index) {
 
 void CCyUSBDriverDevice::ReadUsbAddress() {
     uint8_t address = 0;
-    UsbAddress = IoControl(usb::kIoctlGetAddress, &address, 1) ? address : 0;
+    UsbAddress = IoControl(wire::kIoctlGetAddress, &address, 1) ? address : 0;
 }
 
 void CCyUSBDriverDevice::ReadDriverText(uint32_t code, char (&text)[kDriverNameSize]) {
@@ -135,30 +124,30 @@ void CCyUSBDriverDevice::ReadDriverText(uint32_t code, char (&text)[kDriverNameS
 }
 
 void CCyUSBDriverDevice::ReadDriverDeviceName() {
-    ReadDriverText(usb::kIoctlGetDriverName, DriverDeviceName);
+    ReadDriverText(wire::kIoctlGetDriverName, DriverDeviceName);
 }
 
 void CCyUSBDriverDevice::ReadDriverFriendlyName() {
-    ReadDriverText(usb::kIoctlGetFriendlyName, DriverFriendlyName);
+    ReadDriverText(wire::kIoctlGetFriendlyName, DriverFriendlyName);
 }
 
 void CCyUSBDriverDevice::ReadDriverVersion() {
     uint8_t value[4] = {};
     DriverVersionNumber =
-        IoControl(usb::kIoctlGetDriverVersion, value, sizeof value) ? usb::load_le32(value) : 0;
+        IoControl(wire::kIoctlGetDriverVersion, value, sizeof value) ? usb::load_le32(value) : 0;
 }
 
 void CCyUSBDriverDevice::ReadUsbdiVersion() {
     uint8_t value[4] = {};
     UsbdiVersionNumber =
-        IoControl(usb::kIoctlGetUsbdiVersion, value, sizeof value) ? usb::load_le32(value) : 0;
+        IoControl(wire::kIoctlGetUsbdiVersion, value, sizeof value) ? usb::load_le32(value) : 0;
 }
 
 void CCyUSBDriverDevice::ReadSpeed() {
     IsHighSpeed = false;
     IsSuperSpeed = false;
     uint8_t value[4] = {};
-    IoControl(usb::kIoctlGetSpeed, value, sizeof value);
+    IoControl(wire::kIoctlGetSpeed, value, sizeof value);
     uint32_t speed = usb::load_le32(value);
     IsHighSpeed = speed == 2;
     IsSuperSpeed = speed == 4;

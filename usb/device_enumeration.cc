@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "usb/control_codes.h"
 #include "usb/device.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 

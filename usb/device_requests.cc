@@ -2,15 +2,15 @@
 #include <cstring>
 
 #include "usb/bytes.h"
-#include "usb/control_codes.h"
 #include "usb/device.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 
 constexpr uint8_t kPowerD0 = 1, kPowerD3 = 4;
 
 bool IsSuperSpeedVersion(uint16_t bcd) {
-    return usb::MajorVersion(bcd) == 3;
+    return wire::MajorVersion(bcd) == 3;
 }
 
 }  // namespace
@@ -34,7 +34,7 @@ void CCyUSBDriverDevice::GetDeviceDescriptor(uint8_t* out) {
 }
 
 void CCyUSBDriverDevice::GetConfigDescriptor(uint8_t* out) {
-    constexpr uint32_t kHead = usb::configuration_descriptor::kSize;
+    constexpr uint32_t kHead = wire::configuration_descriptor::kSize;
     std::memset(out, 0, kHead);
     if (ConfigIndex >= kConfigurationSlots || !ConfigDescriptors[ConfigIndex]) return;
     uint32_t n =
@@ -84,7 +84,7 @@ void CCyUSBDriverDevice::CopyConfiguration(CCyConfiguration* out, uint8_t index)
 
 uint8_t CCyUSBDriverDevice::QueryPowerState() {
     uint8_t value[4] = {};
-    return IoControl(usb::kIoctlGetPowerState, value, sizeof value) ? value[0] : 0;
+    return IoControl(wire::kIoctlGetPowerState, value, sizeof value) ? value[0] : 0;
 }
 
 namespace {
@@ -94,7 +94,7 @@ bool RequestPowerState(CCyUSBDriverDevice& device, uint8_t state) {
     if (device.QueryPowerState() == state) return true;
     uint8_t value[4] = {};
     usb::store_le32(value, state);
-    return device.IoControl(usb::kIoctlSetPowerState, value, sizeof value);
+    return device.IoControl(wire::kIoctlSetPowerState, value, sizeof value);
 }
 
 }  // namespace
@@ -115,7 +115,7 @@ bool CCyUSBDriverDevice::SetAltSetting(uint8_t alternate) {
         if (!object || object->IfAltSetting != alternate) continue;
         InterfaceIndex = static_cast<uint8_t>(i);
         uint8_t value = alternate;
-        bool ok = IoControl(usb::kIoctlSelectInterface, &value, 1);
+        bool ok = IoControl(wire::kIoctlSelectInterface, &value, 1);
         InterfaceClass = object->IfClass;
         InterfaceSubClass = object->IfSubClass;
         InterfaceProtocol = object->IfProtocol;
@@ -126,8 +126,8 @@ bool CCyUSBDriverDevice::SetAltSetting(uint8_t alternate) {
 }
 
 bool CCyUSBDriverDevice::RequestPortReset() {
-    return IoControl(usb::kIoctlResetPort, nullptr, 0);
+    return IoControl(wire::kIoctlResetPort, nullptr, 0);
 }
 bool CCyUSBDriverDevice::RequestPortCycle() {
-    return IoControl(usb::kIoctlCyclePort, nullptr, 0);
+    return IoControl(wire::kIoctlCyclePort, nullptr, 0);
 }

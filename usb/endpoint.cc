@@ -5,9 +5,9 @@
 #include <new>
 
 #include "usb/bytes.h"
-#include "usb/control_codes.h"
-#include "usb/descriptors.h"
-#include "usb/transfer_envelope.h"
+#include "wire/transfer_envelope.h"
+#include "wire/usb_descriptors.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 
@@ -22,30 +22,30 @@ CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor)
 
 CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion)
     : DeviceHandle(handle) {
-    using usb::descriptor_header::kLength;
-    using usb::descriptor_header::kType;
+    using wire::descriptor_header::kLength;
+    using wire::descriptor_header::kType;
     if (!descriptor) return;
-    namespace ep = usb::endpoint_descriptor;
+    namespace ep = wire::endpoint_descriptor;
     DescriptorLength = descriptor[kLength];
     DescriptorType = descriptor[kType];
     Address = descriptor[ep::kAddress];
     Attributes = descriptor[ep::kAttributes];
     Interval = descriptor[ep::kInterval];
     uint16_t w_max_packet = usb::load_le16(descriptor + ep::kMaxPacketSize);
-    PacketMultiplier = usb::PacketsPerMicroframe(w_max_packet);
-    MaxPacketSize = static_cast<uint16_t>(usb::PacketBytes(w_max_packet) * PacketMultiplier);
-    IsIn = usb::IsInAddress(Address);
+    PacketMultiplier = wire::PacketsPerMicroframe(w_max_packet);
+    MaxPacketSize = static_cast<uint16_t>(wire::PacketBytes(w_max_packet) * PacketMultiplier);
+    IsIn = wire::IsInAddress(Address);
     if (!companion) return;
-    namespace comp = usb::companion_descriptor;
+    namespace comp = wire::companion_descriptor;
     CompanionLength = companion[kLength];
     CompanionType = companion[kType];
     MaxBurst = companion[comp::kMaxBurst];
     CompanionAttributes = companion[comp::kAttributes];
     BytesPerInterval = usb::load_le16(companion + comp::kBytesPerInterval);
     MaxPacketSize = static_cast<uint16_t>(MaxPacketSize * (MaxBurst + 1));
-    if (usb::TransferTypeOf(Attributes) == usb::TransferType::Isochronous)
+    if (wire::TransferTypeOf(Attributes) == wire::TransferType::Isochronous)
         MaxPacketSize =
-            static_cast<uint16_t>(MaxPacketSize * usb::IsochronousBursts(CompanionAttributes));
+            static_cast<uint16_t>(MaxPacketSize * wire::IsochronousBursts(CompanionAttributes));
 }
 
 CCyUSBEndPoint::CCyUSBEndPoint(const CCyUSBEndPoint& other)
@@ -71,27 +71,28 @@ void CCyUSBEndPoint::NoteDriverCall(const uint8_t* envelope) {
     // While the transfer is pending the driver owns the envelope and may be writing it; the
     // finish step takes the status words then.
     if (LastError == ERROR_IO_PENDING) return;
-    LastUsbdStatus = usb::load_le32(envelope + usb::envelope::kUsbdStatus);
-    LastNtStatus = usb::load_le32(envelope + usb::envelope::kNtStatus);
+    const auto fields = wire::TransferEnvelope::decode(envelope);
+    LastUsbdStatus = fields.usbd_status;
+    LastNtStatus = fields.nt_status;
 }
 
 uint8_t* CCyUSBEndPoint::BeginTransfer(TransferForm form, uint8_t* buffer, uint32_t length,
                                        OVERLAPPED* overlapped, uint64_t record_bytes) {
     if (DeviceHandle == INVALID_HANDLE_VALUE) return nullptr;
     const bool buffered = form == TransferForm::Buffered;
-    uint64_t size64 = usb::envelope::kSize + record_bytes + (buffered ? length : 0);
+    uint64_t size64 = wire::envelope::kSize + record_bytes + (buffered ? length : 0);
     if (size64 > UINT32_MAX) return nullptr;
     auto size = static_cast<uint32_t>(size64);
     auto* block = new (std::nothrow) uint8_t[size]();
     if (!block) return nullptr;
-    usb::TransferEnvelope envelope;
+    wire::TransferEnvelope envelope;
     envelope.endpoint = Address;
     if (record_bytes) {
-        envelope.packet_offset = usb::envelope::kSize;
+        envelope.packet_offset = wire::envelope::kSize;
         envelope.packet_length = static_cast<uint32_t>(record_bytes);
     }
     if (buffered) {
-        envelope.data_offset = static_cast<uint32_t>(usb::envelope::kSize + record_bytes);
+        envelope.data_offset = static_cast<uint32_t>(wire::envelope::kSize + record_bytes);
         envelope.data_length = length;
     }
     envelope.encode(block);
@@ -100,10 +101,10 @@ uint8_t* CCyUSBEndPoint::BeginTransfer(TransferForm form, uint8_t* buffer, uint3
     // sees 0 for it rather than an earlier call's error.
     SetLastError(ERROR_SUCCESS);
     if (buffered)
-        DeviceIoControl(DeviceHandle, usb::kIoctlBufferedTransfer, block, size, block, size,
+        DeviceIoControl(DeviceHandle, wire::kIoctlBufferedTransfer, block, size, block, size,
                         nullptr, overlapped);
     else
-        DeviceIoControl(DeviceHandle, usb::kIoctlDirectTransfer, block, size, buffer, length,
+        DeviceIoControl(DeviceHandle, wire::kIoctlDirectTransfer, block, size, buffer, length,
                         nullptr, overlapped);
     NoteDriverCall(block);
     return block;
@@ -130,7 +131,7 @@ bool CCyUSBEndPoint::FinishDataTransfer(uint8_t* buffer, int32_t& length, OVERLA
         AbortPipe();
         done = GetOverlappedResult(DeviceHandle, overlapped, &returned, TRUE);
     }
-    auto fields = usb::TransferEnvelope::decode(envelope);
+    auto fields = wire::TransferEnvelope::decode(envelope);
     uint32_t requested = length > 0 ? static_cast<uint32_t>(length) : 0;
     uint32_t transferred = returned > fields.data_offset ? returned - fields.data_offset : 0;
     if (transferred > requested) transferred = requested;  // never more than the buffer holds
@@ -190,7 +191,7 @@ bool CCyUSBEndPoint::AbortPipe() {
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     uint8_t address = Address;
-    if (!DeviceIoControl(DeviceHandle, usb::kIoctlAbortPipe, &address, 1, nullptr, 0, nullptr,
+    if (!DeviceIoControl(DeviceHandle, wire::kIoctlAbortPipe, &address, 1, nullptr, 0, nullptr,
                          &overlapped) &&
         GetLastError() == ERROR_IO_PENDING && overlapped.hEvent) {
         WaitForSingleObject(overlapped.hEvent, INFINITE);
@@ -202,7 +203,7 @@ bool CCyUSBEndPoint::AbortPipe() {
 bool CCyUSBEndPoint::ResetPipe() {
     uint8_t address = Address;
     DWORD returned = 0;
-    BOOL ok = DeviceIoControl(DeviceHandle, usb::kIoctlResetPipe, &address, 1, nullptr, 0,
+    BOOL ok = DeviceIoControl(DeviceHandle, wire::kIoctlResetPipe, &address, 1, nullptr, 0,
                               &returned, nullptr);
     if (!ok) LastError = GetLastError();
     return ok != FALSE;
@@ -210,11 +211,12 @@ bool CCyUSBEndPoint::ResetPipe() {
 
 uint32_t CCyUSBEndPoint::GetTransferSize() {
     if (DeviceHandle == INVALID_HANDLE_VALUE) return 0;
-    uint8_t record[5] = {Address, 0, 0, 0, 0};
+    uint8_t record[wire::transfer_size::kRecordSize];
+    wire::TransferSizeRecord{Address, 0}.encode(record);
     DWORD returned = 0;
-    BOOL ok = DeviceIoControl(DeviceHandle, usb::kIoctlGetTransferSize, record, sizeof record,
+    BOOL ok = DeviceIoControl(DeviceHandle, wire::kIoctlGetTransferSize, record, sizeof record,
                               record, sizeof record, &returned, nullptr);
-    if (ok && returned == sizeof record) return usb::load_le32(record + 1);
+    if (ok && returned == sizeof record) return wire::TransferSizeRecord::decode(record).size;
     LastError = GetLastError();
     return 0;
 }
@@ -224,10 +226,10 @@ void CCyUSBEndPoint::SetTransferSize(uint32_t size) {
     uint64_t rounded =
         (static_cast<uint64_t>(size) + MaxPacketSize - 1) / MaxPacketSize * MaxPacketSize;
     if (rounded > UINT32_MAX) rounded -= MaxPacketSize;  // the largest multiple that fits
-    uint8_t record[5] = {Address, 0, 0, 0, 0};
-    usb::store_le32(record + 1, static_cast<uint32_t>(rounded));
+    uint8_t record[wire::transfer_size::kRecordSize];
+    wire::TransferSizeRecord{Address, static_cast<uint32_t>(rounded)}.encode(record);
     DWORD returned = 0;
-    if (!DeviceIoControl(DeviceHandle, usb::kIoctlSetTransferSize, record, sizeof record, record,
+    if (!DeviceIoControl(DeviceHandle, wire::kIoctlSetTransferSize, record, sizeof record, record,
                          sizeof record, &returned, nullptr))
         LastError = GetLastError();
 }

@@ -17,10 +17,10 @@ constexpr uint32_t kIsoPacketRecordSize = 8;
 class CCyUSBEndPoint {
   public:
     CCyUSBEndPoint();
-    // descriptor: an endpoint descriptor (usb::endpoint_descriptor::kSize bytes), or null to
+    // descriptor: an endpoint descriptor (wire::endpoint_descriptor::kSize bytes), or null to
     // leave the descriptor fields to the owner.
     CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor);
-    // companion: a SuperSpeed endpoint companion (usb::companion_descriptor::kSize bytes), or
+    // companion: a SuperSpeed endpoint companion (wire::companion_descriptor::kSize bytes), or
     // null.
     CCyUSBEndPoint(HANDLE handle, const uint8_t* descriptor, const uint8_t* companion);
     // Copies the handle, descriptor and companion fields, MaxPacketSize, TimeoutMs, IsIn and

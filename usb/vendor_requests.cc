@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "usb/descriptors.h"
+#include "wire/usb_descriptors.h"
 
 bool TransferDataUntilShort(CCyUSBEndPoint* endpoint, uint8_t* buffer, int32_t& length,
                             bool receive) {
@@ -29,8 +29,8 @@ bool TransferDataUntilShort(CCyUSBEndPoint* endpoint, uint8_t* buffer, int32_t& 
 bool VendorRequest(CCyUSBDriverDevice* device, const VendorRequestRecord& request) {
     if (!device || !device->ControlEndPoint) return false;
     CCyControlEndPoint* ep0 = device->ControlEndPoint;
-    ep0->Target = usb::kRecipientDevice;
-    ep0->RequestType = usb::kRequestTypeVendor;
+    ep0->Target = wire::kRecipientDevice;
+    ep0->RequestType = wire::kRequestTypeVendor;
     ep0->RequestCode = request.Request;
     ep0->Direction = request.Direction;
     ep0->Value = request.Value;

@@ -12,8 +12,8 @@
 namespace {
 
 // The card device path and its lock; written only by QeltInit.
-std::mutex g_cardDevicePathLock;
-CardDevicePath g_cardDevicePath;
+std::mutex g_card_device_path_lock;
+CardDevicePath g_card_device_path;
 
 // The sizes the system expects in the records' size fields (x64).
 constexpr DWORD kInterfaceDataSize = 32;
@@ -71,8 +71,8 @@ bool FindCardDevicePath(char* buffer, uint32_t capacity) {
 }
 
 CardDevicePath CurrentCardDevicePath() {
-    std::lock_guard guard(g_cardDevicePathLock);
-    return g_cardDevicePath;
+    std::lock_guard guard(g_card_device_path_lock);
+    return g_card_device_path;
 }
 
 int QeltInit() {
@@ -81,8 +81,8 @@ int QeltInit() {
     const bool ok = FindCardDevicePath(found.text, sizeof found.text);
     if (!ok) found = {};  // a look that failed may have left part of a path
     {
-        std::lock_guard guard(g_cardDevicePathLock);
-        g_cardDevicePath = found;
+        std::lock_guard guard(g_card_device_path_lock);
+        g_card_device_path = found;
     }
     if (!ok) return 1;
     API_TRACE(" === QeltInit ==  dev name \"%s\" \n", found.text);

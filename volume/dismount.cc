@@ -7,7 +7,7 @@ constexpr DWORD kLockRetryMs = 1000;
 
 }  // namespace
 
-bool Dismount(char letter, uint8_t force, char* error_text, uint32_t error_text_size) {
+bool Dismount(char letter, bool force, char* error_text, uint32_t error_text_size) {
     const DriveNames names = NamesOfDrive(letter);
     HANDLE drive = OpenDrive(names.drive_path);
     if (drive == INVALID_HANDLE_VALUE) {
@@ -19,7 +19,7 @@ bool Dismount(char letter, uint8_t force, char* error_text, uint32_t error_text_
         locked = LockVolume(drive);
         if (!locked) Sleep(kLockRetryMs);
     }
-    if (!locked && force == 0) {
+    if (!locked && !force) {
         ReportLastError("LockVolume", "Failed", error_text, error_text_size);
         CloseHandle(drive);
         return false;

@@ -4,25 +4,22 @@
 #include "volume/trace.h"
 
 bool IsDriveLetterAvailable(char letter) {
-    const char chUpperLetter = letter >= 'a' && letter <= 'z' ? letter - 'a' + 'A' : letter;
-    KELVANE_TRACE(" === IsDriveLetterAvailable == chUpperLetter %c\n", chUpperLetter);
-    if (chUpperLetter < 'A' || chUpperLetter > 'Z') {
+    const char upper_letter = letter >= 'a' && letter <= 'z' ? letter - 'a' + 'A' : letter;
+    KELVANE_TRACE(" === IsDriveLetterAvailable == chUpperLetter %c\n", upper_letter);
+    if (upper_letter < 'A' || upper_letter > 'Z') {
         SetLastError(ERROR_INVALID_DRIVE);
         return false;
     }
-    const int chBitIndex = chUpperLetter - 'A';
-    KELVANE_TRACE(" === IsDriveLetterAvailable == chBitIndex %d\n", chBitIndex);
-    DWORD dwLogical = GetLogicalDrives();
-    const bool in_use = (dwLogical & (DWORD{1} << chBitIndex)) != 0;
-    KELVANE_TRACE(" === IsDriveLetterAvailable == dwLogical %x\n",
-                  static_cast<unsigned>(dwLogical));
-    dwLogical = ~dwLogical & kFreeLetterMask;
-    KELVANE_TRACE(" === IsDriveLetterAvailable == dwLogical %x\n",
-                  static_cast<unsigned>(dwLogical));
-    const DWORD dwBitMask = DWORD{1} << chBitIndex;
-    KELVANE_TRACE(" === IsDriveLetterAvailable == dwBitMask %x\n",
-                  static_cast<unsigned>(dwBitMask));
-    if ((dwLogical & dwBitMask) != 0) return true;
+    const int bit_index = upper_letter - 'A';
+    KELVANE_TRACE(" === IsDriveLetterAvailable == chBitIndex %d\n", bit_index);
+    DWORD logical = GetLogicalDrives();
+    const bool in_use = (logical & (DWORD{1} << bit_index)) != 0;
+    KELVANE_TRACE(" === IsDriveLetterAvailable == dwLogical %x\n", static_cast<unsigned>(logical));
+    logical = ~logical & kFreeLetterMask;
+    KELVANE_TRACE(" === IsDriveLetterAvailable == dwLogical %x\n", static_cast<unsigned>(logical));
+    const DWORD bit_mask = DWORD{1} << bit_index;
+    KELVANE_TRACE(" === IsDriveLetterAvailable == dwBitMask %x\n", static_cast<unsigned>(bit_mask));
+    if ((logical & bit_mask) != 0) return true;
     // Why not, for the error texts: the letter is in use, or it is never offered (A, B, D).
     SetLastError(in_use ? ERROR_ALREADY_EXISTS : ERROR_INVALID_DRIVE);
     return false;

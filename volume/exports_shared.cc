@@ -23,68 +23,82 @@ bool probe_image(const char* path, int64_t* size) {
 
 }  // namespace
 
-uint32_t VolumeFailure(const char* operation, const char* detail, uint32_t result, char* errorText,
-                       uint32_t errorTextSize) {
-    ReportLastError(operation, detail, errorText, errorTextSize);
+uint32_t VolumeFailure(const char* operation, const char* detail, uint32_t result, char* error_text,
+                       uint32_t error_text_size) {
+    ReportLastError(operation, detail, error_text, error_text_size);
     return result;
 }
 
-uint32_t VolumeInvalidArgs(const char* operation, char* errorText, uint32_t errorTextSize) {
+uint32_t VolumeInvalidArgs(const char* operation, char* error_text, uint32_t error_text_size) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return VolumeFailure(operation, "invalid arg", VOLUME_INVALID_ARG, errorText, errorTextSize);
+    return VolumeFailure(operation, "invalid arg", VOLUME_INVALID_ARG, error_text, error_text_size);
 }
 
-uint32_t VolumeOutOfMemory(const char* operation, char* errorText,
-                           uint32_t errorTextSize) noexcept {
+uint32_t VolumeOutOfMemory(const char* operation, char* error_text,
+                           uint32_t error_text_size) noexcept {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     try {
-        return VolumeFailure(operation, "failed", VOLUME_FAILED, errorText, errorTextSize);
+        return VolumeFailure(operation, "failed", VOLUME_FAILED, error_text, error_text_size);
     } catch (...) {
-        WriteErrorText(errorText, errorTextSize, "[%s]failed", operation);
+        WriteErrorText(error_text, error_text_size, "[%s]failed", operation);
         return VOLUME_FAILED;
     }
 }
 
-uint32_t CreateVolume(const VolumeFormatArgs& args, int soft, const uint8_t* key, char* errorText,
-                      uint32_t errorTextSize) {
+uint32_t CreateVolume(const VolumeFormatArgs& args, bool soft, const uint8_t* key, char* error_text,
+                      uint32_t error_text_size) {
     API_TRACE(" === QeltFormatVolume ==  entry %s %lld %lu %c \n", args.path,
               static_cast<long long>(args.size), static_cast<unsigned long>(args.deviceNo),
               args.letter);
     const CardDevicePath card = CurrentCardDevicePath();
-    if (!Mount(args.path, card.text, static_cast<int64_t>(args.size), args.deviceNo, args.letter,
-               kVolumeChunkSize, soft, key, errorText, errorTextSize))
-        return VolumeFailure(kCreateVolume, "Create volume failed", VOLUME_FAILED, errorText,
-                             errorTextSize);
+    const MountRequest request = {
+        {args.path, card.text, static_cast<int64_t>(args.size), kVolumeChunkSize, soft, key},
+        args.deviceNo,
+        args.letter};
+    if (!Mount(request, error_text, error_text_size))
+        return VolumeFailure(kCreateVolume, "Create volume failed", VOLUME_FAILED, error_text,
+                             error_text_size);
     Sleep(kBeforeFormatMs);
     FormatDrive(args.letter);
     Sleep(kAfterFormatMs);
-    if (Dismount(args.letter, 1, errorText, errorTextSize)) return VOLUME_OK;
+    if (Dismount(args.letter, true, error_text, error_text_size)) return VOLUME_OK;
     Sleep(kBeforeSecondDismountMs);
-    if (Dismount(args.letter, 1, errorText, errorTextSize)) return VOLUME_OK;
-    return VolumeFailure(kCreateVolume, "Clean volume failed", VOLUME_FAILED, errorText,
-                         errorTextSize);
+    if (Dismount(args.letter, true, error_text, error_text_size)) return VOLUME_OK;
+    return VolumeFailure(kCreateVolume, "Clean volume failed", VOLUME_FAILED, error_text,
+                         error_text_size);
 }
 
-uint32_t MountImage(const VolumeMountArgs& args, int soft, const uint8_t* key, char* errorText,
-                    uint32_t errorTextSize) {
-    int64_t image_size = 0;
-    if (!probe_image(args.path, &image_size))
-        return VolumeFailure(kMountVolume, "Raw file not exists", VOLUME_IMAGE_MISSING, errorText,
-                             errorTextSize);
-    const CardDevicePath card = CurrentCardDevicePath();
-    if (!Mount(args.path, card.text, image_size, args.deviceNo, args.letter, kVolumeChunkSize, soft,
-               key, errorText, errorTextSize))
-        return VolumeFailure(kMountVolume, "failed", VOLUME_FAILED, errorText, errorTextSize);
+uint32_t BeginMountVolume(const VolumeMountArgs* args, uint32_t use_software_key,
+                          const uint8_t* key, char* error_text, uint32_t error_text_size) {
+    if (!args || !args->path || (use_software_key != 0 && !key))
+        return VolumeInvalidArgs(kMountVolume, error_text, error_text_size);
+    API_TRACE(" === QeltMountVolume ==  entry %s %lu %c \n", args->path,
+              static_cast<unsigned long>(args->deviceNo), args->letter);
     return VOLUME_OK;
 }
 
-KELVANE_EXPORT uint32_t QeltDismountVolume(const VolumeDismountArgs* args, char* errorText,
-                                           uint32_t errorTextSize) try {
-    if (!args) return VolumeInvalidArgs(kDismountVolume, errorText, errorTextSize);
-    if (Dismount(args->letter, args->force, errorText, errorTextSize)) return VOLUME_OK;
-    return VolumeFailure(kDismountVolume, "failed", VOLUME_FAILED, errorText, errorTextSize);
+uint32_t MountImage(const VolumeMountArgs& args, bool soft, const uint8_t* key, char* error_text,
+                    uint32_t error_text_size) {
+    int64_t image_size = 0;
+    if (!probe_image(args.path, &image_size))
+        return VolumeFailure(kMountVolume, "Raw file not exists", VOLUME_IMAGE_MISSING, error_text,
+                             error_text_size);
+    const CardDevicePath card = CurrentCardDevicePath();
+    const MountRequest request = {{args.path, card.text, image_size, kVolumeChunkSize, soft, key},
+                                  args.deviceNo,
+                                  args.letter};
+    if (!Mount(request, error_text, error_text_size))
+        return VolumeFailure(kMountVolume, "failed", VOLUME_FAILED, error_text, error_text_size);
+    return VOLUME_OK;
+}
+
+KELVANE_EXPORT uint32_t QeltDismountVolume(const VolumeDismountArgs* args, char* error_text,
+                                           uint32_t error_text_size) try {
+    if (!args) return VolumeInvalidArgs(kDismountVolume, error_text, error_text_size);
+    if (Dismount(args->letter, args->force != 0, error_text, error_text_size)) return VOLUME_OK;
+    return VolumeFailure(kDismountVolume, "failed", VOLUME_FAILED, error_text, error_text_size);
 } catch (...) {
-    return VolumeOutOfMemory(kDismountVolume, errorText, errorTextSize);
+    return VolumeOutOfMemory(kDismountVolume, error_text, error_text_size);
 }
 
 int VolumeNoop() {

@@ -1,14 +1,15 @@
-#include <cstdio>
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
 #include "volume/last_error.h"
-#include "volume/mount_record.h"
 #include "volume/steps.h"
 #include "volume/trace.h"
 #include "volume/variant.h"
+#include "wire/orvik_interface.h"
 
 namespace {
+
+namespace fd = wire::file_descriptor;
 
 // Removes the letter's definition after a later step failed.
 void remove_definition(const char* dos_name) {
@@ -17,9 +18,9 @@ void remove_definition(const char* dos_name) {
 }
 
 // Sends the record; true when the driver's worker has attached the image.
-bool open_image(HANDLE drive, const MountRequest& request) {
-    FileDescriptor record;
-    WriteFileDescriptor(request, record);
+bool open_image(HANDLE drive, const fd::Contents& contents) {
+    uint8_t record[fd::kSize];
+    fd::Encode(contents, record);
     DWORD returned = 0;
     const bool sent = DeviceIoControl(drive, IOCTL_ORVIK_OPEN_IMAGE, record, sizeof record, nullptr,
                                       0, &returned, nullptr);
@@ -29,25 +30,25 @@ bool open_image(HANDLE drive, const MountRequest& request) {
 
 }  // namespace
 
-bool Mount(const char* image_path, const char* card_device_path, int64_t size,
-           uint32_t device_number, char letter, uint32_t chunk_size, int soft, const uint8_t* key,
-           char* error_text, uint32_t error_text_size) {
+bool Mount(const MountRequest& request, char* error_text, uint32_t error_text_size) {
+    const fd::Contents& record = request.record;
     // The record's fields hold only so much, and in card mode the driver takes a shorter card
     // path still: a longer path is refused before anything is defined.
-    const size_t card_limit = soft != 0 ? kMaxCardDevicePath : kMaxDriverCardDevicePath;
-    const char* too_long = std::strlen(image_path) > kMaxImagePath      ? image_path
-                           : std::strlen(card_device_path) > card_limit ? card_device_path
-                                                                        : nullptr;
+    const size_t card_limit = record.soft ? fd::kMaxCardDevicePath : fd::kMaxDriverCardDevicePath;
+    const char* too_long = std::strlen(record.image_path) > fd::kMaxImagePath ? record.image_path
+                           : std::strlen(record.card_device_path) > card_limit
+                               ? record.card_device_path
+                               : nullptr;
     if (too_long) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         ReportLastError("Mount", too_long, error_text, error_text_size);
         return false;
     }
-    const MountRequest request = {image_path, card_device_path, size, chunk_size, soft != 0, key};
 
+    const char letter = request.letter;
     const DriveNames names = NamesOfDrive(letter);
-    char target_path[256] = {};
-    std::snprintf(target_path, sizeof target_path, "\\Device\\orvik\\device%u", device_number);
+    char target_path[wire::kOrvikDeviceNameUnits];
+    wire::WriteOrvikDeviceName(target_path, request.device_number);
 
     if (!IsDriveLetterAvailable(letter)) {
         WriteErrorText(error_text, error_text_size, "Drive %s is not available", names.dos_name);
@@ -68,7 +69,7 @@ bool Mount(const char* image_path, const char* card_device_path, int64_t size,
     }
     KELVANE_TRACE(" === Mount ==  after CreateFile \n");
 
-    if (!open_image(drive, request)) {
+    if (!open_image(drive, record)) {
         ReportLastError("DeviceIoControl", target_path, error_text, error_text_size);
         if (kVolumeVariant.logs_refused_mount && error_text && error_text_size != 0)
             KELVANE_TRACE("%s", error_text);

@@ -8,26 +8,32 @@
 #include <cstdint>
 
 #include "platform/win32.h"
+#include "wire/orvik_interface.h"
 
 inline constexpr uint32_t kVolumeChunkSize = 0x10000;  // the card's chunk in card mode
 
 // Bit n stands for the letter 'A' + n: C and E to Z may be offered, A, B and D never are.
 inline constexpr DWORD kFreeLetterMask = 0x03FFFFF4;
 
-// Attaches the image to device "\Device\orvik\device<device_number>" and defines the letter on
-// it. soft nonzero: the driver encrypts every sector under key (32 bytes: key1, key2); 0: the card
-// at card_device_path does. size: of the image to create when it is missing (0: none is
-// created). True when attached and defined; a failure leaves nothing behind. Paths longer than
-// the record's fields, or in card mode a card path longer than the driver holds, are refused
-// with ERROR_FILENAME_EXCED_RANGE before anything is defined.
-bool Mount(const char* image_path, const char* card_device_path, int64_t size,
-           uint32_t device_number, char letter, uint32_t chunk_size, int soft, const uint8_t* key,
-           char* error_text, uint32_t error_text_size);
+// What Mount attaches and where. The record: with soft the driver encrypts every sector under key
+// (key1, then key2), without it the card at card_device_path does; file_size is the size of the
+// image to create when it is missing (0: none is created).
+struct MountRequest {
+    wire::file_descriptor::Contents record;
+    uint32_t device_number;  // the disk "\Device\orvik\device<device_number>"
+    char letter;
+};
+
+// Attaches the image to the request's disk and defines the letter on it. True when attached and
+// defined; a failure leaves nothing behind. Paths longer than the record's fields, or in card mode
+// a card path longer than the driver holds, are refused with ERROR_FILENAME_EXCED_RANGE before
+// anything is defined.
+bool Mount(const MountRequest& request, char* error_text, uint32_t error_text_size);
 
 // Takes the volume on letter down: lock (3 tries, 1 s apart), file-system dismount, image
 // detached, unlock when locked, letter removed, the shell told. Without force a volume that stays
 // busy is left mounted.
-bool Dismount(char letter, uint8_t force, char* error_text, uint32_t error_text_size);
+bool Dismount(char letter, bool force, char* error_text, uint32_t error_text_size);
 
 // Runs "FORMAT.com <letter>: /FS:NTFS /Q /Y" and waits for it; its outcome is not reported.
 void FormatDrive(char letter);

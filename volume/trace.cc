@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "card/log.h"
+#include "card/log/log.h"
 #include "volume/last_error.h"
 
 void VolumeTrace(const char* source, uint32_t line, const char* format, ...) {

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "card/card_api.h"
-#include "card/fpga_loop.h"
+#include "card/containers/fpga_loop.h"
 #include "platform/testing/disk_controls.h"
 #include "tests/card/container_oracle.h"
 #include "tests/card/model_card.h"

@@ -12,7 +12,7 @@
 
 #include "card/card_api.h"
 #include "tests/card/container_files.h"
-#include "tests/card/log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 

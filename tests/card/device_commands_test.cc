@@ -7,8 +7,8 @@
 #include <string>
 
 #include "card/card_api.h"
-#include "card/card_random.h"
-#include "card/key_slots.h"
+#include "card/commands/card_random.h"
+#include "card/commands/key_slots.h"
 #include "crypto/sm2.h"
 #include "tests/card/scripted_card.h"
 

@@ -13,11 +13,11 @@
 #include <string>
 
 #include "card/card_api.h"
-#include "card/card_lock.h"
+#include "card/exchange/card_lock.h"
 #include "tests/card/container_files.h"
 #include "tests/card/model_card.h"
 #include "tests/support/raising_calls.h"
-#include "tests/volume/raising_exports.h"
+#include "tests/support/raising_exports.h"
 #include "volume/exports.h"
 
 namespace {

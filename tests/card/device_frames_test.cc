@@ -8,9 +8,9 @@
 #include <string>
 
 #include "card/card_api.h"
-#include "card/card_random.h"
-#include "card/key_backup.h"
-#include "card/key_slots.h"
+#include "card/commands/card_random.h"
+#include "card/commands/key_backup.h"
+#include "card/commands/key_slots.h"
 #include "tests/card/scripted_card.h"
 
 namespace {

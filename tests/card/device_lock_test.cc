@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "card/key_slots.h"
+#include "card/commands/key_slots.h"
 #include "crypto/sm2.h"
 #include "tests/card/model_card.h"
 

@@ -10,8 +10,8 @@
 #include <ostream>
 #include <thread>
 
-#include "card/card_random.h"
-#include "card/key_slots.h"
+#include "card/commands/card_random.h"
+#include "card/commands/key_slots.h"
 #include "crypto/sm2.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm4_xts.h"

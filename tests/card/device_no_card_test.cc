@@ -14,12 +14,12 @@
 #include <thread>
 
 #include "card/card_api.h"
-#include "card/card_lock.h"
-#include "card/card_random.h"
-#include "card/fpga_frame.h"
-#include "card/key_backup.h"
-#include "card/key_slots.h"
-#include "tests/card/log_capture.h"
+#include "card/commands/card_random.h"
+#include "card/commands/key_backup.h"
+#include "card/commands/key_slots.h"
+#include "card/containers/fpga_frame.h"
+#include "card/exchange/card_lock.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 

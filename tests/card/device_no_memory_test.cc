@@ -6,7 +6,7 @@
 #include <new>
 
 #include "card/card_api.h"
-#include "card/card_random.h"
+#include "card/commands/card_random.h"
 #include "tests/card/scripted_card.h"
 
 namespace {

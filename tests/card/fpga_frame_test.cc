@@ -1,14 +1,14 @@
 // The FPGA data frame against the card's firmware model: the header field by field as the card
 // received it, the block against the OpenSSL-based SM4-XTS, and the reply rules (status byte,
 // total length) with the model's faults.
-#include "card/fpga_frame.h"
+#include "card/containers/fpga_frame.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <mutex>
 
-#include "card/card_lock.h"
+#include "card/exchange/card_lock.h"
 #include "oracles/openssl_sm4_xts.h"
 #include "tests/card/container_files.h"
 #include "tests/card/model_card.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "card/log.h"
+#include "card/log/log.h"
 #include "tests/support/temp_machine_root.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The device build's log facility: threshold 2, the move to the backup file past 10 MiB.
-#include "card/log.h"
+#include "card/log/log.h"
 
 #include <gtest/gtest.h>
 

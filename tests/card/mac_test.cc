@@ -1,5 +1,5 @@
 // GetMac and get_mac over replaced adapter lists and over the machine's real interfaces.
-#include "card/mac.h"
+#include "card/commands/mac.h"
 
 #include <gtest/gtest.h>
 

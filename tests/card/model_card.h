@@ -1,5 +1,5 @@
 // A card of the firmware model on the simulated bus. The card's administrator is the software
-// card's built-in one, whose private key the tests hold (tests/softcard/admin_signer.h).
+// card's built-in one, whose private key the tests hold (tests/support/admin_signer.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include "card/card_api.h"
 #include "sim/card/card_controls.h"
 #include "tests/card/scripted_card.h"
-#include "tests/softcard/admin_signer.h"
+#include "tests/support/admin_signer.h"
 
 // A fault with one member set, fault(&Fault::stall, true) (designated initializers would need
 // default initializers on the optional members).

@@ -1,4 +1,4 @@
-#include "card/padding.h"
+#include "card/containers/padding.h"
 
 #include <gtest/gtest.h>
 

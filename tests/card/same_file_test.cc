@@ -1,5 +1,5 @@
 // The same-file rule of the file functions: the files compared, not their names.
-#include "card/same_file.h"
+#include "card/containers/same_file.h"
 
 #include <gtest/gtest.h>
 

@@ -11,9 +11,9 @@
 #include "base/byte_access.h"
 #include "platform/testing/network_controls.h"
 #include "platform/usb_bus/usb_controls.h"
-#include "tests/card/log_capture.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/sim_devices.h"
 #include "tests/support/temp_machine_root.h"
-#include "tests/usb/sim_devices.h"
 
 using Frame = std::vector<uint8_t>;
 

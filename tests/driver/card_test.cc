@@ -9,7 +9,7 @@
 
 #include "base/byte_access.h"
 #include "sim/card/card_controls.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

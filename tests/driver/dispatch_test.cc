@@ -4,11 +4,11 @@
 
 #include "base/byte_access.h"
 #include "platform/ddk/mountdev.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 
-namespace fd = file_descriptor;
+namespace fd = wire::file_descriptor;
 
 constexpr char kSwitchLine[] = "=== Open ===: set g_dwEnableCrypte = SW_CRYPT\n";
 

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "base/byte_access.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

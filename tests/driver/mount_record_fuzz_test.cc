@@ -4,11 +4,11 @@
 #include <random>
 
 #include "base/byte_access.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 
-namespace fd = file_descriptor;
+namespace fd = wire::file_descriptor;
 
 constexpr int kRecords = 5000;
 

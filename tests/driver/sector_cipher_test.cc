@@ -3,7 +3,7 @@
 // (as on Wine) or when a save fails, the request takes the path that needs no saved state. Either
 // way every sector is stored as the independent XTS has it.
 #include "crypto/sm4_blocks.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

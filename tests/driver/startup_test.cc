@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "platform/testing/registry_controls.h"
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

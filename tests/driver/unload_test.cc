@@ -1,6 +1,6 @@
 // Unload with images attached and with work still queued: afterwards no system thread, no Orvk
 // pool byte, no IRP and no kernel handle is left, the directory is gone and the images are free.
-#include "tests/driver/orvik_test.h"
+#include "tests/support/orvik_test.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "platform/testing/network_controls.h"
 #include "platform/usb_bus/usb_controls.h"
 #include "sim/card/card_controls.h"
-#include "tests/softcard/admin_signer.h"
+#include "tests/support/admin_signer.h"
 #include "tests/support/shared_library.h"
 #include "tests/support/temp_machine_root.h"
 

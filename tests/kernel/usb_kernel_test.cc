@@ -6,7 +6,7 @@
 #include "platform/usb_bus/usb_controls.h"
 #include "platform/win32.h"
 #include "tests/kernel/kernel_test.h"
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 
 namespace {
 

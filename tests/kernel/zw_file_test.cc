@@ -6,7 +6,7 @@
 
 #include "platform/win32.h"
 #include "tests/kernel/kernel_test.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "platform/testing/disk_controls.h"
 #include "platform/win32.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 

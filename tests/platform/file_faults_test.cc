@@ -6,7 +6,7 @@
 #include "platform/testing/file_controls.h"
 #include "platform/wdm.h"
 #include "platform/win32.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/win32.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 #if !defined(_WIN32)
 #include <poll.h>

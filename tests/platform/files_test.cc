@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/win32.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 #if !defined(_WIN32)
 #include <sys/wait.h>

@@ -11,7 +11,7 @@
 #else
 #include "platform/win32.h"
 #endif
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 

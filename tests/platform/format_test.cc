@@ -13,8 +13,8 @@
 #include "platform/testing/volume_controls.h"
 #include "platform/win32.h"
 #include "tests/platform/memory_disk.h"
-#include "tests/platform/programs.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/programs.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/testing/volume_controls.h"
-#include "tests/driver/orvik_test.h"
-#include "tests/platform/programs.h"
+#include "tests/support/orvik_test.h"
+#include "tests/support/programs.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/win32.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 #include "tests/support/working_folder.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 
 #include "platform/testing/notification_controls.h"
 #include "platform/win32.h"
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 #include "usb/bytes.h"
-#include "usb/control_codes.h"
-#include "usb/transfer_envelope.h"
+#include "wire/transfer_envelope.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 
@@ -148,47 +148,47 @@ TEST_F(Bus, SynchronousQueriesAnswerWithTheirSizes) {
     HANDLE handle = open(card->path());
     uint8_t value[4] = {};
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(handle, usb::kIoctlGetDriverVersion, value, 4, value, 4, &returned,
+    ASSERT_TRUE(DeviceIoControl(handle, wire::kIoctlGetDriverVersion, value, 4, value, 4, &returned,
                                 nullptr));
     EXPECT_EQ(returned, 4u);
     EXPECT_EQ(usb::load_le32(value), 0x01020304u);
     char name[256];
-    ASSERT_TRUE(DeviceIoControl(handle, usb::kIoctlGetFriendlyName, name, 256, name, 256, &returned,
-                                nullptr));
+    ASSERT_TRUE(DeviceIoControl(handle, wire::kIoctlGetFriendlyName, name, 256, name, 256,
+                                &returned, nullptr));
     EXPECT_EQ(returned, 256u);
     EXPECT_STREQ(name, "Halden USB bridge");
     EXPECT_FALSE(DeviceIoControl(handle, 0x220050, value, 4, value, 4, &returned, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
-    card->set_faults({.failing_codes = {usb::kIoctlGetDriverVersion}});
-    EXPECT_FALSE(DeviceIoControl(handle, usb::kIoctlGetDriverVersion, value, 4, value, 4, &returned,
-                                 nullptr));
+    card->set_faults({.failing_codes = {wire::kIoctlGetDriverVersion}});
+    EXPECT_FALSE(DeviceIoControl(handle, wire::kIoctlGetDriverVersion, value, 4, value, 4,
+                                 &returned, nullptr));
     CloseHandle(handle);
 }
 
 // A direct IN transfer on 0x86 of length bytes, started overlapped.
 struct DirectRead {
-    uint8_t envelope[usb::envelope::kSize] = {};
+    uint8_t envelope[wire::envelope::kSize] = {};
     std::vector<uint8_t> data;
     OVERLAPPED overlapped{};
     BOOL started = FALSE;
     DWORD error = 0;
 
     DirectRead(HANDLE handle, size_t length) : data(length) {
-        usb::TransferEnvelope fields;
+        wire::TransferEnvelope fields;
         fields.endpoint = 0x86;
         fields.encode(envelope);
         overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        started = DeviceIoControl(handle, usb::kIoctlDirectTransfer, envelope, sizeof envelope,
+        started = DeviceIoControl(handle, wire::kIoctlDirectTransfer, envelope, sizeof envelope,
                                   data.data(), static_cast<DWORD>(length), nullptr, &overlapped);
         error = GetLastError();
     }
     ~DirectRead() { CloseHandle(overlapped.hEvent); }
-    uint32_t usbd_status() const { return usb::load_le32(envelope + usb::envelope::kUsbdStatus); }
+    uint32_t usbd_status() const { return usb::load_le32(envelope + wire::envelope::kUsbdStatus); }
 };
 
 void abort_endpoint(HANDLE handle, uint8_t address) {
     OVERLAPPED overlapped{};
-    EXPECT_TRUE(DeviceIoControl(handle, usb::kIoctlAbortPipe, &address, 1, nullptr, 0, nullptr,
+    EXPECT_TRUE(DeviceIoControl(handle, wire::kIoctlAbortPipe, &address, 1, nullptr, 0, nullptr,
                                 &overlapped));
 }
 
@@ -224,7 +224,7 @@ TEST_F(Bus, NotReadyTransferIsAnsweredAfterTheNextRequest) {
     card.queue->push({1, 2, 3, 4});
     uint8_t alternate = 0;
     DWORD returned = 0;
-    DeviceIoControl(handle, usb::kIoctlGetAltSetting, &alternate, 1, &alternate, 1, &returned,
+    DeviceIoControl(handle, wire::kIoctlGetAltSetting, &alternate, 1, &alternate, 1, &returned,
                     nullptr);
     // Only transfers poll the device again.
     EXPECT_EQ(WaitForSingleObject(read.overlapped.hEvent, 20), WAIT_TIMEOUT);
@@ -283,7 +283,7 @@ TEST_F(Bus, UnplugEndsPendingTransfersAndLaterRequests) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     uint8_t value[4];
     EXPECT_FALSE(
-        DeviceIoControl(handle, usb::kIoctlGetSpeed, value, 4, value, 4, &returned, nullptr));
+        DeviceIoControl(handle, wire::kIoctlGetSpeed, value, 4, value, 4, &returned, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_EQ(open(card.device->path()), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(CloseHandle(handle));
@@ -293,18 +293,18 @@ TEST_F(Bus, BufferedTransferReturnsEnvelopeAndData) {
     auto card = usbtest::plug_card();
     card.queue->push(std::vector<uint8_t>(64, 0x5A));
     HANDLE handle = open(card.device->path());
-    std::vector<uint8_t> block(usb::envelope::kSize + 64);
-    usb::TransferEnvelope fields;
+    std::vector<uint8_t> block(wire::envelope::kSize + 64);
+    wire::TransferEnvelope fields;
     fields.endpoint = 0x86;
-    fields.data_offset = usb::envelope::kSize;
+    fields.data_offset = wire::envelope::kSize;
     fields.data_length = 64;
     fields.encode(block.data());
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(handle, usb::kIoctlBufferedTransfer, block.data(),
+    ASSERT_TRUE(DeviceIoControl(handle, wire::kIoctlBufferedTransfer, block.data(),
                                 static_cast<DWORD>(block.size()), block.data(),
                                 static_cast<DWORD>(block.size()), &returned, nullptr));
     EXPECT_EQ(returned, 102u);  // the data offset is counted
-    EXPECT_EQ(block[usb::envelope::kSize], 0x5A);
+    EXPECT_EQ(block[wire::envelope::kSize], 0x5A);
     EXPECT_EQ(block.back(), 0x5A);
     CloseHandle(handle);
 }

@@ -13,7 +13,7 @@
 #include "platform/testing/shell_controls.h"
 #include "platform/win32.h"
 #include "tests/platform/memory_disk.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/test_folder.h"
 
 namespace {
 

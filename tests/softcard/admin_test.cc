@@ -5,8 +5,8 @@
 #include "crypto/random.h"
 #include "softcard/admin_key.h"
 #include "softcard/result.h"
-#include "tests/softcard/admin_signer.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/admin_signer.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "platform/win32.h"
 #include "tests/softcard/child_process.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "card/padding.h"
+#include "card/containers/padding.h"
 #include "crypto/hex.h"
 #include "crypto/sm2_encrypt.h"
 #include "crypto/sm3.h"
@@ -14,7 +14,7 @@
 #include "softcard/envelope_format.h"
 #include "softcard/envelope_messages.h"
 #include "softcard/keys.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 #include "tests/support/working_folder.h"
 
 namespace {

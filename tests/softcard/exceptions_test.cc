@@ -8,11 +8,11 @@
 #include <string>
 
 #include "crypto/sm2_encrypt.h"
-#include "tests/card/log_capture.h"
-#include "tests/softcard/admin_signer.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/admin_signer.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/raising_calls.h"
-#include "tests/volume/raising_exports.h"
+#include "tests/support/raising_exports.h"
+#include "tests/support/softcard_fixture.h"
 #include "volume/exports.h"
 
 namespace {

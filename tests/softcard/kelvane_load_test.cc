@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

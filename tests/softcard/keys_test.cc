@@ -6,7 +6,7 @@
 
 #include "crypto/sm2.h"
 #include "crypto/sm2_encrypt.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

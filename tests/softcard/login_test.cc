@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "tests/softcard/child_process.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

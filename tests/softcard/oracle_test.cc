@@ -10,8 +10,8 @@
 
 #include "softcard/admin_key.h"
 #include "softcard/keys.h"
-#include "tests/softcard/admin_signer.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/admin_signer.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

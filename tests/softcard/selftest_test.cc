@@ -1,7 +1,7 @@
 // The export test, end to end, its output compared line by line.
 #include <cstring>
 
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

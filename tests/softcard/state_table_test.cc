@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "softcard/admin_key.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "platform/win32.h"
 #include "softcard/admin_key.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/softcard_fixture.h"
 
 namespace {
 

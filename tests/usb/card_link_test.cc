@@ -7,7 +7,7 @@
 #include <ostream>
 #include <vector>
 
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 
 namespace {
 

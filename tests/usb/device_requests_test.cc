@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/usb/sim_devices.h"
-#include "usb/control_codes.h"
+#include "tests/support/sim_devices.h"
 #include "usb/device.h"
 #include "usb/vendor_requests.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 
@@ -110,12 +110,12 @@ TEST_F(Bus, PowerStateRequests) {
     EXPECT_EQ(card.device->power_state(), 4u);
     card.device->clear_traffic();
     EXPECT_TRUE(device.RequestPowerStateD3());  // already there: nothing sent
-    EXPECT_EQ(card.device->control_codes(), (std::vector<uint32_t>{usb::kIoctlGetPowerState}));
+    EXPECT_EQ(card.device->control_codes(), (std::vector<uint32_t>{wire::kIoctlGetPowerState}));
     EXPECT_TRUE(device.RequestPowerStateD0());
     EXPECT_EQ(card.device->power_state(), 1u);
-    card.device->set_faults({.failing_codes = {usb::kIoctlSetPowerState}});
+    card.device->set_faults({.failing_codes = {wire::kIoctlSetPowerState}});
     EXPECT_FALSE(device.RequestPowerStateD3());
-    card.device->set_faults({.failing_codes = {usb::kIoctlGetPowerState}});
+    card.device->set_faults({.failing_codes = {wire::kIoctlGetPowerState}});
     EXPECT_EQ(device.QueryPowerState(), 0);
 }
 
@@ -137,7 +137,7 @@ TEST_F(Bus, SetAltSettingBindsTheOtherInterface) {
     EXPECT_EQ(device.FirstInterruptIn, device.FindEndPoint(0x81));
     dev->clear_traffic();
     EXPECT_TRUE(device.SetAltSetting(1));
-    EXPECT_EQ(dev->control_codes(), (std::vector<uint32_t>{usb::kIoctlGetAltSetting}));
+    EXPECT_EQ(dev->control_codes(), (std::vector<uint32_t>{wire::kIoctlGetAltSetting}));
     EXPECT_FALSE(device.SetAltSetting(5));
 }
 
@@ -148,7 +148,7 @@ TEST_F(Bus, PortRequestsGoWithoutBuffers) {
     EXPECT_TRUE(device.RequestPortReset());
     EXPECT_TRUE(device.RequestPortCycle());
     EXPECT_EQ(card.device->control_codes(),
-              (std::vector<uint32_t>{usb::kIoctlResetPort, usb::kIoctlCyclePort}));
+              (std::vector<uint32_t>{wire::kIoctlResetPort, wire::kIoctlCyclePort}));
     device.DetachDevice();
     EXPECT_FALSE(device.RequestPortReset());
 }

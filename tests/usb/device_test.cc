@@ -12,8 +12,8 @@
 
 #include "platform/ddk/ntstatus.h"
 #include "platform/testing/notification_controls.h"
-#include "tests/usb/sim_devices.h"
-#include "usb/descriptors.h"
+#include "tests/support/sim_devices.h"
+#include "wire/usb_descriptors.h"
 
 namespace {
 
@@ -145,8 +145,8 @@ TEST_F(Bus, StringRequestsCarryTheLanguageId) {
     CCyUSBDriverDevice device(nullptr, UsbDriverInterfaceGuid, 1);
     int strings = 0;
     for (const auto& t : dev->transfers()) {
-        const bool string_text = t.setup.request == usb::kGetDescriptor &&
-                                 (t.setup.value >> 8) == usb::descriptor_type::kString &&
+        const bool string_text = t.setup.request == wire::kGetDescriptor &&
+                                 (t.setup.value >> 8) == wire::descriptor_type::kString &&
                                  (t.setup.value & 0xFF) != 0;
         if (!string_text) continue;
         EXPECT_EQ(t.setup.index, 0x0407);

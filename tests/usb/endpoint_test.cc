@@ -9,10 +9,10 @@
 #include <ostream>
 #include <vector>
 
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 #include "usb/bytes.h"
-#include "usb/control_codes.h"
-#include "usb/transfer_envelope.h"
+#include "wire/transfer_envelope.h"
+#include "wire/vendor_control_codes.h"
 
 namespace {
 
@@ -100,7 +100,7 @@ class OpenCard : public Bus {
     }
     size_t aborts() {
         size_t n = 0;
-        for (uint32_t c : card.device->control_codes()) n += c == usb::kIoctlAbortPipe;
+        for (uint32_t c : card.device->control_codes()) n += c == wire::kIoctlAbortPipe;
         return n;
     }
 
@@ -142,8 +142,8 @@ TEST_P(ControlRequestTypes, AreEncodedInTheEnvelope) {
     EXPECT_EQ(length, 4);
     EXPECT_EQ(ep.IsIn, p.direction == 1);
     auto t = last_transfer();
-    EXPECT_EQ(t.code, usb::kIoctlControlTransfer);
-    auto e = usb::TransferEnvelope::decode(t.envelope.data());
+    EXPECT_EQ(t.code, wire::kIoctlControlTransfer);
+    auto e = wire::TransferEnvelope::decode(t.envelope.data());
     EXPECT_EQ(e.request_type, p.expected);
     EXPECT_EQ(e.request, 0xB5);
     EXPECT_EQ(e.value, 0x1234);
@@ -198,7 +198,7 @@ TEST_F(OpenCard, DirectBulkEnvelopeCarriesOnlyTheAddress) {
     EXPECT_TRUE(ep.TransferData(frame.data(), length));
     EXPECT_EQ(length, 64);
     auto t = last_transfer();
-    EXPECT_EQ(t.code, usb::kIoctlDirectTransfer);
+    EXPECT_EQ(t.code, wire::kIoctlDirectTransfer);
     ASSERT_EQ(t.envelope.size(), 38u);
     for (size_t i = 0; i < 38; ++i) EXPECT_EQ(t.envelope[i], i == 13 ? 0x02 : 0) << i;
     EXPECT_EQ(t.out_data, frame);
@@ -217,8 +217,8 @@ TEST_F(OpenCard, BufferedInTransferCopiesFromBehindTheEnvelope) {
     EXPECT_EQ(length, 64);
     EXPECT_EQ(buffer, reply);
     auto t = last_transfer();
-    EXPECT_EQ(t.code, usb::kIoctlBufferedTransfer);
-    auto e = usb::TransferEnvelope::decode(t.envelope.data());
+    EXPECT_EQ(t.code, wire::kIoctlBufferedTransfer);
+    auto e = wire::TransferEnvelope::decode(t.envelope.data());
     EXPECT_EQ(e.data_offset, 38u);
     EXPECT_EQ(e.data_length, 64u);
     EXPECT_EQ(e.endpoint, 0x86);
@@ -424,8 +424,8 @@ TEST_F(IsochronousCard, PacketRecordsTravelWithTheEnvelope) {
         EXPECT_EQ(records[1].Length, 44u);
         delete[] records;
         auto t = device->transfers().back();
-        auto e = usb::TransferEnvelope::decode(t.envelope.data());
-        EXPECT_EQ(t.code, mode ? usb::kIoctlDirectTransfer : usb::kIoctlBufferedTransfer);
+        auto e = wire::TransferEnvelope::decode(t.envelope.data());
+        EXPECT_EQ(t.code, mode ? wire::kIoctlDirectTransfer : wire::kIoctlBufferedTransfer);
         EXPECT_EQ(e.packet_offset, 38u);
         EXPECT_EQ(e.packet_length, 16u);
         EXPECT_EQ(e.data_offset, mode ? 0u : 54u);
@@ -452,10 +452,11 @@ TEST_F(OpenCard, PipeRequests) {
     EXPECT_EQ(ep.GetTransferSize(), 1024u);  // a multiple of MaxPacketSize
     EXPECT_TRUE(ep.AbortPipe());
     auto codes = card.device->control_codes();
-    EXPECT_EQ(codes, (std::vector<uint32_t>{usb::kIoctlResetPipe, usb::kIoctlGetTransferSize,
-                                            usb::kIoctlSetTransferSize, usb::kIoctlGetTransferSize,
-                                            usb::kIoctlAbortPipe}));
-    card.device->set_faults({.failing_codes = {usb::kIoctlResetPipe, usb::kIoctlGetTransferSize}});
+    EXPECT_EQ(codes, (std::vector<uint32_t>{wire::kIoctlResetPipe, wire::kIoctlGetTransferSize,
+                                            wire::kIoctlSetTransferSize,
+                                            wire::kIoctlGetTransferSize, wire::kIoctlAbortPipe}));
+    card.device->set_faults(
+        {.failing_codes = {wire::kIoctlResetPipe, wire::kIoctlGetTransferSize}});
     EXPECT_FALSE(ep.ResetPipe());
     EXPECT_EQ(ep.LastError, static_cast<uint32_t>(ERROR_GEN_FAILURE));
     EXPECT_EQ(ep.GetTransferSize(), 0u);

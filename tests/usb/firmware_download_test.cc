@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/usb/sim_devices.h"
+#include "tests/support/sim_devices.h"
 #include "usb/bytes.h"
 #include "usb/vendor_requests.h"
 

@@ -11,11 +11,11 @@
 
 #include "base/byte_access.h"
 #include "sim/card/card_controls.h"
-#include "tests/driver/orvik_test.h"
-#include "tests/volume/volume_test.h"
+#include "tests/support/orvik_test.h"
+#include "tests/support/volume_test.h"
 #include "volume/exports.h"
-#include "volume/mount_record.h"
 #include "volume/steps.h"
+#include "wire/orvik_interface.h"
 
 namespace {
 
@@ -116,16 +116,16 @@ std::shared_ptr<sim::card::Card> card_with_path_length(size_t n) {
 // The driver holds "\GLOBAL??\" and 109 characters of card path: a longer one is refused before
 // anything is defined or sent, with the text of a path too long.
 TEST_F(VolumeOnOrvik, ACardPathIsTakenUpToWhatTheDriverHolds) {
-    ASSERT_EQ(kMaxDriverCardDevicePath, 109u);
+    ASSERT_EQ(wire::file_descriptor::kMaxDriverCardDevicePath, 109u);
     const std::string path = image(1 << 20);
-    auto fits = card_with_path_length(kMaxDriverCardDevicePath);
+    auto fits = card_with_path_length(wire::file_descriptor::kMaxDriverCardDevicePath);
     ErrorText out;
     ASSERT_EQ(mount(path, nullptr, out), 0u) << out.str();
     EXPECT_FALSE(fits->device()->transfers().empty()) << "the driver opened the card";
     ASSERT_EQ(dismount(out), 0u) << out.str();
     fits->unplug();
 
-    auto too_long = card_with_path_length(kMaxDriverCardDevicePath + 1);
+    auto too_long = card_with_path_length(wire::file_descriptor::kMaxDriverCardDevicePath + 1);
     EXPECT_EQ(mount(path, nullptr, out), 1u);
     EXPECT_EQ(out.str(), "[MountVolume]failed " + system_message(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_FALSE(letter_defined(letter_));
@@ -146,7 +146,7 @@ TEST_F(VolumeOnOrvik, ABusyVolumeStaysUsableWhenItsDismountIsRefused) {
     const std::vector<uint8_t> before = pattern(4096, 1), after = pattern(4096, 2);
     ASSERT_EQ(write(other, 8192, before), 0u);
 
-    EXPECT_FALSE(Dismount(letter_, 0, out.text, ErrorText::kSize));
+    EXPECT_FALSE(Dismount(letter_, false, out.text, ErrorText::kSize));
     std::vector<uint8_t> back(4096);
     EXPECT_EQ(read(other, 8192, back), 0u);
     EXPECT_EQ(back, before);

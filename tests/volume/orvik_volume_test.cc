@@ -16,11 +16,11 @@
 #include "platform/testing/registry_controls.h"
 #include "platform/testing/volume_controls.h"
 #include "sim/card/card_controls.h"
-#include "tests/driver/orvik_test.h"
-#include "tests/platform/programs.h"
+#include "tests/support/orvik_test.h"
+#include "tests/support/programs.h"
 #include "tests/support/shared_library.h"
 #include "tests/support/temp_machine_root.h"
-#include "tests/volume/volume_test.h"
+#include "tests/support/volume_test.h"
 #include "volume/exports.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <mutex>
 #include <string>
 
-#include "driver/orvik_interface.h"
 #include "platform/testing/kernel_controls.h"
 #include "platform/wdm.h"
+#include "wire/orvik_interface.h"
 
 namespace record_driver {
 namespace {

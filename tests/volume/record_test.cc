@@ -18,10 +18,10 @@
 #include "platform/testing/kernel_controls.h"
 #include "platform/testing/shell_controls.h"
 #include "sim/card/card_controls.h"
-#include "tests/card/log_capture.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/temp_machine_root.h"
+#include "tests/support/volume_test.h"
 #include "tests/volume/record_driver.h"
-#include "tests/volume/volume_test.h"
 #include "volume/card_path.h"
 #include "volume/exports.h"
 #include "volume/steps.h"
@@ -76,6 +76,11 @@ class VolumeRecord : public ::testing::Test {
         std::ofstream{host};
         std::filesystem::resize_file(host, static_cast<uintmax_t>(size));
         return "C:\\Halden\\" + name;
+    }
+    // The mount step under kKey on disk device, an image of size bytes to create.
+    bool mount_step(const std::string& path, int64_t size, uint32_t device, ErrorText& out) {
+        return Mount({{path.c_str(), "", size, kVolumeChunkSize, true, kKey}, device, letter_},
+                     out.text, ErrorText::kSize);
     }
     uint32_t mount(const std::string& path, const uint8_t* key, ErrorText& out,
                    uint32_t device = 1) {
@@ -239,19 +244,17 @@ TEST_F(VolumeRecord, AnImageTheProbeMayNotOpenIsMountedWithSize0) {
     EXPECT_EQ(bytes::load_le64(record_driver::last_open().data() + 496), 0u);
 }
 
-// bSoft is 1 for any nonzero soft argument: 256, whose low byte is 0, and the highest bit alone.
+// bSoft is 1 for any nonzero useSoftwareKey: 256, whose low byte is 0, and the highest bit alone.
 TEST_F(VolumeRecord, AnyNonzeroSoftIsSoftwareMode) {
     const std::string path = image();
     ErrorText out;
-    ASSERT_TRUE(Mount(path.c_str(), "", 0, 1, letter_, kVolumeChunkSize, 0x100, kKey, out.text,
-                      ErrorText::kSize))
-        << out.str();
-    EXPECT_EQ(record_driver::last_open().at(504), 1);
-    ASSERT_EQ(dismount(0, out), 0u) << out.str();
     const VolumeMountArgs args{path.c_str(), 1, letter_};
-    ASSERT_EQ(QeltMountVolume(&args, out.text, ErrorText::kSize, 0x80000000u, kKey), 0u)
-        << out.str();
-    EXPECT_EQ(record_driver::last_open().at(504), 1);
+    for (uint32_t use_software_key : {0x100u, 0x80000000u}) {
+        ASSERT_EQ(QeltMountVolume(&args, out.text, ErrorText::kSize, use_software_key, kKey), 0u)
+            << out.str();
+        EXPECT_EQ(record_driver::last_open().at(504), 1);
+        ASSERT_EQ(dismount(0, out), 0u) << out.str();
+    }
 }
 
 // ---- Failures of the mount step ----
@@ -260,8 +263,7 @@ TEST_F(VolumeRecord, ARefusedRequestLeavesNoLetter) {
     const std::string path = image();
     record_driver::answer_open_with(0xC000000D);  // STATUS_INVALID_PARAMETER
     ErrorText step_out;
-    EXPECT_FALSE(Mount(path.c_str(), "", 1 << 20, 2, letter_, kVolumeChunkSize, 1, kKey,
-                       step_out.text, ErrorText::kSize));
+    EXPECT_FALSE(mount_step(path, 1 << 20, 2, step_out));
     EXPECT_EQ(step_out.str(), "[DeviceIoControl]\\Device\\orvik\\device2 " +
                                   system_message(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(letter_defined(letter_));
@@ -276,8 +278,7 @@ TEST_F(VolumeRecord, ARefusedRequestLeavesNoLetter) {
 TEST_F(VolumeRecord, ADeviceBeyondTheCountIsNotFound) {
     const std::string path = image();
     ErrorText step_out;
-    EXPECT_FALSE(Mount(path.c_str(), "", 0, 3, letter_, kVolumeChunkSize, 1, kKey, step_out.text,
-                       ErrorText::kSize));
+    EXPECT_FALSE(mount_step(path, 0, 3, step_out));
     EXPECT_EQ(step_out.str(),
               "[CreateFile]" + drive_path() + " " + system_message(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(letter_defined(letter_));
@@ -292,8 +293,7 @@ TEST_F(VolumeRecord, ALetterInUseIsNotAvailable) {
     ErrorText out;
     ASSERT_EQ(mount(path, kKey, out), 0u);
     ErrorText step_out;
-    EXPECT_FALSE(Mount(path.c_str(), "", 0, 2, letter_, kVolumeChunkSize, 1, kKey, step_out.text,
-                       ErrorText::kSize));
+    EXPECT_FALSE(mount_step(path, 0, 2, step_out));
     EXPECT_EQ(step_out.str(), std::string("Drive ") + letter_ + ": is not available");
     EXPECT_EQ(mount(path, kKey, out, 2), 1u);
     EXPECT_EQ(target(), "\\Device\\orvik\\device1");
@@ -329,7 +329,7 @@ TEST_F(VolumeRecord, ABusyVolumeStaysMountedWithoutForceAndGoesWithIt) {
     sim::kernel::clear_volume_controls();
     auto start = std::chrono::steady_clock::now();
     ErrorText step_out;
-    EXPECT_FALSE(Dismount(letter_, 0, step_out.text, ErrorText::kSize));
+    EXPECT_FALSE(Dismount(letter_, false, step_out.text, ErrorText::kSize));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
     EXPECT_EQ(step_out.str(), "[LockVolume]Failed " + system_message(ERROR_ACCESS_DENIED));
     EXPECT_EQ(count(IOCTL_ORVIK_CLOSE_IMAGE), 0u);
@@ -373,9 +373,8 @@ TEST_F(VolumeRecord, FormatWhoseDismountsFailIsCleanVolumeFailed) {
     sim::card::plug(sim::card::random_card());
     record_driver::remove_letter_on_close(letter_);
     ErrorText step_out;
-    ASSERT_TRUE(Mount("C:\\Halden\\first.img", "", 1 << 20, 1, letter_, kVolumeChunkSize, 1, kKey,
-                      step_out.text, ErrorText::kSize));
-    EXPECT_FALSE(Dismount(letter_, 1, step_out.text, ErrorText::kSize));
+    ASSERT_TRUE(mount_step("C:\\Halden\\first.img", 1 << 20, 1, step_out));
+    EXPECT_FALSE(Dismount(letter_, true, step_out.text, ErrorText::kSize));
     EXPECT_EQ(step_out.str().rfind("[DefineDosDevice]Failed ", 0), 0u) << step_out.str();
 
     const VolumeFormatArgs args{"C:\\Halden\\new.img", 8 << 20, 1, letter_};

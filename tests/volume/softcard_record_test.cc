@@ -12,10 +12,10 @@
 
 #include "base/byte_access.h"
 #include "crypto/hex.h"
-#include "tests/card/log_capture.h"
-#include "tests/softcard/softcard_fixture.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/softcard_fixture.h"
+#include "tests/support/volume_test.h"
 #include "tests/volume/record_driver.h"
-#include "tests/volume/volume_test.h"
 #include "volume/exports.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "softcard/volume_exports.h"
-#include "tests/card/log_capture.h"
-#include "tests/softcard/softcard_fixture.h"
-#include "tests/volume/volume_test.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/softcard_fixture.h"
+#include "tests/support/volume_test.h"
 #include "volume/exports.h"
 #include "volume/steps.h"
 

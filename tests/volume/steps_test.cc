@@ -11,15 +11,17 @@
 #include <vector>
 
 #include "base/byte_access.h"
-#include "tests/card/log_capture.h"
-#include "tests/platform/test_folder.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/temp_machine_root.h"
-#include "tests/volume/volume_test.h"
+#include "tests/support/test_folder.h"
+#include "tests/support/volume_test.h"
 #include "volume/exports.h"
-#include "volume/mount_record.h"
 #include "volume/trace.h"
+#include "wire/orvik_interface.h"
 
 namespace {
+
+namespace fd = wire::file_descriptor;
 
 const uint8_t kKey[32] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa,
                           0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a,
@@ -122,10 +124,10 @@ TEST(ErrorText, LoggedInTheDeviceBuild) {
 
 // ---- The mount record ----
 
-std::vector<uint8_t> record_of(const MountRequest& request) {
-    FileDescriptor record;
+std::vector<uint8_t> record_of(const fd::Contents& contents) {
+    uint8_t record[fd::kSize];
     std::memset(record, 0xA5, sizeof record);
-    WriteFileDescriptor(request, record);
+    fd::Encode(contents, record);
     return std::vector<uint8_t>(record, record + sizeof record);
 }
 
@@ -161,8 +163,8 @@ TEST(MountRecord, SoftwareKeyFieldByField) {
 }
 
 TEST(MountRecord, CardModeWithTheLongestPaths) {
-    const std::string image = "C:\\" + std::string(kMaxImagePath - 3, 'i');
-    const std::string card = "usb#" + std::string(kMaxCardDevicePath - 4, 'c');
+    const std::string image = "C:\\" + std::string(fd::kMaxImagePath - 3, 'i');
+    const std::string card = "usb#" + std::string(fd::kMaxCardDevicePath - 4, 'c');
     const uint8_t zero[32] = {};
     const std::vector<uint8_t> r =
         record_of({image.c_str(), card.c_str(), 0, 0x10000, false, zero});
@@ -189,8 +191,8 @@ class VolumeSteps : public ::testing::Test {
         return "C:\\Halden\\" + name;
     }
     bool mount(const std::string& path, char letter, ErrorText& out, const std::string& card = "") {
-        return Mount(path.c_str(), card.c_str(), 0, 1, letter, kVolumeChunkSize, 1, kKey, out.text,
-                     ErrorText::kSize);
+        return Mount({{path.c_str(), card.c_str(), 0, kVolumeChunkSize, true, kKey}, 1, letter},
+                     out.text, ErrorText::kSize);
     }
 
     TempMachineRoot root_;
@@ -238,13 +240,13 @@ TEST_F(VolumeSteps, ARefusedLetterSaysWhy) {
 
 TEST_F(VolumeSteps, APathTooLongForTheRecordIsRefusedBeforeAnythingIsDefined) {
     const char letter = free_letter();
-    const std::string long_image = "C:\\" + std::string(kMaxImagePath - 2, 'i');
+    const std::string long_image = "C:\\" + std::string(fd::kMaxImagePath - 2, 'i');
     ErrorText out;
     EXPECT_FALSE(mount(long_image, letter, out));
     EXPECT_EQ(out.str(), "[Mount]" + long_image + " " + system_message(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_FALSE(letter_defined(letter));
 
-    const std::string long_card(kMaxCardDevicePath + 1, 'c');
+    const std::string long_card(fd::kMaxCardDevicePath + 1, 'c');
     ErrorText card_out;
     EXPECT_FALSE(mount(image(), letter, card_out, long_card));
     EXPECT_EQ(card_out.str(),
@@ -256,9 +258,9 @@ TEST_F(VolumeSteps, APathTooLongForTheRecordIsRefusedBeforeAnythingIsDefined) {
 // definition goes again. The text describes the open. The longest paths are taken.
 TEST_F(VolumeSteps, WithoutTheDriverTheOpenFailsAndTheLetterGoes) {
     const char letter = free_letter();
-    const std::string longest = "C:\\" + std::string(kMaxImagePath - 3, 'i');
+    const std::string longest = "C:\\" + std::string(fd::kMaxImagePath - 3, 'i');
     ErrorText out;
-    EXPECT_FALSE(mount(longest, letter, out, std::string(kMaxCardDevicePath, 'c')));
+    EXPECT_FALSE(mount(longest, letter, out, std::string(fd::kMaxCardDevicePath, 'c')));
     const std::string drive = std::string("\\\\.\\") + letter + ":";
     EXPECT_EQ(out.str(), "[CreateFile]" + drive + " " + system_message(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
@@ -269,7 +271,7 @@ TEST_F(VolumeSteps, WithoutTheDriverTheOpenFailsAndTheLetterGoes) {
 TEST_F(VolumeSteps, DismountOfALetterThatNamesNothing) {
     const char letter = free_letter();
     ErrorText out;
-    EXPECT_FALSE(Dismount(letter, 1, out.text, ErrorText::kSize));
+    EXPECT_FALSE(Dismount(letter, true, out.text, ErrorText::kSize));
     EXPECT_EQ(out.str(), std::string("[CreateFile]\\\\.\\") + letter + ": " +
                              system_message(ERROR_FILE_NOT_FOUND));
 }

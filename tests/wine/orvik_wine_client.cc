@@ -34,8 +34,8 @@ struct Range {
 }
 
 bool parse_key(const char* hex, uint8_t* key) {
-    if (std::strlen(hex) != 2 * kVolumeKeySize) return false;
-    for (size_t i = 0; i < kVolumeKeySize; ++i) {
+    if (std::strlen(hex) != 2 * wire::file_descriptor::kVolumeKeySize) return false;
+    for (size_t i = 0; i < wire::file_descriptor::kVolumeKeySize; ++i) {
         unsigned value;
         if (std::sscanf(hex + 2 * i, "%2x", &value) != 1) return false;
         key[i] = static_cast<uint8_t>(value);

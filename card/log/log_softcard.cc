@@ -1,0 +1,3 @@
+#include "card/log/log_variant.h"
+
+const LogVariant kLogVariant = {LOG_DEBUG, false};

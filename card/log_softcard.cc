@@ -1,3 +1,0 @@
-#include "card/log_variant.h"
-
-const LogVariant kLogVariant = {LOG_DEBUG, false};
