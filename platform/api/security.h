@@ -6,7 +6,7 @@
 //   "S-1-..."; owner and group ("O:", "G:") too. A SACL ("S:") is refused.
 // - GetFileSecurityA for OWNER, GROUP and DACL information;
 // - CreateFileA with a security descriptor whose DACL sets the new file's access (see
-//   platform/advapi32/security.h for how it maps onto the host's file modes).
+//   platform/ntdll/file_security.h for how it maps onto the host's file modes).
 #pragma once
 
 #include "platform/api/windef.h"
