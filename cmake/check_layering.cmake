@@ -57,6 +57,7 @@ set(user_mode_dlls "platform/ntdll" "platform/kernel32" "platform/advapi32" "pla
 if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<tree root> -P check_layering.cmake")
 endif()
+get_filename_component(ROOT "${ROOT}" ABSOLUTE)  # "." too
 cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
 
 # layer_of(<out> <layers> <part>): the line of part in layers, or -1.
@@ -144,6 +145,9 @@ foreach(file IN LISTS files)
 endforeach()
 
 list(LENGTH files file_count)
+if(file_count EQUAL 0)
+  message(FATAL_ERROR "no source file found under ${ROOT}")
+endif()
 if(errors)
   list(REMOVE_DUPLICATES errors)
   list(JOIN errors "\n  " text)
