@@ -21,13 +21,13 @@ constexpr uint32_t kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
 
 // The kept attributes of a file: a file that never had any is archive only, as a new file is.
-uint32_t kept_attributes(int fd, uint32_t* kept) {
+NTSTATUS kept_attributes(int fd, uint32_t* kept) {
     const NTSTATUS status = unix_file::get_attributes(fd, kept);
     if (status == STATUS_SUCCESS && *kept == 0) *kept = FILE_ATTRIBUTE_ARCHIVE;
     return status;
 }
 
-uint32_t keep_attributes(int fd, uint32_t kept) {
+NTSTATUS keep_attributes(int fd, uint32_t kept) {
     return unix_file::set_attributes(fd, kept ? kept : FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -281,7 +281,7 @@ NTSTATUS nt_open_file(const std::string& nt_path, const FileOpenRequest& request
         keep_attributes(fd, FILE_ATTRIBUTE_ARCHIVE | (request.attributes & kKeptAttributes));
     std::shared_ptr<File> opened(new File(fd, request, name.drive));
     if (!created && overwrites(request.disposition)) {
-        if (uint32_t truncated = unix_file::truncate(fd, 0); truncated != STATUS_SUCCESS)
+        if (NTSTATUS truncated = unix_file::truncate(fd, 0); truncated != STATUS_SUCCESS)
             return truncated;
     }
     *information = created                                 ? kFileCreated
