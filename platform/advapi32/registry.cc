@@ -13,14 +13,11 @@ namespace platform {
 namespace {
 
 using ntoskrnl::cm::Path;
+using ntoskrnl::cm::registry_key;
 using ntoskrnl::cm::RegistryKeyData;
 using ntoskrnl::cm::RegistryValue;
 using ntoskrnl::cm::same_name;
 using ntoskrnl::cm::split_path;
-
-std::optional<RegistryKeyData> lookup(const Path& path) {
-    return ntoskrnl::cm::registry_key(path);
-}
 
 class RegistryKey : public Object {
   public:
@@ -43,7 +40,7 @@ std::optional<Path> key_path(HKEY key) {
 
 std::shared_ptr<RegistryKey> key_object(HKEY key) {
     if (is_local_machine(key)) {
-        auto data = lookup({});
+        auto data = registry_key(Path{});
         return std::make_shared<RegistryKey>(Path{}, data.value_or(RegistryKeyData{}));
     }
     return handle_get<RegistryKey>(key);
@@ -67,7 +64,7 @@ extern "C" LSTATUS WINAPI RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
         *result = key;
         return ERROR_SUCCESS;
     }
-    auto data = lookup(path);
+    auto data = registry_key(path);
     if (!data) return ERROR_FILE_NOT_FOUND;
     *result = handle_insert(std::make_shared<RegistryKey>(std::move(path), std::move(*data)));
     return ERROR_SUCCESS;

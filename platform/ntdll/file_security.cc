@@ -70,7 +70,7 @@ bool file_permissions_from_descriptor(const void* descriptor, int* permissions) 
         } else if (ace.who == kEveryone) {
             for (int c = 0; c < 3; ++c) to[c] |= bits;
         } else {
-            TRACE("advapi32", "an ACE for %s cannot be kept", sid_string(ace.who).c_str());
+            TRACE("ntdll", "an ACE for %s cannot be kept", sid_string(ace.who).c_str());
         }
     }
     *permissions = 0;

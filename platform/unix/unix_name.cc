@@ -49,20 +49,26 @@ Kind kind_of(const std::string& path) {
     return S_ISDIR(st.st_mode) ? Kind::kFolder : Kind::kFile;
 }
 
-// The host's spelling of name in folder: the exact name when it exists, else the first entry in
-// the folder's order that equals it without case; empty when there is none.
-std::string find_entry(const std::string& folder, const std::string& name) {
-    if (kind_of(folder + '/' + name) != Kind::kMissing) return name;
+struct Entry {
+    std::string spelling;  // empty when there is none
+    Kind kind = Kind::kMissing;
+};
+
+// The host's spelling of name in folder and what it names: the exact name when it exists, else
+// the first entry in the folder's order that equals it without case.
+Entry find_entry(const std::string& folder, const std::string& name) {
+    if (const Kind kind = kind_of(folder + '/' + name); kind != Kind::kMissing) return {name, kind};
     DIR* dir = opendir(folder.c_str());
     if (!dir) return {};
-    std::string found;
+    Entry found;
     while (const dirent* entry = readdir(dir)) {
         if (same_ascii_name(entry->d_name, name)) {
-            found = entry->d_name;
+            found.spelling = entry->d_name;
             break;
         }
     }
     closedir(dir);
+    if (!found.spelling.empty()) found.kind = kind_of(folder + '/' + found.spelling);
     return found;
 }
 
@@ -129,20 +135,19 @@ NTSTATUS nt_name_to_unix(const std::string& nt_path, UnixName* out) {
     std::string path = name.drive ? folder : std::string();
     for (size_t i = 0; i < names.size(); ++i) {
         const bool last = i + 1 == names.size();
-        const std::string spelling = find_entry(path.empty() ? "/" : path, names[i]);
-        if (spelling.empty()) {
+        const Entry entry = find_entry(path.empty() ? "/" : path, names[i]);
+        if (entry.spelling.empty()) {
             if (!last) return STATUS_OBJECT_PATH_NOT_FOUND;
             path += '/' + names[i];
             name.path = path;
             *out = name;
             return STATUS_SUCCESS;
         }
-        path += '/' + spelling;
-        const Kind kind = kind_of(path);
-        if (!last && kind != Kind::kFolder) return STATUS_OBJECT_PATH_NOT_FOUND;
+        path += '/' + entry.spelling;
+        if (!last && entry.kind != Kind::kFolder) return STATUS_OBJECT_PATH_NOT_FOUND;
         if (last) {
             name.exists = true;
-            name.directory = kind == Kind::kFolder;
+            name.directory = entry.kind == Kind::kFolder;
         }
     }
     if (names.empty()) {

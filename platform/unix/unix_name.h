@@ -36,8 +36,7 @@ uint32_t host_drives();
 // The host file of a name of that form, whether or not its letter is an MS-DOS device.
 // STATUS_SUCCESS with *out set; STATUS_OBJECT_PATH_NOT_FOUND for another name, or when a folder on
 // the way (or the drive) is missing, STATUS_OBJECT_NAME_INVALID for a name Windows cannot hold
-// (wildcards, '.' and
-// ".." in a verbatim name, control characters, ':' outside the drive).
+// (wildcards, '.' and ".." in a verbatim name, control characters, ':' outside the drive).
 NTSTATUS nt_name_to_unix(const std::string& nt_path, UnixName* out);
 
 }  // namespace platform

@@ -79,7 +79,9 @@ void add_subkey(RegistryKeyData* data, const std::string& name) {
         data->subkeys.push_back(name);
 }
 
-std::optional<RegistryKeyData> lookup(const Path& path) {
+}  // namespace
+
+std::optional<RegistryKeyData> registry_key(const Path& path) {
     std::vector<View> list;
     {
         auto& v = views();
@@ -112,8 +114,6 @@ std::optional<RegistryKeyData> lookup(const Path& path) {
     if (!found && !path.empty()) return std::nullopt;
     return data;
 }
-
-}  // namespace
 
 Path split_path(const char* text) {
     Path path;
@@ -149,12 +149,8 @@ RegistryValue registry_string(const std::string& name, const std::string& text) 
     return value;
 }
 
-std::optional<RegistryKeyData> registry_key(const Path& path) {
-    return lookup(path);
-}
-
 std::optional<RegistryKeyData> registry_key(const std::string& path) {
-    return lookup(split_path(path.c_str()));
+    return registry_key(split_path(path.c_str()));
 }
 
 void registry_set_value(const std::string& key, const std::string& name, uint32_t type,

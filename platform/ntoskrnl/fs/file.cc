@@ -21,13 +21,13 @@ constexpr uint32_t kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
 
 // The kept attributes of a file: a file that never had any is archive only, as a new file is.
-uint32_t kept_attributes(int fd, uint32_t* kept) {
+NTSTATUS kept_attributes(int fd, uint32_t* kept) {
     const NTSTATUS status = unix_file::get_attributes(fd, kept);
     if (status == STATUS_SUCCESS && *kept == 0) *kept = FILE_ATTRIBUTE_ARCHIVE;
     return status;
 }
 
-uint32_t keep_attributes(int fd, uint32_t kept) {
+NTSTATUS keep_attributes(int fd, uint32_t kept) {
     return unix_file::set_attributes(fd, kept ? kept : FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -230,7 +230,7 @@ NTSTATUS File::unlock(uint64_t offset, uint64_t length) {
 
 NTSTATUS nt_open_file(const std::string& nt_path, const FileOpenRequest& request,
                       std::shared_ptr<File>* file, uint32_t* information) {
-    TRACE("ntdll", "open_file(\"%s\", %#x, %#x, %u)", nt_path.c_str(), request.access,
+    TRACE("ntoskrnl", "open_file(\"%s\", %#x, %#x, %u)", nt_path.c_str(), request.access,
           request.share, request.disposition);
     if (request.disposition > kFileOverwriteIf) return STATUS_INVALID_PARAMETER;
     UnixName name;
@@ -281,7 +281,7 @@ NTSTATUS nt_open_file(const std::string& nt_path, const FileOpenRequest& request
         keep_attributes(fd, FILE_ATTRIBUTE_ARCHIVE | (request.attributes & kKeptAttributes));
     std::shared_ptr<File> opened(new File(fd, request, name.drive));
     if (!created && overwrites(request.disposition)) {
-        if (uint32_t truncated = unix_file::truncate(fd, 0); truncated != STATUS_SUCCESS)
+        if (NTSTATUS truncated = unix_file::truncate(fd, 0); truncated != STATUS_SUCCESS)
             return truncated;
     }
     *information = created                                 ? kFileCreated
@@ -293,7 +293,7 @@ NTSTATUS nt_open_file(const std::string& nt_path, const FileOpenRequest& request
 }
 
 NTSTATUS nt_delete_file(const std::string& nt_path) {
-    TRACE("ntdll", "delete_file(\"%s\")", nt_path.c_str());
+    TRACE("ntoskrnl", "delete_file(\"%s\")", nt_path.c_str());
     UnixName name;
     if (NTSTATUS status = nt_name_to_host(nt_path, &name); status != STATUS_SUCCESS) return status;
     if (name.exists && name.directory) return STATUS_FILE_IS_A_DIRECTORY;
@@ -306,7 +306,7 @@ NTSTATUS nt_delete_file(const std::string& nt_path) {
 
 NTSTATUS nt_rename_file(const std::string& from, const std::string& to, bool replace,
                         bool write_through) {
-    TRACE("ntdll", "rename_file(\"%s\", \"%s\", %d)", from.c_str(), to.c_str(), replace);
+    TRACE("ntoskrnl", "rename_file(\"%s\", \"%s\", %d)", from.c_str(), to.c_str(), replace);
     UnixName source, target;
     if (NTSTATUS status = nt_name_to_host(from, &source); status != STATUS_SUCCESS) return status;
     if (source.trailing_separator && !(source.exists && source.directory))

@@ -25,7 +25,7 @@ bool ends_before(uint64_t a, uint64_t b) {  // a < b with 0 as 2^64
     return b == 0 ? a != 0 : (a != 0 && a < b);
 }
 
-uint32_t host_set(int fd, uint64_t offset, uint64_t end, LockType type, bool wait) {
+NTSTATUS host_set(int fd, uint64_t offset, uint64_t end, LockType type, bool wait) {
     // The host's offsets end below 2^63 and the layer keeps the last ones: ranges are cut at
     // kHostEnd, and one that starts beyond it holds the last byte before it.
     const uint64_t start = std::min(offset, kHostEnd - 1);

@@ -1,0 +1,3 @@
+#pragma once
+
+#include "platform/ntoskrnl/io/io_part.h"

@@ -1,0 +1,1 @@
+#include "platform/ntdll/ntdll.h"

@@ -1,0 +1,3 @@
+#pragma once
+
+#include "platform/kernel32/kernel32.h"
